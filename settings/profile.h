@@ -1,0 +1,31 @@
+#pragma once
+// The profile (INI) functions: sections and keys without regard to case, CR LF lines, values read
+// at most 2047 characters, writes in place (new keys at the end of their section, new sections at
+// the end of the file), each write replacing the file atomically.
+
+#include <stdexcept>
+#include <string>
+
+// A failed write of a settings group: "Unable to write to <path>".
+class EIniFileException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+constexpr std::size_t MaxProfileValue = 2047;
+
+// The value of the key, or defaultValue when the file, section or key is missing.
+std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+                                    const std::string& defaultValue, const std::string& fileName);
+// False when the file could not be written.
+bool WritePrivateProfileString(const std::string& section, const std::string& key,
+                               const std::string& value, const std::string& fileName);
+
+// Decimal, or hexadecimal after "0x"/"0X" when longer than two characters; otherwise the default.
+int ReadProfileInteger(const std::string& section, const std::string& key, int defaultValue,
+                       const std::string& fileName);
+
+// The settings file of this run: set once at start-up (--settings, or Tolvane.ini beside the
+// executable).
+void SetSettingsFileName(const std::string& fileName);
+const std::string& SettingsFileName();
