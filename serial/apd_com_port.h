@@ -21,6 +21,12 @@ public:
     explicit TApdBaseComponent(QObject* owner) : QObject(owner) {}
     std::string Version() const { return "v3.03"; }
     void SetVersion(const std::string&) {}
+    // Set while the owning form applies the design values; cleared by Loaded().
+    bool Loading() const { return loading_; }
+    void SetLoading(bool value) { loading_ = value; }
+
+protected:
+    bool loading_ = false;
 };
 
 class TApdCustomComPort : public TApdBaseComponent {
