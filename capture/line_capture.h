@@ -9,10 +9,10 @@ constexpr int LineCount = 8;
 
 // The capture state of one production line; eight of them live for the whole run.
 struct LineCapture {
-    std::string PendingText;           // bytes since the last report line, CR and LF removed
-    std::string ReportLine;            // the report line composed at the latest line feed
+    std::string PendingText;             // bytes since the last report line, CR and LF removed
+    std::string ReportLine;              // the report line composed at the latest line feed
     std::uint16_t LineTriggerHandle = 0; // the LF data trigger of the line's port; 0 until set up
-    char Delimiter = 0;                // from the line's delimiter code, by RefreshDelimiters
+    char Delimiter = 0;                  // from the line's delimiter code, by RefreshDelimiters
 };
 
 using CaptureLines = std::array<LineCapture, LineCount>;
@@ -21,12 +21,12 @@ using CaptureLines = std::array<LineCapture, LineCount>;
 class LineEndpoints {
 public:
     virtual ~LineEndpoints() = default;
-    virtual char TakeChar() = 0;                    // the next byte from the line's port
-    virtual bool DateStampChecked() const = 0;      // read afresh for every report line
+    virtual char TakeChar() = 0;               // the next byte from the line's port
+    virtual bool DateStampChecked() const = 0; // read afresh for every report line
     virtual bool TimeStampChecked() const = 0;
-    virtual bool Started() const = 0;               // the line's start button is down
+    virtual bool Started() const = 0;                           // the line's start button is down
     virtual void AddToViews(const std::string& reportLine) = 0; // main window view, then expanded
-    virtual std::string ReportFileName() const = 0; // read afresh for every report line
+    virtual std::string ReportFileName() const = 0;             // read afresh for every report line
 };
 
 // Characters available: take Count bytes, keeping all but CR and LF.

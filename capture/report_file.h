@@ -3,5 +3,7 @@
 #include <string>
 
 // Appends text and CR LF to the named file, creating it when missing; opened and closed each time.
-// A failure raises EInOutError with the run-time library's text for the error.
+// A failure raises EInOutError with the run-time library's number and text for the error; a write
+// that fails part-way takes its own partial line back out, so the next line does not run on from
+// it.
 void AppendReportLine(const std::string& fileName, const std::string& text);

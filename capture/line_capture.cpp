@@ -1,0 +1,56 @@
+#include "capture/line_capture.h"
+
+#include "capture/report_file.h"
+#include "capture/stamps.h"
+
+namespace {
+
+constexpr char CR = 13;
+constexpr char LF = 10;
+
+} // namespace
+
+void HandleTriggerAvail(LineCapture& line, LineEndpoints& endpoints, std::uint16_t count) {
+    for (std::uint16_t i = 0; i < count; ++i) {
+        const char c = endpoints.TakeChar();
+        if (c != CR && c != LF)
+            line.PendingText.push_back(c);
+    }
+}
+
+void HandleTriggerData(LineCapture& line, LineEndpoints& endpoints, std::uint16_t triggerHandle) {
+    if (triggerHandle != line.LineTriggerHandle)
+        return;
+    // Before the stamping settings are first loaded the delimiter is still zero; a NUL byte must
+    // never reach a report file, so such a line gets the comma that every unknown code gets.
+    const char delimiter = line.Delimiter != 0 ? line.Delimiter : DelimiterFromCode(-1);
+    line.ReportLine.clear();
+    if (endpoints.DateStampChecked())
+        line.ReportLine = DateStamp() + delimiter;
+    if (endpoints.TimeStampChecked())
+        line.ReportLine += TimeStamp() + delimiter;
+    line.ReportLine += line.PendingText;
+    line.PendingText.clear();
+    if (!endpoints.Started())
+        return;
+    endpoints.AddToViews(line.ReportLine);
+    AppendReportLine(endpoints.ReportFileName(), line.ReportLine);
+}
+
+char DelimiterFromCode(int code) {
+    switch (code) {
+    case 1:
+        return ' ';
+    case 2:
+        return '\t';
+    case 3:
+        return ';';
+    default:
+        return ',';
+    }
+}
+
+void RefreshDelimiters(CaptureLines& lines, const std::array<int, LineCount>& codes) {
+    for (int i = 0; i < LineCount; ++i)
+        lines[i].Delimiter = DelimiterFromCode(codes[i]);
+}

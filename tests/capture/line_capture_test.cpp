@@ -1,0 +1,218 @@
+#include "capture/line_capture.h"
+#include "capture/stamps.h"
+#include "runtime/exceptions.h"
+#include "tests/capture/file_bytes.h"
+
+#include <QLocale>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// One production line as the pipeline sees it: bytes waiting in the port, the stamping boxes, the
+// start button, the two views and the save dialog's file name.
+class TestLine : public LineEndpoints {
+public:
+    std::string Port;
+    std::size_t Next = 0;
+    bool Date = false, Time = false, IsStarted = true;
+    std::vector<std::string> Views;
+    std::string FileName;
+
+    char TakeChar() override { return Port.at(Next++); }
+    bool DateStampChecked() const override { return Date; }
+    bool TimeStampChecked() const override { return Time; }
+    bool Started() const override { return IsStarted; }
+    void AddToViews(const std::string& reportLine) override { Views.push_back(reportLine); }
+    std::string ReportFileName() const override { return FileName; }
+};
+
+constexpr std::uint16_t Trigger = 8;
+
+// Delivers bytes as the serial layer does: at each LF, the bytes before it are announced, then the
+// trigger matches; the LF itself comes first in the next announcement.
+void Receive(LineCapture& line, TestLine& endpoints, std::string_view bytes,
+             std::uint16_t handle = Trigger) {
+    const std::size_t base = endpoints.Port.size();
+    endpoints.Port.append(bytes);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] != '\n')
+            continue;
+        HandleTriggerAvail(line, endpoints, static_cast<std::uint16_t>(base + i - endpoints.Next));
+        HandleTriggerData(line, endpoints, handle);
+    }
+    HandleTriggerAvail(line, endpoints,
+                       static_cast<std::uint16_t>(endpoints.Port.size() - endpoints.Next));
+}
+
+class LineCaptureTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QLocale::setDefault(QLocale::c());
+        SetClock([] { return QDateTime(QDate(2026, 12, 7), QTime(15, 4, 9)); });
+        endpoints.FileName = dir.filePath("report.txt").toStdString();
+        line.LineTriggerHandle = Trigger;
+        line.Delimiter = ',';
+    }
+    void TearDown() override { SetClock({}); }
+
+    std::string File() const { return ReadBytes(endpoints.FileName); }
+
+    QTemporaryDir dir;
+    LineCapture line;
+    TestLine endpoints;
+};
+
+struct FormatCase {
+    bool Date, Time;
+    int Code;
+    const char* Expected;
+};
+
+class ReportLineFormat : public LineCaptureTest,
+                         public ::testing::WithParamInterface<FormatCase> {};
+
+TEST_P(ReportLineFormat, StampsAndDelimiterPrecedeTheText) {
+    const FormatCase& c = GetParam();
+    endpoints.Date = c.Date;
+    endpoints.Time = c.Time;
+    CaptureLines lines{};
+    RefreshDelimiters(lines, {c.Code, 0, 0, 0, 0, 0, 0, 0});
+    line.Delimiter = lines[0].Delimiter;
+    Receive(line, endpoints, "LOT 42 OK\r\n");
+    EXPECT_EQ(line.ReportLine, c.Expected);
+    EXPECT_EQ(endpoints.Views, std::vector<std::string>{c.Expected});
+    EXPECT_EQ(File(), std::string(c.Expected) + "\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryStampAndDelimiter, ReportLineFormat,
+    ::testing::Values(FormatCase{true, true, 0, "07-Dec-26,15:04:09,LOT 42 OK"},
+                      FormatCase{false, true, 3, "15:04:09;LOT 42 OK"},
+                      FormatCase{true, false, 1, "07-Dec-26 LOT 42 OK"},
+                      FormatCase{true, false, 2, "07-Dec-26\tLOT 42 OK"},
+                      FormatCase{true, true, 3, "07-Dec-26;15:04:09;LOT 42 OK"},
+                      FormatCase{true, true, 1, "07-Dec-26 15:04:09 LOT 42 OK"},
+                      FormatCase{false, true, 2, "15:04:09\tLOT 42 OK"},
+                      FormatCase{true, true, -1, "07-Dec-26,15:04:09,LOT 42 OK"},
+                      FormatCase{false, true, 7, "15:04:09,LOT 42 OK"},
+                      FormatCase{false, false, 0, "LOT 42 OK"},
+                      FormatCase{false, false, 3, "LOT 42 OK"}));
+
+TEST_F(LineCaptureTest, LineEndsLfCrLfAndLfCrGiveTheSameLines) {
+    for (const char* bytes : {"A1\nB2\n", "A1\r\nB2\r\n", "A1\n\rB2\n\r"}) {
+        SCOPED_TRACE(bytes);
+        std::filesystem::remove(endpoints.FileName);
+        endpoints.Views.clear();
+        Receive(line, endpoints, bytes);
+        EXPECT_EQ(endpoints.Views, (std::vector<std::string>{"A1", "B2"}));
+        EXPECT_EQ(File(), "A1\r\nB2\r\n");
+        EXPECT_EQ(line.PendingText, "");
+    }
+}
+
+TEST_F(LineCaptureTest, CrAloneNeverEndsALine) {
+    Receive(line, endpoints, "A1\rB2\r");
+    EXPECT_TRUE(endpoints.Views.empty());
+    EXPECT_FALSE(std::filesystem::exists(endpoints.FileName));
+    Receive(line, endpoints, "C3\n");
+    EXPECT_EQ(File(), "A1B2C3\r\n");
+}
+
+TEST_F(LineCaptureTest, EmptyLineIsStampsOnlyOrEmpty) {
+    Receive(line, endpoints, "\r\n");
+    endpoints.Date = endpoints.Time = true;
+    Receive(line, endpoints, "\r\n");
+    EXPECT_EQ(endpoints.Views, (std::vector<std::string>{"", "07-Dec-26,15:04:09,"}));
+    EXPECT_EQ(File(), "\r\n07-Dec-26,15:04:09,\r\n");
+}
+
+TEST_F(LineCaptureTest, EveryByteButCrAndLfPassesUnchanged) {
+    const std::string text("\0\x01\t\x7f\x80\xe9\xff;,", 9);
+    Receive(line, endpoints, text + "\r\n");
+    EXPECT_EQ(File(), text + "\r\n");
+}
+
+TEST_F(LineCaptureTest, StoppedLineDiscardsCompletedLinesButKeepsAPartialOne) {
+    endpoints.IsStarted = false;
+    Receive(line, endpoints, "GONE\r\nPAR");
+    EXPECT_TRUE(endpoints.Views.empty());
+    EXPECT_FALSE(std::filesystem::exists(endpoints.FileName));
+    EXPECT_EQ(line.PendingText, "PAR");
+    endpoints.IsStarted = true;
+    Receive(line, endpoints, "TIAL\r\n");
+    EXPECT_EQ(File(), "PARTIAL\r\n");
+}
+
+TEST_F(LineCaptureTest, ForeignTriggerChangesNothing) {
+    Receive(line, endpoints, "KEEP");
+    line.ReportLine = "previous";
+    HandleTriggerData(line, endpoints, Trigger + 8);
+    HandleTriggerData(line, endpoints, 0);
+    EXPECT_EQ(line.PendingText, "KEEP");
+    EXPECT_EQ(line.ReportLine, "previous");
+    EXPECT_TRUE(endpoints.Views.empty());
+    EXPECT_FALSE(std::filesystem::exists(endpoints.FileName));
+}
+
+TEST_F(LineCaptureTest, DelimiterNotYetLoadedWritesACommaNotANul) {
+    line.Delimiter = 0;
+    endpoints.Time = true;
+    Receive(line, endpoints, "X\n");
+    EXPECT_EQ(File(), "15:04:09,X\r\n");
+}
+
+TEST_F(LineCaptureTest, DateAndTimeReadTheClockSeparately) {
+    auto now = QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59));
+    SetClock([&now] {
+        const QDateTime reading = now;
+        now = now.addSecs(1);
+        return reading;
+    });
+    endpoints.Date = endpoints.Time = true;
+    Receive(line, endpoints, "X\n");
+    EXPECT_EQ(File(), "31-Dec-26,00:00:00,X\r\n");
+}
+
+TEST_F(LineCaptureTest, AppendsToAnExistingFileAndRecreatesARemovedOne) {
+    WriteBytes(endpoints.FileName, "old\r\n");
+    Receive(line, endpoints, "one\n");
+    EXPECT_EQ(File(), "old\r\none\r\n");
+    std::filesystem::remove(endpoints.FileName);
+    Receive(line, endpoints, "two\n");
+    EXPECT_EQ(File(), "two\r\n");
+}
+
+TEST_F(LineCaptureTest, TwoLinesSharingAFileInterleaveWholeLines) {
+    LineCapture other;
+    other.LineTriggerHandle = 16;
+    other.Delimiter = ',';
+    TestLine otherEnd;
+    otherEnd.FileName = endpoints.FileName;
+    Receive(line, endpoints, "first-");
+    Receive(other, otherEnd, "B1\n", 16);
+    Receive(line, endpoints, "half\nA2\n");
+    Receive(other, otherEnd, "B2\n", 16);
+    EXPECT_EQ(File(), "B1\r\nfirst-half\r\nA2\r\nB2\r\n");
+}
+
+TEST_F(LineCaptureTest, UnwritableFileFailsAfterTheViewsAndTheNextLineRetries) {
+    endpoints.FileName = dir.path().toStdString(); // a folder cannot be appended to
+    try {
+        Receive(line, endpoints, "LOST\n");
+        FAIL() << "no error raised";
+    } catch (const EInOutError& error) {
+        EXPECT_EQ(error.ErrorCode, 5);
+        EXPECT_STREQ(error.what(), "File access denied");
+    }
+    EXPECT_EQ(endpoints.Views, std::vector<std::string>{"LOST"});
+    EXPECT_EQ(line.PendingText, "");
+    endpoints.FileName = dir.filePath("report.txt").toStdString();
+    Receive(line, endpoints, "NEXT\n");
+    EXPECT_EQ(File(), "NEXT\r\n");
+}
+
+} // namespace

@@ -1,0 +1,61 @@
+#pragma once
+// Real ways to make this process's writes fail, undone when the scope ends.
+
+#include <csignal>
+#include <cstdlib>
+#include <sys/resource.h>
+#include <unistd.h>
+
+// Runs the process as an ordinary user while it lives, so that folder and file permissions apply
+// (root ignores them). When the process is not root it changes nothing.
+class WithoutPrivileges {
+public:
+    WithoutPrivileges() {
+        if (::geteuid() != 0)
+            return;
+        dropped_ = ::setegid(Nobody) == 0 && ::seteuid(Nobody) == 0;
+        if (!dropped_)
+            Restore();
+    }
+    ~WithoutPrivileges() {
+        if (dropped_)
+            Restore();
+    }
+    WithoutPrivileges(const WithoutPrivileges&) = delete;
+    WithoutPrivileges& operator=(const WithoutPrivileges&) = delete;
+
+    // False when root could not give up its privileges; permissions would not hold then.
+    bool Active() const { return ::geteuid() != 0; }
+
+private:
+    static constexpr uid_t Nobody = 65534;
+    static void Restore() {
+        if (::seteuid(0) != 0 || ::setegid(0) != 0)
+            std::abort();
+    }
+    bool dropped_ = false;
+};
+
+// Limits the files this process writes to a size while it lives. A write that crosses the limit
+// is cut short and the next one fails with EFBIG (SIGXFSZ, which would end the process, is
+// ignored).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = old_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit old_{};
+    void (*previousHandler_)(int) = SIG_DFL;
+};

@@ -1,0 +1,52 @@
+#include "capture/stamps.h"
+
+#include <QLocale>
+#include <gtest/gtest.h>
+
+namespace {
+
+class StampsTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        SetClock({});
+        QLocale::setDefault(QLocale::system());
+    }
+    static void FixClock(int year, int month, int day, int h, int m, int s) {
+        SetClock([=] { return QDateTime(QDate(year, month, day), QTime(h, m, s)); });
+    }
+};
+
+TEST_F(StampsTest, EnglishMonthAbbreviationsAndTwoDigitFields) {
+    const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates)}) {
+        QLocale::setDefault(locale);
+        for (int month = 1; month <= 12; ++month) {
+            FixClock(2009, month, 3, 7, 5, 1);
+            EXPECT_EQ(DateStamp(), std::string("03-") + months[month - 1] + "-09");
+        }
+        // The US format is "h:mm AP": the stamp is still two-digit hours on the 24-hour clock.
+        FixClock(2000, 1, 31, 23, 0, 9);
+        EXPECT_EQ(DateStamp(), "31-Jan-00");
+        EXPECT_EQ(TimeStamp(), "23:00:09");
+        FixClock(2026, 12, 7, 0, 4, 0);
+        EXPECT_EQ(TimeStamp(), "00:04:00");
+    }
+}
+
+TEST_F(StampsTest, TimeSeparatorFollowsTheLocale) {
+    FixClock(2026, 12, 7, 15, 4, 9);
+    const struct {
+        QLocale::Language Language;
+        QLocale::Territory Territory;
+        const char* Expected;
+    } cases[] = {{QLocale::Finnish, QLocale::Finland, "15.04.09"},
+                 {QLocale::Danish, QLocale::Denmark, "15.04.09"},
+                 {QLocale::German, QLocale::Germany, "15:04:09"}};
+    for (const auto& c : cases) {
+        QLocale::setDefault(QLocale(c.Language, c.Territory));
+        EXPECT_EQ(TimeStamp(), c.Expected) << QLocale().name().toStdString();
+    }
+}
+
+} // namespace
