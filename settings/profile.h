@@ -3,8 +3,10 @@
 // at most 2047 characters, writes in place (new keys at the end of their section, new sections at
 // the end of the file), each write replacing the file atomically.
 
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 // A failed write of a settings group: "Unable to write to <path>".
 class EIniFileException : public std::runtime_error {
@@ -17,13 +19,16 @@ constexpr std::size_t MaxProfileValue = 2047;
 // The value of the key, or defaultValue when the file, section or key is missing.
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, const std::string& fileName);
-// False when the file could not be written.
+// False when the file could not be written; the file is then as it was.
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& fileName);
 
 // Decimal, or hexadecimal after "0x"/"0X" when longer than two characters; otherwise the default.
 int ReadProfileInteger(const std::string& section, const std::string& key, int defaultValue,
                        const std::string& fileName);
+// The integer a profile value holds, by the rule above; nothing for text that is not wholly one
+// integer within the range of int.
+std::optional<int> ParseProfileInteger(std::string_view text);
 
 // The settings file of this run: set once at start-up (--settings, or Tolvane.ini beside the
 // executable).

@@ -21,12 +21,12 @@ struct PortLists {
 
 // The controls that hold the settings between loads and saves, per line 1..8 at index 0..7.
 struct SettingsControls {
-    std::array<QGroupBox*, LineCount> LineGroups{};  // main window captions
-    std::array<PortLists, LineCount> Ports{};        // port dialog lists
+    std::array<QGroupBox*, LineCount> LineGroups{}; // main window captions
+    std::array<PortLists, LineCount> Ports{};       // port dialog lists
     std::array<QCheckBox*, LineCount> DateStampBoxes{};
     std::array<QCheckBox*, LineCount> TimeStampBoxes{};
     std::array<QComboBox*, LineCount> DelimiterBoxes{};
-    CaptureLines* Lines = nullptr;                   // whose delimiters follow the lists
+    CaptureLines* Lines = nullptr; // whose delimiters follow the lists
 };
 
 void LoadLineLabels(const SettingsControls& controls);

@@ -1,0 +1,245 @@
+#include "settings/profile_document.h"
+
+#include "settings/profile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Larger than any settings file could honestly be; a bigger file is left alone rather than read.
+constexpr off_t MaxProfileFileSize = off_t{64} * 1024 * 1024;
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (Lower(a[i]) != Lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+void Trim(const std::string& text, std::size_t& begin, std::size_t& end) {
+    while (begin < end && IsBlank(text[begin]))
+        ++begin;
+    while (end > begin && IsBlank(text[end - 1]))
+        --end;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (n == 0 || errno != EINTR)
+            return false;
+    }
+    return true;
+}
+
+// Reads the whole of a regular file. False when it is not one, is too large or a read fails.
+bool ReadRegularFile(int fd, std::string& text) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MaxProfileFileSize)
+        return false;
+    text.reserve(static_cast<std::size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0)
+            return true;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || static_cast<off_t>(text.size()) + n > MaxProfileFileSize)
+            return false;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+// The file a write must replace: a symbolic link is followed, so that the link stays a link.
+std::string ReplaceTarget(const std::string& fileName) {
+    std::error_code error;
+    if (!std::filesystem::is_symlink(fileName, error))
+        return fileName;
+    const auto resolved = std::filesystem::weakly_canonical(fileName, error);
+    return error ? std::string() : resolved.string();
+}
+
+// Creates a new, empty temporary file beside target, with the same permissions as target.
+int CreateTemporary(const std::string& target, std::string& temporaryName) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporaryName =
+            target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        const int fd = ::open(temporaryName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+} // namespace
+
+ProfileDocument ProfileDocument::Load(const std::string& fileName) {
+    ProfileDocument document;
+    document.fileName_ = fileName;
+    int fd = -1;
+    do {
+        fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        // Only a file that is not there may be created; anything else we could not read must
+        // not be overwritten with what little we know of it.
+        document.replaceable_ = errno == ENOENT && !fileName.empty();
+        return document;
+    }
+    // What was read before a failure is still read from, but the file is not replaced.
+    if (!ReadRegularFile(fd, document.text_))
+        document.replaceable_ = false;
+    ::close(fd);
+    document.Parse();
+    return document;
+}
+
+std::string_view ProfileDocument::Slice(std::size_t begin, std::size_t end) const {
+    return std::string_view(text_).substr(begin, end - begin);
+}
+
+void ProfileDocument::Parse() {
+    sections_.clear();
+    std::size_t pos = 0;
+    while (pos < text_.size()) {
+        const std::size_t lineFeed = text_.find('\n', pos);
+        const bool lastLine = lineFeed == std::string::npos;
+        const std::size_t next = lastLine ? text_.size() : lineFeed + 1;
+        std::size_t contentEnd = lastLine ? text_.size() : lineFeed;
+        if (contentEnd > pos && text_[contentEnd - 1] == '\r')
+            --contentEnd;
+        std::size_t begin = pos;
+        std::size_t end = contentEnd;
+        Trim(text_, begin, end);
+        pos = next;
+        if (begin == end)
+            continue;
+        if (text_[begin] == '[') {
+            // A header that lost its ']' still names its section up to the line's end.
+            std::size_t nameEnd = text_.find(']', begin + 1);
+            if (nameEnd == std::string::npos || nameEnd > end)
+                nameEnd = end;
+            std::size_t nameBegin = begin + 1;
+            Trim(text_, nameBegin, nameEnd);
+            sections_.push_back(Section{nameBegin, nameEnd, next, lastLine, {}});
+            continue;
+        }
+        if (sections_.empty())
+            continue; // lines before the first section belong to none
+        Section& section = sections_.back();
+        section.InsertAt = next;
+        section.InsertNeedsBreak = lastLine;
+        const std::size_t equals = text_.find('=', begin);
+        if (equals == std::string::npos || equals >= end)
+            continue;
+        std::size_t keyEnd = equals;
+        std::size_t keyBegin = begin;
+        Trim(text_, keyBegin, keyEnd);
+        std::size_t valueBegin = equals + 1;
+        std::size_t valueEnd = end;
+        Trim(text_, valueBegin, valueEnd);
+        if (keyBegin < keyEnd)
+            section.Entries.push_back(Entry{keyBegin, keyEnd, valueBegin, valueEnd, contentEnd});
+    }
+}
+
+const ProfileDocument::Entry* ProfileDocument::FindEntry(std::string_view section,
+                                                         std::string_view key) const {
+    for (const Section& s : sections_) {
+        if (!EqualNoCase(Slice(s.NameBegin, s.NameEnd), section))
+            continue;
+        for (const Entry& e : s.Entries) {
+            if (EqualNoCase(Slice(e.KeyBegin, e.KeyEnd), key))
+                return &e;
+        }
+    }
+    return nullptr;
+}
+
+std::optional<std::string> ProfileDocument::Find(std::string_view section,
+                                                 std::string_view key) const {
+    const Entry* entry = FindEntry(section, key);
+    if (entry == nullptr)
+        return std::nullopt;
+    std::string_view value = Slice(entry->ValueBegin, entry->ValueEnd);
+    value = value.substr(0, value.find('\0'));
+    while (!value.empty() && IsBlank(value.back()))
+        value.remove_suffix(1);
+    return std::string(value.substr(0, MaxProfileValue));
+}
+
+void ProfileDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
+    value = value.substr(0, value.find_first_of(std::string_view("\r\n\0", 3)));
+    const std::string entryLine = std::string(key) + "=" + std::string(value) + "\r\n";
+    if (const Entry* entry = FindEntry(section, key)) {
+        text_.replace(entry->ValueBegin, entry->LineEnd - entry->ValueBegin, value);
+    } else {
+        const Section* home = nullptr;
+        for (const Section& s : sections_) {
+            if (EqualNoCase(Slice(s.NameBegin, s.NameEnd), section)) {
+                home = &s;
+                break;
+            }
+        }
+        if (home != nullptr) {
+            text_.insert(home->InsertAt, (home->InsertNeedsBreak ? "\r\n" : "") + entryLine);
+        } else {
+            if (!text_.empty() && text_.back() != '\n')
+                text_ += "\r\n";
+            text_ += "[" + std::string(section) + "]\r\n" + entryLine;
+        }
+    }
+    Parse();
+}
+
+bool ProfileDocument::Save() const {
+    if (!replaceable_)
+        return false;
+    const std::string target = ReplaceTarget(fileName_);
+    if (target.empty())
+        return false;
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode))
+        return false;
+
+    std::string temporaryName;
+    const int fd = CreateTemporary(target, temporaryName);
+    if (fd < 0)
+        return false;
+    bool ok = true;
+    if (exists) {
+        // Keeping the owner only matters when root edits someone else's file; if it cannot be
+        // kept the file is still whole.
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+        }
+        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+    }
+    ok = ok && WriteAll(fd, text_) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temporaryName.c_str(), target.c_str()) == 0;
+    if (!ok)
+        ::unlink(temporaryName.c_str());
+    return ok;
+}
