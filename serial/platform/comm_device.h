@@ -1,0 +1,86 @@
+#pragma once
+// One open serial device behind a comm handle: its descriptor and lock, the line settings last
+// written, the event mask with the pending event wait, and the pending background write. Every
+// operation returns 0 or a Windows error number.
+
+#include "serial/platform/comm_line_events.h"
+#include "serial/platform/win32_types.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class CommBackgroundWrite;
+struct OVERLAPPED;
+
+class CommDevice {
+public:
+    // Opens, proves to be a terminal and locks the device at path, and quiets its line processing.
+    static std::shared_ptr<CommDevice> Open(const std::string& path, DWORD& error);
+    CommDevice(const CommDevice&) = delete;
+    CommDevice& operator=(const CommDevice&) = delete;
+    ~CommDevice();
+
+    // Aborts the pending write, fails the pending wait and gives up the lock at once; the
+    // descriptor closes when the last call still using the device returns.
+    void Close();
+
+    DWORD SetupQueues(DWORD inQueue, DWORD outQueue);
+    DWORD GetState(DCB& dcb);
+    DWORD SetState(const DCB& dcb);
+    DWORD GetTimeouts(COMMTIMEOUTS& timeouts);
+    DWORD SetTimeouts(const COMMTIMEOUTS& timeouts);
+    DWORD GetMask(DWORD& mask);
+    DWORD SetMask(DWORD mask);
+
+    // Starts a wait for the events of the mask: ERROR_IO_PENDING with a block, whose completion
+    // CompleteOverlapped performs; without one, waits here.
+    DWORD StartWait(DWORD* events, OVERLAPPED* overlapped);
+    // Completes the operation of the block: the pending wait, the background write, or one that
+    // already completed. ERROR_IO_INCOMPLETE while it has not ended and wait is false.
+    DWORD CompleteOverlapped(OVERLAPPED* overlapped, DWORD& transferred, bool wait);
+
+    DWORD Read(void* buffer, DWORD size, DWORD& read);
+    DWORD Write(const void* buffer, DWORD size, DWORD& written, OVERLAPPED* overlapped);
+
+    DWORD ClearError(DWORD& errors, COMSTAT* status);
+    DWORD Purge(DWORD flags);
+    DWORD Escape(DWORD function);
+    DWORD ModemStatus(DWORD& status);
+
+private:
+    CommDevice(int fd, int wakeFd, const LineSample& lines);
+
+    DWORD AwaitEvents(std::uint64_t generation, bool wait, DWORD& events);
+    DWORD SampleLineEvents(DWORD mask, DWORD& events);
+    DWORD EndWait(OVERLAPPED* overlapped, DWORD* events, std::uint64_t generation, bool wait);
+    DWORD EndWrite(OVERLAPPED* overlapped, const std::shared_ptr<CommBackgroundWrite>& write,
+                   bool wait);
+    DWORD ApplyState(const DCB& dcb);
+    void ApplyModemLines(const DCB& dcb);
+    void Wake();
+    void DrainWake();
+    int WriteTimeoutMs(DWORD size);
+
+    const int fd_;
+    const int wakeFd_; // written to wake the pending wait (mask change, close)
+
+    std::mutex mutex_; // guards what follows
+    bool closed_ = false;
+    bool gone_ = false; // the device hung up; it never comes back on this descriptor
+    bool stateWritten_ = false;
+    DCB state_;
+    COMMTIMEOUTS timeouts_;
+    DWORD mask_ = 0;
+    std::uint64_t generation_ = 0; // bumped by every mask change
+    LineSample waitLines_;         // the lines as the event wait last saw them
+    LineSample errorLines_;        // the counters as ClearCommError last saw them
+    OVERLAPPED* waitBlock_ = nullptr;
+    DWORD* waitEvents_ = nullptr;
+    std::uint64_t waitGeneration_ = 0;
+
+    std::mutex writeMutex_; // guards the pending write and serialises starting and aborting it
+    std::shared_ptr<CommBackgroundWrite> pendingWrite_;
+    OVERLAPPED* writeBlock_ = nullptr;
+};
