@@ -9,7 +9,8 @@
 // the events seen, with an empty mask when SetCommMask is called meanwhile, or fails when the
 // device went away or its handle was closed. A write that cannot finish at once goes on in the
 // background until it finishes, PurgeComm(PURGE_TXABORT) aborts it or the handle is closed; its
-// block's event is set when it ends.
+// block's event is set when it ends. One write at a time: another while one is still going on
+// fails with ERROR_NOT_READY.
 
 #include "serial/platform/system_error.h"
 #include "serial/platform/win32_types.h"

@@ -73,6 +73,7 @@ std::shared_ptr<CommDevice> CommDevice::Open(const std::string& path, DWORD& err
     }
     // Against programs that do not lock; root ignores it.
     ioctl(fd, TIOCEXCL);
+    const termios original = settings;
     QuietTermios(settings);
     if (tcsetattr(fd, TCSANOW, &settings) != 0) {
         error = OpenError(fd, errno);
@@ -87,11 +88,12 @@ std::shared_ptr<CommDevice> CommDevice::Open(const std::string& path, DWORD& err
     lines.HasModemLines = lines.HasCounters = true;
     SampleLine(fd, lines);
     error = ERROR_SUCCESS;
-    return std::shared_ptr<CommDevice>(new CommDevice(fd, wakeFd, lines));
+    return std::shared_ptr<CommDevice>(new CommDevice(fd, wakeFd, lines, original));
 }
 
-CommDevice::CommDevice(int fd, int wakeFd, const LineSample& lines)
-    : fd_(fd), wakeFd_(wakeFd), waitLines_(lines), errorLines_(lines) {}
+CommDevice::CommDevice(int fd, int wakeFd, const LineSample& lines, const termios& original)
+    : fd_(fd), wakeFd_(wakeFd), original_(std::make_unique<termios>(original)), waitLines_(lines),
+      errorLines_(lines) {}
 
 CommDevice::~CommDevice() {
     Close();
@@ -110,6 +112,8 @@ void CommDevice::Close() {
         if (closed_)
             return;
         closed_ = true;
+        if (!stateWritten_)
+            tcsetattr(fd_, TCSANOW, original_.get());
     }
     Wake();
     ioctl(fd_, TIOCNXCL);

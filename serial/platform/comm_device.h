@@ -13,6 +13,7 @@
 
 class CommBackgroundWrite;
 struct OVERLAPPED;
+struct termios;
 
 class CommDevice {
 public:
@@ -23,7 +24,9 @@ public:
     ~CommDevice();
 
     // Aborts the pending write, fails the pending wait and gives up the lock at once; the
-    // descriptor closes when the last call still using the device returns.
+    // descriptor closes when the last call still using the device returns. A device whose
+    // settings were never written gets back the settings it had before the open, so probing a
+    // port leaves it as it was.
     void Close();
 
     DWORD SetupQueues(DWORD inQueue, DWORD outQueue);
@@ -50,7 +53,7 @@ public:
     DWORD ModemStatus(DWORD& status);
 
 private:
-    CommDevice(int fd, int wakeFd, const LineSample& lines);
+    CommDevice(int fd, int wakeFd, const LineSample& lines, const termios& original);
 
     DWORD AwaitEvents(std::uint64_t generation, bool wait, DWORD& events);
     DWORD SampleLineEvents(DWORD mask, DWORD& events);
@@ -65,6 +68,7 @@ private:
 
     const int fd_;
     const int wakeFd_; // written to wake the pending wait (mask change, close)
+    const std::unique_ptr<termios> original_;
 
     std::mutex mutex_; // guards what follows
     bool closed_ = false;

@@ -116,3 +116,14 @@ TEST(CommOpen, APortHeldByAnotherProcessIsRefused) {
     EXPECT_NE(handle, INVALID_HANDLE_VALUE) << "free again once the other process ended";
     CloseHandle(handle);
 }
+
+TEST(CommOpen, AProbeLeavesTheDeviceAsItFoundIt) {
+    // A fresh pseudo-terminal echoes; the open silences it, the close without settings written
+    // gives its echo back, as probing the ports for the selection list must.
+    PtyPair line(7);
+    const HANDLE probe = OpenPort(line.DeviceName());
+    ASSERT_NE(probe, INVALID_HANDLE_VALUE) << GetLastError();
+    ASSERT_TRUE(CloseHandle(probe));
+    ASSERT_TRUE(line.Write("e"));
+    EXPECT_EQ(line.Read(1, std::chrono::seconds(5)), "e");
+}
