@@ -1,0 +1,18 @@
+#pragma once
+
+#include "ui/fixed_dialog.h"
+
+class QGroupBox;
+class TReportView;
+
+// A line's expanded view: a large window with the same report lines as the line's small view,
+// long ones wrapped. One class, one window per line (TLine1Form to TLine8Form).
+class TLineForm : public TFixedDialog {
+    Q_OBJECT
+
+public:
+    explicit TLineForm(int line);
+
+    QGroupBox* LineGroup = nullptr;
+    TReportView* LineWindow = nullptr;
+};

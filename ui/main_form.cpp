@@ -1,0 +1,357 @@
+#include "ui/main_form.h"
+
+#include "runtime/ansi_text.h"
+#include "settings/settings_groups.h"
+#include "ui/design_fonts.h"
+#include "ui/form_set.h"
+#include "ui/handler_guard.h"
+#include "ui/line_form.h"
+#include "ui/report_view.h"
+#include "ui/save_dialog.h"
+#include "ui/serial_form.h"
+#include "ui/set_line_label_form.h"
+#include "ui/stamping_form.h"
+#include "ui/start_button_icon.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QToolTip>
+
+namespace {
+
+// Design positions, client coordinates of the window; the button inside its group.
+struct LinePanelDesign {
+    QRect Group;
+    QRect Button;
+};
+
+constexpr LinePanelDesign LinePanels[LineCount] = {
+    {{16, 18, 484, 159}, {20, 67, 25, 25}},  {{520, 18, 484, 159}, {20, 67, 25, 25}},
+    {{16, 186, 484, 159}, {20, 67, 25, 25}}, {{520, 186, 484, 159}, {20, 67, 25, 25}},
+    {{16, 354, 484, 159}, {24, 67, 21, 25}}, {{520, 354, 484, 159}, {20, 67, 25, 25}},
+    {{16, 522, 484, 159}, {20, 67, 25, 25}}, {{520, 522, 484, 159}, {20, 67, 25, 25}},
+};
+constexpr QRect LineWindowPlace(64, 23, 405, 121);
+constexpr QSize ClientSize(1016, 694);
+// The button's image is 16 pixels square on a 25-pixel-high button, and grows with it.
+constexpr int ImageSize = 16;
+constexpr int ButtonHeight = 25;
+// Item 16 of a COM port list: the line is switched off.
+constexpr int OffIndex = 16;
+
+const QString StartWording = QStringLiteral("Click to start grabbing reports from ");
+const QString StopWording = QStringLiteral("Click to stop grabbing reports from ");
+
+void SetCaptionColour(QGroupBox* group, const QColor& colour) {
+    QPalette colours = group->palette();
+    colours.setColor(QPalette::WindowText, colour);
+    colours.setColor(QPalette::Text, colour);
+    group->setPalette(colours);
+}
+
+QColor ButtonFaceColour() {
+    return QApplication::palette().color(QPalette::Button);
+}
+
+} // namespace
+
+QString StartButtonHint(bool started, const QString& caption) {
+    return (started ? StopWording : StartWording) + caption;
+}
+
+TMainForm::TMainForm(FormSet& forms) : QMainWindow(nullptr), forms_(forms) {
+    setObjectName(QStringLiteral("TMainForm"));
+    setWindowTitle(QStringLiteral("Tolvane"));
+    setFont(DesignFont());
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, ButtonFaceColour());
+    setPalette(colours);
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("ClientArea"));
+    client->setAutoFillBackground(true);
+    setCentralWidget(client);
+    CreateMenu();
+
+    Bevel1 = new QFrame(client);
+    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1->setFrameShape(QFrame::HLine);
+    Bevel1->setFrameShadow(QFrame::Sunken);
+    Bevel1->setGeometry(1, 0, 1015, 2);
+
+    for (int line = 1; line <= LineCount; ++line)
+        CreateLinePanel(line);
+    for (int i = 0; i + 1 < LineCount; ++i)
+        setTabOrder(LineWindows[i], LineWindows[i + 1]);
+
+    StartupTimer = new QTimer(this);
+    StartupTimer->setObjectName(QStringLiteral("StartupTimer"));
+    StartupTimer->setInterval(250);
+    connect(StartupTimer, &QTimer::timeout, this,
+            [this] { RunHandler([this] { StartupTimerTimer(); }); });
+    StartupTimer->start();
+
+    // Form scaling: GTForm1 (GTDesignW "1680-0", GTDesignH "1050-13", client 1016 by 694) is
+    // placed here once ui/scaling provides the component.
+
+    resize(ClientSize.width(), ClientSize.height() + menuBar()->sizeHint().height());
+}
+
+void TMainForm::CreateMenu() {
+    menuBar()->setObjectName(QStringLiteral("MainMenu1"));
+    MainMenu = menuBar()->addMenu(QStringLiteral("&Menu"));
+    MainMenu->setObjectName(QStringLiteral("Menu"));
+    const auto add = [this](const char* name, const QString& text, void (TMainForm::*handler)()) {
+        QAction* action = MainMenu->addAction(text);
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this,
+                [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); });
+        return action;
+    };
+    MenuStamping = add("MenuStamping", QStringLiteral("Stamping"), &TMainForm::MenuStampingClick);
+    MenuCom = add("MenuCom", QStringLiteral("COM Ports"), &TMainForm::MenuComClick);
+    MainMenu->addSeparator();
+    MenuExit = add("MenuExit", QStringLiteral("Exit"), &TMainForm::MenuExitClick);
+    MainMenu->addSeparator();
+    MenuAbout = add("MenuAbout", QStringLiteral("About"), &TMainForm::MenuAboutClick);
+}
+
+void TMainForm::CreateLinePanel(int line) {
+    const int i = line - 1;
+    const QString n = QString::number(line);
+
+    auto* group = new QGroupBox(QStringLiteral("Line ") + n, centralWidget());
+    group->setObjectName(QStringLiteral("Line%1Group").arg(n));
+    group->setGeometry(LinePanels[i].Group);
+    group->setFont(DesignFont(true));
+    group->setToolTip(QStringLiteral("Double click to change line label"));
+    SetCaptionColour(group, Qt::black);
+    group->installEventFilter(this);
+    LineGroups[i] = group;
+
+    auto* button = new QToolButton(group);
+    button->setObjectName(QStringLiteral("StartLine%1Btn").arg(n));
+    button->setGeometry(LinePanels[i].Button);
+    button->setCheckable(true);
+    // Like the original image button it takes no focus: the keyboard works through the view.
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    button->setIcon(StartButtonIcon());
+    button->setIconSize(QSize(ImageSize, ImageSize));
+    button->installEventFilter(this);
+    connect(button, &QToolButton::clicked, this,
+            [this, line] { RunHandler([this, line] { StartLineBtnClick(line); }); });
+    StartLineBtns[i] = button;
+    SetStartHint(line, StartButtonHint(false, group->title()));
+    startHintShown_[i] = true;
+
+    auto* view = new TReportView(group, false);
+    view->setObjectName(QStringLiteral("Line%1Window").arg(n));
+    view->setGeometry(LineWindowPlace);
+    view->setToolTip(QStringLiteral("Double click to expand window"));
+    view->installEventFilter(this);
+    view->viewport()->installEventFilter(this);
+    LineWindows[i] = view;
+
+    auto* saveDialog = new TSaveDialog(this);
+    saveDialog->setObjectName(QStringLiteral("SaveDialog%1").arg(n));
+    SaveDialogs[i] = saveDialog;
+}
+
+int TMainForm::LineOf(const QObject* object) const {
+    for (int i = 0; i < LineCount; ++i) {
+        // Panels still being built have gaps.
+        if (object == LineGroups[i] || object == StartLineBtns[i] ||
+            (LineWindows[i] != nullptr &&
+             (object == LineWindows[i] || object == LineWindows[i]->viewport())))
+            return i + 1;
+    }
+    return 0;
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    const int line = LineOf(watched);
+    if (line == 0)
+        return QMainWindow::eventFilter(watched, event);
+    const int i = line - 1;
+    if (LineWindows[i] == nullptr)
+        return QMainWindow::eventFilter(watched, event);
+    const bool inView = watched == LineWindows[i] || watched == LineWindows[i]->viewport();
+    switch (event->type()) {
+    case QEvent::MouseButtonDblClick:
+        // A double-click inside a view is the view's alone; it never reaches the group.
+        if (inView) {
+            event->accept();
+            RunHandler([this, line] { LineWindowDblClick(line); });
+            return true;
+        }
+        if (watched == LineGroups[i]) {
+            event->accept();
+            RunHandler([this, line] { LineGroupDblClick(line); });
+            return true;
+        }
+        break;
+    case QEvent::KeyPress:
+        if (watched == LineWindows[i]) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            RunHandler([this, line, key] { LineWindowKeyDown(line, key); });
+            return false; // the read-only view ignores the key anyway
+        }
+        break;
+    case QEvent::Resize:
+        if (watched == StartLineBtns[i]) {
+            const int side = ImageSize * StartLineBtns[i]->height() / ButtonHeight;
+            StartLineBtns[i]->setIconSize(QSize(side, side));
+        }
+        break;
+    case QEvent::ToolTip:
+        // A hint that is not shown leaves the group's hint to show, as for any control without one.
+        if (watched == StartLineBtns[i] && !startHintShown_[i]) {
+            const auto* help = static_cast<QHelpEvent*>(event);
+            QToolTip::showText(help->globalPos(), LineGroups[i]->toolTip(), LineGroups[i]);
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+QString TMainForm::Caption(int line) const {
+    return LineGroups[line - 1]->title();
+}
+
+void TMainForm::SetStartHint(int line, const QString& hint) {
+    StartLineBtns[line - 1]->setToolTip(hint);
+}
+
+QString TMainForm::StartHint(int line) const {
+    return StartLineBtns[line - 1]->toolTip();
+}
+
+void TMainForm::SetStartHintShown(int line, bool shown) {
+    startHintShown_[line - 1] = shown;
+}
+
+bool TMainForm::StartHintShown(int line) const {
+    return startHintShown_[line - 1];
+}
+
+void TMainForm::StartupTimerTimer() {
+    StartupTimer->stop();
+    move(x(), y() - 16);
+    forms_.SerialForm->move(forms_.SerialForm->x(), forms_.SerialForm->y() - 16);
+    const SettingsControls controls = forms_.Controls();
+    LoadLineLabels(controls);
+    for (int line = 1; line <= LineCount; ++line)
+        SetStartHint(line, StartButtonHint(false, Caption(line)));
+    for (int line = 1; line <= LineCount; ++line)
+        forms_.SerialForm->ComPortGroups[line - 1]->setTitle(Caption(line));
+    for (int line = 1; line <= LineCount; ++line)
+        forms_.StampingForm->StampingGroups[line - 1]->setTitle(Caption(line));
+    for (int line = 1; line <= LineCount; ++line)
+        forms_.LineForms[line - 1]->setWindowTitle(Caption(line));
+    LoadStampingSettings(controls);
+    LoadComPortSettings(controls);
+    forms_.SerialForm->ApplyComPortSettings();
+    RefreshLinePanels();
+}
+
+void TMainForm::StartLineBtnClick(int line) {
+    const int i = line - 1;
+    QToolButton* button = StartLineBtns[i];
+    if (!button->isChecked()) {
+        SetStartHint(line, StartButtonHint(false, Caption(line)));
+        return;
+    }
+    // Stopped while the operator chooses a file: report lines completed meanwhile are discarded.
+    button->setChecked(false);
+    TSaveDialog* dialog = SaveDialogs[i];
+    LoadReportDirectory(line, dialog->InitialDir);
+    dialog->FileName.clear();
+    dialog->Title = "Save " + QStringToAnsi(Caption(line)) + " Reports As";
+    if (!dialog->Execute())
+        return;
+    // A folder that cannot be stored ends the start here: the line stays stopped.
+    SaveReportDirectory(line, dialog->FileName);
+    LineWindows[i]->ClearLines();
+    forms_.LineForms[i]->LineWindow->ClearLines();
+    SetStartHint(line, StartButtonHint(true, Caption(line)));
+    button->setChecked(true);
+}
+
+void TMainForm::RefreshLinePanels() {
+    for (int line = 1; line <= LineCount; ++line) {
+        const int i = line - 1;
+        TReportView* expanded = forms_.LineForms[i]->LineWindow;
+        if (forms_.SerialForm->PortIndex(line) == OffIndex) {
+            SetCaptionColour(LineGroups[i], GrayColour());
+            StartLineBtns[i]->setChecked(false);
+            StartLineBtns[i]->setEnabled(false);
+            SetStartHint(line, StartButtonHint(false, Caption(line)));
+            SetStartHintShown(line, false);
+            LineWindows[i]->ClearLines();
+            LineWindows[i]->SetBackground(ButtonFaceColour());
+            expanded->ClearLines();
+            expanded->SetBackground(ButtonFaceColour());
+        } else {
+            SetCaptionColour(LineGroups[i], Qt::black);
+            StartLineBtns[i]->setEnabled(true);
+            SetStartHintShown(line, true);
+            LineWindows[i]->SetBackground(NavyColour());
+            expanded->SetBackground(NavyColour());
+        }
+    }
+}
+
+void TMainForm::LineGroupDblClick(int line) {
+    EditLineLabel(line);
+}
+
+void TMainForm::LineWindowDblClick(int line) {
+    forms_.LineForms[line - 1]->exec();
+}
+
+void TMainForm::LineWindowKeyDown(int line, int key) {
+    if (key != Qt::Key_Return && key != Qt::Key_Enter)
+        return;
+    // Acts whether or not the button is enabled, exactly as a click would.
+    QToolButton* button = StartLineBtns[line - 1];
+    button->setChecked(!button->isChecked());
+    StartLineBtnClick(line);
+}
+
+void TMainForm::EditLineLabel(int line) {
+    TSetLineLabelForm* dialog = forms_.SetLineLabelForm;
+    dialog->LineNumber = line;
+    dialog->OldCaption->setText(line >= 1 && line <= LineCount ? Caption(line) : QString());
+    dialog->NewEdit->clear();
+    dialog->exec();
+}
+
+void TMainForm::MenuStampingClick() {
+    forms_.StampingForm->exec();
+}
+
+void TMainForm::MenuComClick() {
+    forms_.SerialForm->exec();
+}
+
+void TMainForm::MenuExitClick() {
+    close();
+}
+
+void TMainForm::MenuAboutClick() {
+    if (forms_.ShowAboutBox)
+        forms_.ShowAboutBox();
+}

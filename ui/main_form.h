@@ -1,0 +1,75 @@
+#pragma once
+
+#include "capture/line_capture.h"
+
+#include <QMainWindow>
+#include <array>
+
+class FormSet;
+class QAction;
+class QFrame;
+class QGroupBox;
+class QMenu;
+class QTimer;
+class QToolButton;
+class TReportView;
+class TSaveDialog;
+
+// The main window: the eight line panels, each with its start button, its small view and its
+// save dialog, the menu, and the timer that runs the start-up sequence.
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TMainForm(FormSet& forms);
+
+    // Line N's objects at index N - 1.
+    std::array<QGroupBox*, LineCount> LineGroups{};
+    std::array<QToolButton*, LineCount> StartLineBtns{};
+    std::array<TReportView*, LineCount> LineWindows{};
+    std::array<TSaveDialog*, LineCount> SaveDialogs{};
+    QFrame* Bevel1 = nullptr;
+    QTimer* StartupTimer = nullptr;
+    QMenu* MainMenu = nullptr;
+    QAction* MenuStamping = nullptr;
+    QAction* MenuCom = nullptr;
+    QAction* MenuExit = nullptr;
+    QAction* MenuAbout = nullptr;
+
+    // Handlers, one per kind, taking the line number 1..8.
+    void StartupTimerTimer();
+    void StartLineBtnClick(int line);
+    void LineGroupDblClick(int line);
+    void LineWindowDblClick(int line);
+    void LineWindowKeyDown(int line, int key);
+    void MenuStampingClick();
+    void MenuComClick();
+    void MenuExitClick();
+    void MenuAboutClick();
+
+    // Gives each line's panel its on or off look from its COM port list.
+    void RefreshLinePanels();
+    // The line label dialog for line N.
+    void EditLineLabel(int line);
+
+    QString Caption(int line) const;
+    // The start button's hint and whether it is shown when the mouse rests on the button.
+    void SetStartHint(int line, const QString& hint);
+    QString StartHint(int line) const;
+    void SetStartHintShown(int line, bool shown);
+    bool StartHintShown(int line) const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateMenu();
+    void CreateLinePanel(int line);
+    int LineOf(const QObject* object) const;
+
+    FormSet& forms_;
+    std::array<bool, LineCount> startHintShown_{};
+};
+
+// "Click to start grabbing reports from <caption>" or, for a started line, "... stop ...".
+QString StartButtonHint(bool started, const QString& caption);

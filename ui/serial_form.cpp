@@ -1,0 +1,307 @@
+#include "ui/serial_form.h"
+
+#include "runtime/ansi_text.h"
+#include "runtime/message_box.h"
+#include "serial/apd_com_port.h"
+#include "serial/apd_exceptions.h"
+#include "settings/profile.h"
+#include "ui/design_fonts.h"
+#include "ui/form_line_endpoints.h"
+#include "ui/form_set.h"
+#include "ui/handler_guard.h"
+#include "ui/line_letter.h"
+#include "ui/main_form.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <optional>
+
+namespace {
+
+// One of the five lists of a line's group, with its label, items, hint and place in the group.
+struct ListDesign {
+    const char* Name;
+    const char* Label;
+    std::vector<const char*> Items;
+    const char* Hint;
+    QRect LabelPlace;
+    QRect ListPlace;
+    QComboBox* PortLists::*List;
+    int DefaultLine1; // the settings key's default, taken when the list has no selection
+    int DefaultOtherLines;
+};
+
+const std::vector<ListDesign>& ListDesigns() {
+    static const std::vector<ListDesign> designs = {
+        {"ComPort",
+         "COM Port",
+         {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16",
+          "Off"},
+         "Click to change COM Port",
+         {12, 31, 72, 16},
+         {92, 28, 81, 22},
+         &PortLists::ComPort,
+         0,
+         16},
+        {"BaudRate",
+         "Baud Rate",
+         {"1200", "2400", "4800", "9600", "19200"},
+         "Click to change baud rate",
+         {12, 71, 72, 16},
+         {92, 68, 81, 22},
+         &PortLists::BaudRate,
+         3,
+         3},
+        {"Parity",
+         "Parity",
+         {"none", "odd", "even"},
+         "Click to change parity",
+         {12, 111, 72, 16},
+         {92, 108, 81, 22},
+         &PortLists::Parity,
+         0,
+         0},
+        {"DataBits",
+         "Data Bits",
+         {"7", "8"},
+         "Click to change data bits",
+         {188, 71, 72, 16},
+         {268, 68, 81, 22},
+         &PortLists::DataBits,
+         1,
+         1},
+        {"StopBits",
+         "Stop Bits",
+         {"1", "2"},
+         "Click to change stop bits",
+         {188, 111, 72, 16},
+         {268, 108, 81, 22},
+         &PortLists::StopBits,
+         0,
+         0},
+    };
+    return designs;
+}
+
+constexpr int GroupWidth = 369;
+constexpr int GroupHeight = 153;
+constexpr int GroupLeft[2] = {16, 400};
+constexpr int GroupTop[4] = {16, 177, 338, 499};
+constexpr int VisiblePortItems = 9;
+
+// The selected item, or the key's default when the list has none.
+int SelectedOrDefault(const QComboBox* list, int defaultIndex) {
+    const int index = list->currentIndex();
+    return index >= 0 ? index : defaultIndex;
+}
+
+int DefaultIndex(const ListDesign& design, int line) {
+    return line == 1 ? design.DefaultLine1 : design.DefaultOtherLines;
+}
+
+// The integer value of the item's text ("9600" -> 9600).
+int ItemValue(const QComboBox* list, int index) {
+    return list->itemText(index).toInt();
+}
+
+// The design values a port component is created with, applied as while loading.
+template <class Port> void ApplyDesignValues(Port& port, int line) {
+    port.SetLoading(true);
+    port.SetComNumber(line == 1 || line == 5 ? 1 : 0);
+    port.SetBaud(9600);
+    port.SetInSize(1024);
+    port.SetOutSize(1024);
+    if constexpr (requires { port.Loaded(); })
+        port.Loaded();
+    else
+        port.SetLoading(false);
+}
+
+} // namespace
+
+TSerialForm::TSerialForm(FormSet& forms)
+    : TFixedDialog(QStringLiteral("TSerialForm"), QStringLiteral("Configure COM Ports"),
+                   QSize(785, 701), false),
+      forms_(forms) {
+    for (int line = 1; line <= LineCount; ++line)
+        CreateLineGroup(line);
+
+    OKBtn = new QPushButton(QStringLiteral("OK"), this);
+    OKBtn->setObjectName(QStringLiteral("OKBtn"));
+    OKBtn->setGeometry(305, 664, 75, 25);
+    OKBtn->setToolTip(QStringLiteral("Click to accept changes"));
+    OKBtn->setDefault(true);
+    connect(OKBtn, &QPushButton::clicked, this, [this] { RunHandler([this] { OKBtnClick(); }); });
+
+    CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
+    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+    CancelBtn->setGeometry(405, 664, 75, 25);
+    CancelBtn->setToolTip(QStringLiteral("Click to discard changes"));
+    connect(CancelBtn, &QPushButton::clicked, this,
+            [this] { RunHandler([this] { CancelBtnClick(); }); });
+
+    for (int line = 1; line <= LineCount; ++line)
+        CreatePort(line);
+}
+
+TSerialForm::~TSerialForm() {
+    // The ports close while the form is still whole; closing may deliver the ports' last events,
+    // and from here on they reach no handler.
+    for (TApdComPort*& port : ComPorts) {
+        port->SetOnTriggerAvail({});
+        port->SetOnTriggerData({});
+        delete port;
+        port = nullptr;
+    }
+}
+
+void TSerialForm::CreateLineGroup(int line) {
+    const int i = line - 1;
+    const QString letter = LineLetter(line);
+    auto* group = new QGroupBox(QStringLiteral("Line %1").arg(line), this);
+    group->setObjectName(QStringLiteral("ComPort%1Group").arg(letter));
+    group->setGeometry(GroupLeft[i % 2], GroupTop[i / 2], GroupWidth, GroupHeight);
+    group->setFont(DesignFont(true));
+    ComPortGroups[i] = group;
+
+    for (const ListDesign& design : ListDesigns()) {
+        const QString name = QString::fromLatin1(design.Name) + letter;
+        auto* label = new QLabel(QString::fromLatin1(design.Label), group);
+        label->setObjectName(name + QStringLiteral("Label"));
+        label->setFont(DesignFont());
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        label->setGeometry(design.LabelPlace);
+
+        auto* list = new QComboBox(group);
+        list->setObjectName(name + QStringLiteral("ComboBox"));
+        list->setFont(DesignFont());
+        list->setGeometry(design.ListPlace);
+        for (const char* item : design.Items)
+            list->addItem(QString::fromLatin1(item));
+        list->setToolTip(QString::fromLatin1(design.Hint));
+        label->setBuddy(list);
+        Ports[i].*design.List = list;
+    }
+    Ports[i].ComPort->setMaxVisibleItems(VisiblePortItems);
+}
+
+void TSerialForm::CreatePort(int line) {
+    const int i = line - 1;
+    auto* port = new TApdComPort(this);
+    port->setObjectName(QStringLiteral("ComPort") + LineLetter(line));
+    ApplyDesignValues(*port, line);
+    port->SetOnTriggerAvail([this, line](TApdCustomComPort& CP, std::uint16_t Count) {
+        ComPortTriggerAvail(line, CP, Count);
+    });
+    port->SetOnTriggerData([this, line](TApdCustomComPort& CP, std::uint16_t TriggerHandle) {
+        ComPortTriggerData(line, CP, TriggerHandle);
+    });
+    ComPorts[i] = port;
+}
+
+void TSerialForm::ComPortTriggerAvail(int line, TApdCustomComPort& /*CP*/, std::uint16_t Count) {
+    FormLineEndpoints endpoints(forms_, line);
+    HandleTriggerAvail(Lines[line - 1], endpoints, Count);
+}
+
+void TSerialForm::ComPortTriggerData(int line, TApdCustomComPort& /*CP*/,
+                                     std::uint16_t TriggerHandle) {
+    FormLineEndpoints endpoints(forms_, line);
+    HandleTriggerData(Lines[line - 1], endpoints, TriggerHandle);
+}
+
+int TSerialForm::PortIndex(int line) const {
+    return SelectedOrDefault(Ports[line - 1].ComPort, DefaultIndex(ListDesigns().front(), line));
+}
+
+void TSerialForm::ApplyComPortSettings() {
+    constexpr int OffIndex = 16;
+    for (int line = 1; line <= LineCount; ++line) {
+        if (PortIndex(line) == OffIndex)
+            continue;
+        try {
+            SetUpPort(line);
+        } catch (const EAPDException& error) {
+            ReportPortError(error.ErrorCode, line);
+        } catch (const std::exception& error) {
+            // A failure of another kind is one port's failure too: it is reported in the standard
+            // error box and the remaining lines are still set up.
+            ShowException(error);
+            ModalResult = 0;
+        }
+    }
+}
+
+void TSerialForm::SetUpPort(int line) {
+    const int i = line - 1;
+    const PortLists& lists = Ports[i];
+    const auto& designs = ListDesigns();
+    const auto selected = [&](std::size_t kind, QComboBox* list) {
+        return SelectedOrDefault(list, DefaultIndex(designs[kind], line));
+    };
+    constexpr TParity Parities[] = {pNone, pOdd, pEven};
+    TApdComPort* port = ComPorts[i];
+    port->SetComNumber(
+        static_cast<std::uint16_t>(ItemValue(lists.ComPort, selected(0, lists.ComPort))));
+    port->SetBaud(ItemValue(lists.BaudRate, selected(1, lists.BaudRate)));
+    port->SetParity(Parities[selected(2, lists.Parity)]);
+    port->SetDataBits(
+        static_cast<std::uint16_t>(ItemValue(lists.DataBits, selected(3, lists.DataBits))));
+    port->SetStopBits(
+        static_cast<std::uint16_t>(ItemValue(lists.StopBits, selected(4, lists.StopBits))));
+    // The port is closed here: adding the trigger opens it with the settings just made.
+    Lines[i].LineTriggerHandle = port->AddDataTrigger(std::string(1, '\n'), false);
+}
+
+void TSerialForm::ReportPortError(std::int32_t errorCode, int line) {
+    const std::string n = std::to_string(ComPorts[line - 1]->ComNumber());
+    const std::string c = QStringToAnsi(ComPortGroups[line - 1]->title());
+    MessageBeep();
+    const std::string advice =
+        "\r\rPlease assign a different COM Port for " + c + " or set to Off.";
+    std::string text;
+    if (errorCode == -2001)
+        text = "COM " + n + " does not exist." + advice;
+    else if (errorCode == -2008)
+        text = "COM " + n + " is already open." + advice;
+    else
+        text = "Unspecified error for COM " + n + ".";
+    ShowMessageBox({"Error", text, MessageIcon::Error});
+    ModalResult = 0;
+}
+
+void TSerialForm::OKBtnClick() {
+    ModalResult = QDialog::Accepted;
+    for (int i = 0; i < LineCount; ++i)
+        ComPorts[i]->RemoveTrigger(Lines[i].LineTriggerHandle);
+    for (int i = 0; i < LineCount; ++i)
+        ComPorts[i]->SetOpen(false);
+    // A settings file that cannot be written must not leave every port closed: the ports are set
+    // up from the lists all the same, and the failure is reported with the dialog left open.
+    std::optional<EIniFileException> writeFailure;
+    try {
+        SaveComPortSettings(forms_.Controls());
+    } catch (const EIniFileException& error) {
+        writeFailure = error;
+    }
+    ApplyComPortSettings();
+    forms_.MainForm->RefreshLinePanels();
+    if (writeFailure) {
+        ShowException(*writeFailure);
+        ModalResult = 0;
+    }
+    if (ModalResult != 0)
+        done(ModalResult);
+}
+
+void TSerialForm::CancelBtnClick() {
+    LoadComPortSettings(forms_.Controls());
+    QDialog::reject();
+}
+
+void TSerialForm::reject() {
+    // Escape and the window manager's close act as Cancel, so the lists never keep unsaved edits.
+    RunHandler([this] { CancelBtnClick(); });
+}

@@ -1,0 +1,104 @@
+#include "ui/set_line_label_form.h"
+
+#include "runtime/ansi_text.h"
+#include "settings/profile.h"
+#include "settings/settings_groups.h"
+#include "ui/design_fonts.h"
+#include "ui/form_set.h"
+#include "ui/handler_guard.h"
+#include "ui/line_form.h"
+#include "ui/main_form.h"
+#include "ui/serial_form.h"
+#include "ui/stamping_form.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+
+namespace {
+
+QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, QRect place, bool bold,
+                 Qt::Alignment alignment) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setFont(DesignFont(bold));
+    label->setTextFormat(Qt::PlainText); // a caption is shown as typed, never as markup
+    label->setAlignment(alignment | Qt::AlignVCenter);
+    label->setGeometry(place);
+    return label;
+}
+
+} // namespace
+
+TSetLineLabelForm::TSetLineLabelForm(FormSet& forms)
+    : TFixedDialog(QStringLiteral("TSetLineLabelForm"), QStringLiteral("Set Line Label"),
+                   QSize(468, 169), false),
+      forms_(forms) {
+    AddLabel(this, "OldLabel", QStringLiteral("Old Label:"), {16, 28, 80, 18}, false,
+             Qt::AlignRight);
+    OldCaption = AddLabel(this, "OldCaption", QString(), {104, 28, 348, 18}, true, Qt::AlignLeft);
+    QLabel* newLabel = AddLabel(this, "NewLabel", QStringLiteral("New Label:"), {16, 68, 80, 18},
+                                false, Qt::AlignRight);
+
+    NewEdit = new QLineEdit(this);
+    NewEdit->setObjectName(QStringLiteral("NewEdit"));
+    NewEdit->setFont(DesignFont());
+    NewEdit->setGeometry(104, 66, 348, 22);
+    NewEdit->setMaxLength(MaxLabelLength);
+    newLabel->setBuddy(NewEdit);
+
+    OKBtn = new QPushButton(QStringLiteral("OK"), this);
+    OKBtn->setObjectName(QStringLiteral("OKBtn"));
+    OKBtn->setGeometry(146, 124, 75, 25);
+    OKBtn->setToolTip(QStringLiteral("Click to accept the new label"));
+    OKBtn->setDefault(true);
+    connect(OKBtn, &QPushButton::clicked, this, [this] { RunHandler([this] { OKBtnClick(); }); });
+
+    CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
+    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+    CancelBtn->setGeometry(247, 124, 75, 25);
+    CancelBtn->setToolTip(QStringLiteral("Click to keep the old label"));
+    connect(CancelBtn, &QPushButton::clicked, this,
+            [this] { RunHandler([this] { CancelBtnClick(); }); });
+}
+
+void TSetLineLabelForm::showEvent(QShowEvent* event) {
+    TFixedDialog::showEvent(event);
+    NewEdit->setFocus();
+}
+
+void TSetLineLabelForm::ApplyLineLabel(int line, const std::string& label) {
+    if (line >= 1 && line <= LineCount) {
+        const int i = line - 1;
+        const QString caption = AnsiToQString(label);
+        TMainForm* main = forms_.MainForm;
+        main->LineGroups[i]->setTitle(caption);
+        // The hint keeps telling what a click will do: a started line is stopped by it.
+        main->SetStartHint(line, StartButtonHint(main->StartLineBtns[i]->isChecked(), caption));
+        forms_.SerialForm->ComPortGroups[i]->setTitle(caption);
+        forms_.StampingForm->StampingGroups[i]->setTitle(caption);
+        forms_.LineForms[i]->setWindowTitle(caption);
+    }
+    SaveLineLabels(forms_.Controls());
+}
+
+void TSetLineLabelForm::OKBtnClick() {
+    // Only what the settings file can hold becomes the label, so the captions shown are the ones
+    // read back at the next start.
+    const std::string label = QStringToAnsi(NewEdit->text());
+    try {
+        ApplyLineLabel(LineNumber, label);
+    } catch (const EIniFileException& error) {
+        // The captions have changed already: the dialog closes, and the failure is reported.
+        accept();
+        ShowException(error);
+        return;
+    }
+    accept();
+}
+
+void TSetLineLabelForm::CancelBtnClick() {
+    QDialog::reject();
+}

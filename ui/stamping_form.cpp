@@ -1,0 +1,100 @@
+#include "ui/stamping_form.h"
+
+#include "settings/profile.h"
+#include "settings/settings_groups.h"
+#include "ui/design_fonts.h"
+#include "ui/form_set.h"
+#include "ui/handler_guard.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+
+constexpr int GroupWidth = 210;
+constexpr int GroupHeight = 141;
+constexpr int GroupLeft[2] = {16, 248};
+constexpr int GroupTop[4] = {16, 165, 314, 463};
+
+} // namespace
+
+TStampingForm::TStampingForm(FormSet& forms)
+    : TFixedDialog(QStringLiteral("TStampingForm"),
+                   QStringLiteral("Configure Date & Time Stamping"), QSize(474, 670), false),
+      forms_(forms) {
+    for (int line = 1; line <= LineCount; ++line)
+        CreateLineGroup(line);
+
+    OKBtn = new QPushButton(QStringLiteral("OK"), this);
+    OKBtn->setObjectName(QStringLiteral("OKBtn"));
+    OKBtn->setGeometry(149, 626, 75, 25);
+    OKBtn->setToolTip(QStringLiteral("Click to accept changes"));
+    OKBtn->setDefault(true);
+    connect(OKBtn, &QPushButton::clicked, this, [this] { RunHandler([this] { OKBtnClick(); }); });
+
+    CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
+    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+    CancelBtn->setGeometry(250, 626, 75, 25);
+    CancelBtn->setToolTip(QStringLiteral("Click to discard changes"));
+    connect(CancelBtn, &QPushButton::clicked, this,
+            [this] { RunHandler([this] { CancelBtnClick(); }); });
+}
+
+void TStampingForm::CreateLineGroup(int line) {
+    const int i = line - 1;
+    const QString n = QString::number(line);
+    auto* group = new QGroupBox(QStringLiteral("Line ") + n, this);
+    group->setObjectName(QStringLiteral("Stamping%1Group").arg(n));
+    group->setGeometry(GroupLeft[i % 2], GroupTop[i / 2], GroupWidth, GroupHeight);
+    group->setFont(DesignFont(true));
+    StampingGroups[i] = group;
+
+    auto* date = new QCheckBox(QStringLiteral("Date Stamp"), group);
+    date->setObjectName(QStringLiteral("DateStamp%1Box").arg(n));
+    date->setFont(DesignFont());
+    date->setGeometry(24, 26, 160, 20);
+    date->setToolTip(QStringLiteral("Check to include date stamp"));
+    date->setChecked(true);
+    DateStampBoxes[i] = date;
+
+    auto* time = new QCheckBox(QStringLiteral("Time Stamp"), group);
+    time->setObjectName(QStringLiteral("TimeStamp%1Box").arg(n));
+    time->setFont(DesignFont());
+    time->setGeometry(24, 56, 160, 20);
+    time->setToolTip(QStringLiteral("Check to include time stamp"));
+    time->setChecked(true);
+    TimeStampBoxes[i] = time;
+
+    auto* label = new QLabel(QStringLiteral("Delimiter"), group);
+    label->setObjectName(QStringLiteral("Delimiter%1Label").arg(n));
+    label->setFont(DesignFont());
+    label->setGeometry(24, 99, 60, 16);
+
+    auto* delimiter = new QComboBox(group);
+    delimiter->setObjectName(QStringLiteral("Delimiter%1Box").arg(n));
+    delimiter->setFont(DesignFont());
+    delimiter->setGeometry(88, 96, 97, 22);
+    delimiter->addItems({QStringLiteral("comma"), QStringLiteral("space"), QStringLiteral("tab"),
+                         QStringLiteral("semicolon")});
+    delimiter->setToolTip(QStringLiteral("Click to specify delimiter "));
+    label->setBuddy(delimiter);
+    DelimiterBoxes[i] = delimiter;
+}
+
+void TStampingForm::OKBtnClick() {
+    // A failed write leaves the dialog open, so that OK can be tried again or Cancel chosen.
+    SaveStampingSettings(forms_.Controls());
+    accept();
+}
+
+void TStampingForm::CancelBtnClick() {
+    LoadStampingSettings(forms_.Controls());
+    QDialog::reject();
+}
+
+void TStampingForm::reject() {
+    RunHandler([this] { CancelBtnClick(); });
+}
