@@ -1,0 +1,8 @@
+#include "app/program.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    return RunProgram(application);
+}

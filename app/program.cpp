@@ -1,0 +1,53 @@
+#include "app/program.h"
+
+#include "app/command_line.h"
+#include "app/screenshots.h"
+#include "runtime/message_box.h"
+#include "settings/profile.h"
+#include "ui/fixed_dialog.h"
+#include "ui/main_form.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+
+void Program::ShowMainForm() {
+    CentreOnScreen(forms_.MainForm);
+    forms_.MainForm->show();
+}
+
+int RunProgram(QApplication& application) {
+    QApplication::setApplicationName(QStringLiteral("Tolvane"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Tolvane"));
+    const CommandLine commandLine = ParseCommandLine(QApplication::arguments());
+    if (!commandLine.Error.empty()) {
+        std::fprintf(stderr, "tolvane: %s\n", commandLine.Error.c_str());
+        std::fprintf(stderr, "usage: tolvane [--settings FILE] [--screenshots DIR]\n");
+        return 2;
+    }
+    SetSettingsFileName(commandLine.SettingsFile.empty() ? DefaultSettingsFileName()
+                                                         : commandLine.SettingsFile);
+
+    if (!commandLine.ScreenshotFolder.empty()) {
+        // Nobody is there to close a message box: its text goes to the error output instead.
+        SetMessagePresenter([](const MessageBoxRequest& request) {
+            std::fprintf(stderr, "%s: %s\n", request.Caption.c_str(), request.Text.c_str());
+        });
+    }
+    Program program;
+    program.ShowMainForm();
+    if (!commandLine.ScreenshotFolder.empty()) {
+        // After the start-up sequence has run, so that the windows show the loaded settings.
+        int result = 0;
+        QTimer::singleShot(1000, &application, [&] {
+            result = SaveScreenshots(program.Forms(),
+                                     QString::fromLocal8Bit(commandLine.ScreenshotFolder.c_str()))
+                         ? 0
+                         : 1;
+            program.Forms().MainForm->close();
+        });
+        application.exec();
+        return result;
+    }
+    return application.exec();
+}

@@ -1,0 +1,70 @@
+#include "app/screenshots.h"
+
+#include "ui/form_set.h"
+#include "ui/line_form.h"
+#include "ui/main_form.h"
+#include "ui/report_view.h"
+#include "ui/serial_form.h"
+#include "ui/set_line_label_form.h"
+#include "ui/stamping_form.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+#include <cstdio>
+
+namespace {
+
+bool SaveWindow(QWidget* window, const QDir& folder, const QString& name) {
+    const bool wasVisible = window->isVisible();
+    window->show();
+    window->raise();
+    for (int pass = 0; pass < 5; ++pass)
+        QApplication::processEvents();
+    const QString path = folder.filePath(name + QStringLiteral(".png"));
+    const bool saved = window->grab().save(path);
+    std::fprintf(stderr, "%s %s\n", saved ? "saved" : "could not save", qPrintable(path));
+    if (!wasVisible)
+        window->hide();
+    return saved;
+}
+
+// Report lines as a line might send them, one long enough to run past the small view's edge.
+void FillSampleLines(FormSet& forms, int line) {
+    const QString samples[] = {
+        QStringLiteral("07-Dec-26,15:04:09,LOT 42 OK"),
+        QStringLiteral("07-Dec-26,15:04:12,LOT 43 COUNT 118 PASS"),
+        QStringLiteral(
+            "07-Dec-26,15:04:15,LOT 44 COUNT 120 FAIL SEAL PRESSURE 4.7 BAR BELOW LIMIT "
+            "5.0 BAR - OPERATOR CHECK REQUIRED BEFORE THE NEXT LOT IS RELEASED TO PACKING"),
+        QStringLiteral("07-Dec-26,15:04:18,LOT 45 OK"),
+    };
+    for (const QString& sample : samples) {
+        forms.MainForm->LineWindows[line - 1]->AddLine(sample);
+        forms.LineForms[line - 1]->LineWindow->AddLine(sample);
+    }
+}
+
+} // namespace
+
+bool SaveScreenshots(FormSet& forms, const QString& folder) {
+    QDir dir(folder);
+    if (!dir.mkpath(QStringLiteral("."))) {
+        std::fprintf(stderr, "could not create %s\n", qPrintable(folder));
+        return false;
+    }
+    FillSampleLines(forms, 1);
+    forms.MainForm->StartLineBtns[0]->setChecked(true);
+    forms.SetLineLabelForm->OldCaption->setText(forms.MainForm->Caption(1));
+    forms.SetLineLabelForm->NewEdit->setText(QStringLiteral("Packing"));
+
+    bool saved = SaveWindow(forms.MainForm, dir, QStringLiteral("main_window"));
+    saved = SaveWindow(forms.SerialForm, dir, QStringLiteral("port_dialog")) && saved;
+    saved = SaveWindow(forms.StampingForm, dir, QStringLiteral("stamping_dialog")) && saved;
+    saved = SaveWindow(forms.SetLineLabelForm, dir, QStringLiteral("label_dialog")) && saved;
+    saved = SaveWindow(forms.LineForms[0], dir, QStringLiteral("expanded_view")) && saved;
+    return saved;
+}
