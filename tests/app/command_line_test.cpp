@@ -1,0 +1,46 @@
+// The command line: the settings file and the screenshot folder, and what is refused.
+
+#include "app/command_line.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+TEST(CommandLineTest, UnderstoodArguments) {
+    const struct {
+        QStringList Arguments;
+        std::string SettingsFile;
+        std::string ScreenshotFolder;
+    } cases[] = {
+        {{"tolvane"}, "", ""},
+        {{"tolvane", "--settings", "/tmp/a b/T.ini"}, "/tmp/a b/T.ini", ""},
+        {{"tolvane", "--settings=/tmp/x.ini"}, "/tmp/x.ini", ""},
+        {{"tolvane", "--screenshots", "shots", "--settings", "s.ini"}, "s.ini", "shots"},
+        {{"tolvane", "--settings", "/tmp/caf\u00e9.ini"}, "/tmp/caf\xc3\xa9.ini", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Arguments.join(' ').toStdString());
+        const CommandLine line = ParseCommandLine(c.Arguments);
+        EXPECT_EQ(line.Error, "");
+        EXPECT_EQ(line.SettingsFile, c.SettingsFile);
+        EXPECT_EQ(line.ScreenshotFolder, c.ScreenshotFolder);
+    }
+}
+
+TEST(CommandLineTest, RefusedArguments) {
+    const QStringList cases[] = {
+        {"tolvane", "--settings"},
+        {"tolvane", "--settings", ""},
+        {"tolvane", "--bogus"},
+        {"tolvane", "stray.ini"},
+    };
+    for (const QStringList& arguments : cases) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        EXPECT_NE(ParseCommandLine(arguments).Error, "");
+    }
+}
+
+TEST(CommandLineTest, DefaultSettingsFileLiesBesideTheExecutable) {
+    const std::string expected =
+        QCoreApplication::applicationDirPath().toStdString() + "/Tolvane.ini";
+    EXPECT_EQ(DefaultSettingsFileName(), expected);
+}

@@ -1,0 +1,63 @@
+// The report views: lines added at the end, empty lines kept, the newest line scrolled into view.
+
+#include "ui/report_view.h"
+
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <gtest/gtest.h>
+
+TEST(ReportViewTest, EmptyReportLinesAreLinesToo) {
+    TReportView view(nullptr, false);
+    view.AddLine(QString());
+    view.AddLine(QString());
+    view.AddLine(QStringLiteral("A1"));
+    EXPECT_EQ(view.toPlainText(), QStringLiteral("\n\nA1"));
+    EXPECT_EQ(view.document()->blockCount(), 3);
+}
+
+TEST(ReportViewTest, ClearingStartsAgainWithoutALeadingBlankLine) {
+    TReportView view(nullptr, true);
+    view.AddLine(QStringLiteral("old"));
+    view.ClearLines();
+    EXPECT_TRUE(view.toPlainText().isEmpty());
+    view.AddLine(QStringLiteral("new"));
+    EXPECT_EQ(view.toPlainText(), QStringLiteral("new"));
+}
+
+TEST(ReportViewTest, TextPassesUnchangedControlCharactersIncluded) {
+    TReportView view(nullptr, false);
+    const QString text =
+        QStringLiteral("a\tb;c,") + QChar(0x1B) + QStringLiteral("[0m \u00e9\u20ac");
+    view.AddLine(text);
+    EXPECT_EQ(view.document()->firstBlock().text(), text);
+}
+
+TEST(ReportViewTest, NewestLineIsScrolledIntoViewEvenAfterTheUserScrolledUp) {
+    for (bool wrap : {false, true}) {
+        SCOPED_TRACE(wrap);
+        TReportView view(nullptr, wrap);
+        view.resize(300, 120);
+        view.show();
+        for (int i = 0; i < 200; ++i)
+            view.AddLine(QStringLiteral("line %1 ").arg(i).repeated(wrap ? 6 : 1));
+        view.verticalScrollBar()->setValue(0);
+        view.AddLine(QStringLiteral("newest"));
+        QScrollBar* bar = view.verticalScrollBar();
+        EXPECT_GT(bar->maximum(), 0);
+        EXPECT_EQ(bar->value(), bar->maximum());
+        const QTextBlock last = view.document()->lastBlock();
+        EXPECT_EQ(last.text(), QStringLiteral("newest"));
+        EXPECT_TRUE(view.viewport()->rect().intersects(view.cursorRect(QTextCursor(last))));
+    }
+}
+
+TEST(ReportViewTest, ManyLinesKeepEveryOneInOrder) {
+    TReportView view(nullptr, false);
+    constexpr int Lines = 20000;
+    for (int i = 0; i < Lines; ++i)
+        view.AddLine(QString::number(i));
+    EXPECT_EQ(view.document()->blockCount(), Lines);
+    EXPECT_EQ(view.document()->findBlockByNumber(12345).text(), QStringLiteral("12345"));
+    EXPECT_FALSE(view.document()->isUndoAvailable());
+}
