@@ -1,0 +1,135 @@
+#pragma once
+// The dispatcher of a COM port on the platform's comm calls: the device slots, and the three
+// worker threads that keep an open port live. The comm thread waits for line events and hands
+// each one to the dispatch thread, which runs the dispatch passes and delivers their events; the
+// output thread writes queued output to the device.
+
+#include "serial/apd_base_dispatcher.h"
+#include "serial/platform/comm_api.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class TApdWin32Dispatcher;
+
+// The overlapped block a worker thread waits on.
+struct OverlappedBlock {
+    OVERLAPPED Overlapped;
+};
+
+// A worker thread of a dispatcher. The body runs on its own std::thread; its last act is
+// ThreadFinished, which clears the dispatcher's reference to it. The dispatcher joins the
+// std::thread only after that, so a stopper never waits on a thread handle, only on the
+// reference, as it pumps the GUI thread's messages.
+class TApdDispatcherThread {
+public:
+    TApdDispatcherThread(TApdWin32Dispatcher& dispatcher, DispatcherThreadKind kind);
+    TApdDispatcherThread(const TApdDispatcherThread&) = delete;
+    TApdDispatcherThread& operator=(const TApdDispatcherThread&) = delete;
+    virtual ~TApdDispatcherThread();
+
+    void Start();
+    // Waits for the body's last instructions; only after the reference was cleared.
+    void Join();
+
+protected:
+    virtual void Execute() = 0;
+    TApdWin32Dispatcher& Dispatcher;
+
+private:
+    void Run();
+
+    const DispatcherThreadKind kind_;
+    std::thread thread_;
+};
+
+class TComThread : public TApdDispatcherThread {
+public:
+    explicit TComThread(TApdWin32Dispatcher& dispatcher);
+
+protected:
+    void Execute() override;
+};
+
+class TDispThread : public TApdDispatcherThread {
+public:
+    explicit TDispThread(TApdWin32Dispatcher& dispatcher);
+
+protected:
+    void Execute() override;
+};
+
+class TOutThread : public TApdDispatcherThread {
+public:
+    explicit TOutThread(TApdWin32Dispatcher& dispatcher);
+
+protected:
+    void Execute() override;
+};
+
+class TApdWin32Dispatcher : public TApdBaseDispatcher {
+public:
+    static constexpr int StartAckTimeoutMs = 3000;
+    // The comm event mask of the NT family, and the one with the ring trailing edge.
+    static constexpr DWORD NtEventMask = 0x01F9;
+    static constexpr DWORD RingTrailingEdgeMask = 0x21F9;
+
+    explicit TApdWin32Dispatcher(TApdCustomComPort* owner);
+    // Closes the port (or finishes a pending close) and waits for the threads to be gone.
+    ~TApdWin32Dispatcher() override;
+
+    // --- device slots --------------------------------------------------------------------------
+    int EscapeLine(DWORD function) override;                                                // 0
+    int PurgeQueue(int side) override;                                                      // 1
+    DWORD PollComError(COMSTAT& status) override;                                           // 2
+    void NoteReadError(int code) override;                                                  // 3
+    int ReadComState(DCB& dcb) override;                                                    // 4
+    int ReadBlock(BYTE* destination, DWORD count) override;                                 // 5
+    int WriteComState(const DCB& dcb) override;                                             // 6
+    int QueueOutput(const BYTE* bytes, DWORD count) override;                               // 7
+    bool WaitLineEvent(DWORD& mask, OverlappedBlock* overlapped) override;                  // 8
+    bool SetQueueSizes(DWORD inSize, DWORD outSize) override;                               // 9
+    void StartThreads() override;                                                           // 11
+    void StopThreads() override;                                                            // 12
+    HANDLE OpenDeviceHandle(const std::string& name, DWORD inSize, DWORD outSize) override; // 13
+    int CloseDeviceHandle() override;                                                       // 14
+    int YieldSlice() override;                                                              // 15
+    DWORD ReadModemStatus() override;
+    DWORD LastDeviceError() override;
+
+    // Writes what the output buffer holds, one contiguous run per write; a wrapped buffer is
+    // rotated to start at index 0 first. The block's event must be WriteDoneSignal. Run by the
+    // output thread.
+    void DrainOutput(OverlappedBlock& block);
+
+    // The open device's handle as the worker threads use it; -1 when none.
+    HANDLE Handle() const { return handle_; }
+
+    // The read block of ReadBlock; its event is the read signal while the device is open.
+    OVERLAPPED ReadOverlapped; // ReceiveLock
+
+private:
+    friend class TComThread;
+    friend class TDispThread;
+    friend class TOutThread;
+
+    // Output bytes written: the tail moves on, an emptied buffer starts again at 0.
+    void AdvanceOutput(DWORD count);
+    // The receive ring has no room: reading more would only find the same bytes waiting.
+    bool ReceiveRingFull();
+    // Polls a thread's reference until the thread cleared it, pumping the GUI thread's messages
+    // meanwhile when called there (the thread may be sending an event to a window of it).
+    static void WaitForThreadEnd(const std::atomic<TApdDispatcherThread*>& reference);
+    // Joins the thread objects whose bodies have ended; never the calling thread's own.
+    void JoinEndedThreads();
+
+    std::atomic<HANDLE> handle_{INVALID_HANDLE_VALUE};
+    std::atomic<DWORD> lastError_{ERROR_SUCCESS};
+    std::unique_ptr<Signal> readSignal_; // ReceiveLock
+    // Serialises StartThreads and StopThreads. Not ControlLock: a dispatch pass that is still
+    // running needs ControlLock to finish, and the stopper waits for it to finish.
+    std::recursive_mutex threadLock_;
+    std::unique_ptr<TApdDispatcherThread> comThread_, dispThread_, outThread_; // threadLock_
+};

@@ -1,0 +1,328 @@
+// The worker threads of a COM port's dispatcher: starting and stopping them, their bodies, and
+// the output path they drive.
+#include "serial/apd_win32_dispatcher.h"
+
+#include "runtime/message_box.h"
+#include "serial/platform/message_window.h"
+#include "serial/platform/signal.h"
+#include "serial/platform/system_error.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <algorithm>
+#include <chrono>
+#include <stdexcept>
+
+namespace {
+
+// The platform identifier this layer reports is that of the NT family: its drivers do not know
+// the ring trailing-edge event, so the comm thread starts without it.
+constexpr bool PlatformIsNtFamily = true;
+
+constexpr int DispatchPeriodMs = 50;
+// How often a waiting comm thread looks again while the receive ring has no room, and how long
+// it pauses after a wait that failed at once: level-triggered events would otherwise hand the
+// same waiting bytes over and over.
+constexpr auto RoomPollInterval = std::chrono::milliseconds(20);
+constexpr auto FailedWaitPause = std::chrono::milliseconds(10);
+constexpr auto StopPollInterval = std::chrono::milliseconds(1);
+
+// The dispatcher whose worker thread this is; null on any other thread.
+thread_local const TApdWin32Dispatcher* WorkerOf = nullptr;
+
+// Waits until done() holds, pumping the GUI thread's messages meanwhile when called there: a
+// worker thread may be sending an event to a window of that thread.
+template <typename Done> void WaitPumping(Done done) {
+    const bool pump = IsMainThread();
+    while (!done()) {
+        if (pump)
+            ProcessOneMessage();
+        std::this_thread::sleep_for(StopPollInterval);
+    }
+}
+
+// Shows an exception that ended a worker thread with the application's standard report, on the
+// GUI thread: the thread itself cannot show a window.
+void ReportThreadException(const std::string& text) {
+    auto* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    QMetaObject::invokeMethod(
+        app, [text] { ShowException(std::runtime_error(text)); }, Qt::QueuedConnection);
+}
+
+} // namespace
+
+// --- the thread objects -------------------------------------------------------------------------
+
+TApdDispatcherThread::TApdDispatcherThread(TApdWin32Dispatcher& dispatcher,
+                                           DispatcherThreadKind kind)
+    : Dispatcher(dispatcher), kind_(kind) {}
+
+TApdDispatcherThread::~TApdDispatcherThread() {
+    Join();
+}
+
+void TApdDispatcherThread::Start() {
+    thread_ = std::thread([this] { Run(); });
+}
+
+void TApdDispatcherThread::Join() {
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+        thread_.join();
+}
+
+void TApdDispatcherThread::Run() {
+    WorkerOf = &Dispatcher;
+    try {
+        Execute();
+    } catch (const std::exception& error) {
+        ReportThreadException(error.what());
+    } catch (...) {
+        ReportThreadException("Unknown exception in a serial port thread");
+    }
+    // However the dispatch thread ends, it releases the dispatcher's resources on its way out.
+    if (kind_ == DispatcherThreadKind::Dispatch)
+        Dispatcher.TeardownOnExit = true;
+    Dispatcher.ThreadFinished(kind_);
+}
+
+TComThread::TComThread(TApdWin32Dispatcher& dispatcher)
+    : TApdDispatcherThread(dispatcher, DispatcherThreadKind::Comm) {}
+
+TDispThread::TDispThread(TApdWin32Dispatcher& dispatcher)
+    : TApdDispatcherThread(dispatcher, DispatcherThreadKind::Dispatch) {}
+
+TOutThread::TOutThread(TApdWin32Dispatcher& dispatcher)
+    : TApdDispatcherThread(dispatcher, DispatcherThreadKind::Output) {}
+
+// --- the bodies ---------------------------------------------------------------------------------
+
+void TComThread::Execute() {
+    auto& d = Dispatcher;
+    Signal waitSignal(true);
+    OverlappedBlock block;
+    block.Overlapped.hEvent = &waitSignal;
+    DWORD mask = PlatformIsNtFamily ? TApdWin32Dispatcher::NtEventMask
+                                    : TApdWin32Dispatcher::RingTrailingEdgeMask;
+    SetCommMask(d.Handle(), mask);
+    // Reads return at once with whatever the driver holds; writes never time out.
+    const COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
+    SetCommTimeouts(d.Handle(), &timeouts);
+    d.AckSignal->Set();
+
+    DWORD events = 0; // outlives every wait that reports into it
+    do {
+        if (!d.WaitLineEvent(events, &block)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_IO_PENDING) {
+                DWORD count = 0;
+                if (!GetOverlappedResult(d.Handle(), &block.Overlapped, &count, true)) {
+                    // The device was closed or went away.
+                    d.AckSignal->Set();
+                    return;
+                }
+                d.LastEventMask = events;
+                if (events & (EV_RING_TE | EV_RING))
+                    d.RingSeen = true;
+                waitSignal.Reset();
+            } else if (error == ERROR_INVALID_PARAMETER && (mask & EV_RING_TE)) {
+                // The driver does not know the trailing-edge event.
+                mask = TApdWin32Dispatcher::NtEventMask;
+                SetCommMask(d.Handle(), mask);
+            } else {
+                std::this_thread::sleep_for(FailedWaitPause);
+            }
+        } else {
+            d.LastEventMask = events;
+        }
+        if (d.StopRequested) {
+            d.AckSignal->Set();
+            return;
+        }
+        d.CommEventSignal->Set();
+        d.ReadySignal->Wait(Signal::Infinite);
+        // While the ring is full the waiting bytes stay in the driver and would wake the next
+        // wait at once; the dispatch thread's passes pick them up as room appears.
+        while (!d.StopRequested && d.ReceiveRingFull())
+            waitSignal.Wait(static_cast<int>(RoomPollInterval.count()));
+    } while (!d.StopRequested);
+    d.AckSignal->Set();
+}
+
+void TDispThread::Execute() {
+    auto& d = Dispatcher;
+    d.AckSignal->Set();
+    do {
+        // A pass runs after every comm event and at least every 50 ms without one.
+        d.CommEventSignal->Wait(DispatchPeriodMs);
+        if (d.StopRequested)
+            return;
+        d.RunCommPass();
+        d.RunTimerPass();
+    } while (!d.StopRequested && !d.ClosePending);
+    d.AckSignal->Set();
+}
+
+void TOutThread::Execute() {
+    auto& d = Dispatcher;
+    OverlappedBlock block;
+    block.Overlapped.hEvent = d.WriteDoneSignal.get();
+    d.AckSignal->Set();
+    do {
+        if (Signal::WaitAny(*d.OutputSignal, *d.OutFlushSignal, Signal::Infinite) == 0) {
+            if (d.StopRequested)
+                return;
+            d.DrainOutput(block);
+        } else {
+            d.AckSignal->Set(); // a flush was seen
+        }
+    } while (!d.StopRequested && !d.ClosePending);
+}
+
+// --- starting and stopping ----------------------------------------------------------------------
+
+void TApdWin32Dispatcher::StartThreads() {
+    std::lock_guard lock(threadLock_);
+    if (ThreadsActive)
+        throw std::runtime_error("Dispatcher already started");
+    JoinEndedThreads();
+    comThread_ = std::make_unique<TComThread>(*this);
+    dispThread_ = std::make_unique<TDispThread>(*this);
+    outThread_ = std::make_unique<TOutThread>(*this);
+    ThreadsActive = true;
+    StopRequested = false;
+    TeardownOnExit = false;
+    // All three are counted in before the first starts: one that ends at once (its device gone)
+    // must not make the set look finished while the others have yet to start.
+    RunningThreads = 3;
+    const struct {
+        std::unique_ptr<TApdDispatcherThread>& Thread;
+        std::atomic<TApdDispatcherThread*>& Reference;
+    } order[] = {{comThread_, ComThread}, {dispThread_, DispThread}, {outThread_, OutThread}};
+    int started = 0;
+    try {
+        for (const auto& t : order) {
+            t.Reference = t.Thread.get();
+            t.Thread->Start();
+            ++started;
+            AckSignal->Wait(StartAckTimeoutMs); // a thread slow to start is no error
+        }
+    } catch (...) {
+        // The threads never started are counted out again.
+        order[started].Reference = nullptr;
+        const int missing = 3 - started;
+        if ((RunningThreads -= missing) == 0)
+            ThreadsActive = false;
+        throw;
+    }
+}
+
+void TApdWin32Dispatcher::StopThreads() {
+    {
+        std::lock_guard lock(threadLock_);
+        if (!ThreadsActive)
+            return;
+        StopRequested = true;
+        if (OutThread) {
+            OutFlushSignal->Set();
+            WaitForThreadEnd(OutThread);
+        }
+        if (ComThread) {
+            SetCommMask(handle_, 0);
+            ReadySignal->Set();
+            AckSignal->Reset();
+            WaitForThreadEnd(ComThread);
+        }
+        // Wakes the dispatch thread now instead of at the end of its 50 ms.
+        CommEventSignal->Set();
+        WaitForThreadEnd(DispThread);
+        // The signals stay until the dispatcher goes or opens again: a caller on another thread
+        // may still be about to set one.
+    }
+    // The dispatch thread releases the resources after clearing its reference, and needs the
+    // lock above for that; the caller gets the threads all finished, unless it is one of them.
+    if (WorkerOf != this)
+        WaitPumping([this] { return !ThreadsActive; });
+}
+
+void TApdWin32Dispatcher::WaitForThreadEnd(const std::atomic<TApdDispatcherThread*>& reference) {
+    WaitPumping([&reference] { return reference.load() == nullptr; });
+}
+
+void TApdWin32Dispatcher::JoinEndedThreads() {
+    for (auto* thread : {&comThread_, &dispThread_, &outThread_}) {
+        if (*thread)
+            (*thread)->Join();
+    }
+}
+
+bool TApdWin32Dispatcher::ReceiveRingFull() {
+    std::lock_guard lock(ReceiveLock);
+    return ReceiveFull || UnreadCount() >= ReceiveBufferSize || Unscanned >= ReceiveBufferSize;
+}
+
+// --- the output path ----------------------------------------------------------------------------
+
+void TApdWin32Dispatcher::DrainOutput(OverlappedBlock& block) {
+    for (;;) {
+        const BYTE* run = nullptr;
+        DWORD count = 0;
+        {
+            std::lock_guard lock(OutputLock);
+            if (!OutBuffer || (!OutFull && OutHead == OutTail))
+                return;
+            if (OutHead > OutTail) {
+                count = OutHead - OutTail;
+            } else if (OutHead == 0) {
+                count = OutBufferSize - OutTail;
+            } else {
+                // Wrapped: rotate so that the bytes start at index 0 and go out in one write.
+                BYTE* buffer = OutBuffer.get();
+                std::rotate(buffer, buffer + OutTail, buffer + OutBufferSize);
+                OutHead += OutBufferSize - OutTail;
+                OutTail = 0;
+                count = OutHead;
+                if (OutHead == OutBufferSize)
+                    OutHead = 0; // a full buffer: head and tail meet at 0
+            }
+            run = OutBuffer.get() + OutTail;
+        }
+        const HANDLE handle = handle_;
+        DWORD written = 0;
+        if (WriteFile(handle, run, count, &written, &block.Overlapped)) {
+            AdvanceOutput(written);
+        } else if (GetLastError() == ERROR_IO_PENDING) {
+            for (;;) {
+                if (Signal::WaitAny(*WriteDoneSignal, *OutFlushSignal, Signal::Infinite) == 1) {
+                    AckSignal->Set(); // a flush abandons the write
+                    return;
+                }
+                // Reset before the look, so a completion after it sets the signal again.
+                WriteDoneSignal->Reset();
+                if (GetOverlappedResult(handle, &block.Overlapped, &written, false)) {
+                    AdvanceOutput(written);
+                    break;
+                }
+                if (GetLastError() == ERROR_IO_INCOMPLETE)
+                    continue;
+                AdvanceOutput(count); // the write failed: its bytes are dropped
+                break;
+            }
+        } else {
+            AdvanceOutput(count);
+        }
+    }
+}
+
+void TApdWin32Dispatcher::AdvanceOutput(DWORD count) {
+    if (count == 0)
+        return;
+    std::lock_guard lock(OutputLock);
+    OutTail += count;
+    if (OutTail >= OutBufferSize)
+        OutTail = 0;
+    if (OutTail == OutHead)
+        OutHead = OutTail = 0;
+    OutFull = false;
+}

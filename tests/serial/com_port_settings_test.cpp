@@ -1,0 +1,258 @@
+// The com port's settings while it is closed: stored without touching the device, with the flow
+// thresholds, RS-485 and the trace and log states worked out as the port will use them.
+#include "runtime/exceptions.h"
+#include "serial/apd_com_port.h"
+#include "serial/apd_exceptions.h"
+#include "tests/serial/com_port_test_support.h"
+
+#include <gtest/gtest.h>
+#include <termios.h>
+
+namespace {
+
+TEST(ComPortSettings, DefaultValues) {
+    TApdComPort port(nullptr);
+    EXPECT_EQ(port.Version(), "v3.03");
+    port.SetVersion("v9");
+    EXPECT_EQ(port.Version(), "v3.03");
+    EXPECT_EQ(port.DeviceLayer(), dlWin32);
+    EXPECT_EQ(port.ComNumber(), 0);
+    EXPECT_EQ(port.Baud(), 19200);
+    EXPECT_TRUE(port.PromptForPort());
+    EXPECT_EQ(port.Parity(), pNone);
+    EXPECT_EQ(port.DataBits(), 8);
+    EXPECT_EQ(port.StopBits(), 1);
+    EXPECT_EQ(port.InSize(), 4096);
+    EXPECT_EQ(port.OutSize(), 4096);
+    EXPECT_TRUE(port.AutoOpen());
+    EXPECT_FALSE(port.Open());
+    EXPECT_TRUE(port.DTR());
+    EXPECT_TRUE(port.RTS());
+    EXPECT_EQ(port.HWFlowOptions(), THWFlowOptionSet{});
+    EXPECT_EQ(port.SWFlowOptions(), swfNone);
+    EXPECT_EQ(port.XOnChar(), 17);
+    EXPECT_EQ(port.XOffChar(), 19);
+    EXPECT_EQ(port.BufferFull(), 0);
+    EXPECT_EQ(port.BufferResume(), 0);
+    EXPECT_EQ(port.Tracing(), tlOff);
+    EXPECT_EQ(port.TraceSize(), 10000u);
+    EXPECT_EQ(port.TraceName(), "RUVO.TRC");
+    EXPECT_TRUE(port.TraceHex());
+    EXPECT_FALSE(port.TraceAllHex());
+    EXPECT_EQ(port.Logging(), tlOff);
+    EXPECT_EQ(port.LogSize(), 10000u);
+    EXPECT_EQ(port.LogName(), "RUVO.LOG");
+    EXPECT_TRUE(port.UseMSRShadow());
+    EXPECT_TRUE(port.UseEventWord());
+    EXPECT_EQ(port.CommNotificationLevel(), 10);
+    EXPECT_EQ(port.TapiMode(), tmAuto);
+    EXPECT_FALSE(port.RS485Mode());
+    EXPECT_EQ(port.TriggerLength(), 1);
+}
+
+// Writes that must only store the value while the port is closed, whatever the value.
+struct ClosedWrite {
+    const char* Name;
+    std::function<void(TApdComPort&)> Write;
+    std::function<bool(const TApdComPort&)> Stored;
+};
+
+class ClosedWrites : public ::testing::TestWithParam<ClosedWrite> {};
+
+TEST_P(ClosedWrites, OnlyStoreAndNeverTouchTheDevice) {
+    PtyPair line(41);
+    termios before{};
+    const int probe = open(line.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(tcgetattr(probe, &before), 0);
+    close(probe);
+    TApdComPort port(nullptr);
+    port.SetComNumber(41);
+    port.SetPromptForPort(false);
+
+    EXPECT_NO_THROW(GetParam().Write(port));
+    EXPECT_TRUE(GetParam().Stored(port));
+    EXPECT_EQ(port.State(), ComPortState::Closed);
+    EXPECT_FALSE(port.Open());
+
+    // The device is neither held nor reconfigured: another opener gets it unchanged.
+    const int fd = open(line.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0) << "the port holds the device";
+    termios after{};
+    ASSERT_EQ(tcgetattr(fd, &after), 0);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    close(fd);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ComPortSettings, ClosedWrites,
+    ::testing::Values(ClosedWrite{"Baud", [](TApdComPort& p) { p.SetBaud(1234567); },
+                                  [](const TApdComPort& p) { return p.Baud() == 1234567; }},
+                      ClosedWrite{"BaudZero", [](TApdComPort& p) { p.SetBaud(0); },
+                                  [](const TApdComPort& p) { return p.Baud() == 0; }},
+                      ClosedWrite{"Parity", [](TApdComPort& p) { p.SetParity(pSpace); },
+                                  [](const TApdComPort& p) { return p.Parity() == pSpace; }},
+                      ClosedWrite{"DataBits", [](TApdComPort& p) { p.SetDataBits(3); },
+                                  [](const TApdComPort& p) { return p.DataBits() == 3; }},
+                      ClosedWrite{"StopBits", [](TApdComPort& p) { p.SetStopBits(7); },
+                                  [](const TApdComPort& p) { return p.StopBits() == 7; }},
+                      ClosedWrite{"ComNumber", [](TApdComPort& p) { p.SetComNumber(999); },
+                                  [](const TApdComPort& p) { return p.ComNumber() == 999; }},
+                      ClosedWrite{"InSize", [](TApdComPort& p) { p.SetInSize(1); },
+                                  [](const TApdComPort& p) { return p.InSize() == 1; }},
+                      ClosedWrite{"DTR", [](TApdComPort& p) { p.SetDTR(false); },
+                                  [](const TApdComPort& p) { return !p.DTR(); }},
+                      ClosedWrite{"XOnChar", [](TApdComPort& p) { p.SetXOnChar('A'); },
+                                  [](const TApdComPort& p) { return p.XOnChar() == 'A'; }},
+                      ClosedWrite{"RemoveUnknownTrigger",
+                                  [](TApdComPort& p) { p.RemoveTrigger(4711); },
+                                  [](const TApdComPort& p) { return p.Dispatcher() == nullptr; }}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(ComPortSettings, AnUnusableValueFailsOnlyAtTheNextOpen) {
+    PtyPair line(42);
+    TApdComPort port(nullptr);
+    port.SetComNumber(42);
+    port.SetPromptForPort(false);
+    port.SetDataBits(3);
+    try {
+        port.SetOpen(true);
+        FAIL() << "the device took 3 data bits";
+    } catch (const EInOutError& error) {
+        EXPECT_EQ(error.ErrorCode, 87);
+    }
+    EXPECT_EQ(port.State(), ComPortState::Closed);
+    EXPECT_FALSE(port.Open());
+    EXPECT_EQ(port.Dispatcher(), nullptr);
+    port.SetDataBits(8);
+    port.SetOpen(true);
+    EXPECT_EQ(port.State(), ComPortState::Open);
+}
+
+TEST(ComPortSettings, DeviceLayerAcceptsOnlyTheSupportedLayerAndOnlyWhileClosed) {
+    TApdComPort port(nullptr);
+    for (TDeviceLayer layer : {dlFossil, dlWin16, dlWinsock}) {
+        port.SetDeviceLayer(layer);
+        EXPECT_EQ(port.DeviceLayer(), dlWin32) << layer;
+    }
+    port.SetDeviceLayer(dlWin32);
+    EXPECT_EQ(port.DeviceLayer(), dlWin32);
+}
+
+// Flow thresholds worked out from InSize 1024 when the flow options are written.
+struct ThresholdCase {
+    const char* Name;
+    std::function<void(TApdComPort&)> Write;
+    std::uint16_t Full;
+    std::uint16_t Resume;
+};
+
+class FlowThresholds : public ::testing::TestWithParam<ThresholdCase> {};
+
+TEST_P(FlowThresholds, FollowTheReceiveSize) {
+    TApdComPort port(nullptr);
+    port.SetInSize(1024);
+    GetParam().Write(port);
+    EXPECT_EQ(port.BufferFull(), GetParam().Full);
+    EXPECT_EQ(port.BufferResume(), GetParam().Resume);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ComPortSettings, FlowThresholds,
+    ::testing::Values(ThresholdCase{"HardwareCts",
+                                    [](TApdComPort& p) { p.SetHWFlowOptions({hwfRequireCTS}); },
+                                    921, 102},
+                      ThresholdCase{"SoftwareBoth",
+                                    [](TApdComPort& p) { p.SetSWFlowOptions(swfBoth); }, 768, 256},
+                      ThresholdCase{"SoftwareNoneKeepsZero",
+                                    [](TApdComPort& p) { p.SetSWFlowOptions(swfNone); }, 0, 0},
+                      ThresholdCase{"FullAboveInSizeWithoutFlow",
+                                    [](TApdComPort& p) { p.SetBufferFull(2000); }, 1800, 0},
+                      ThresholdCase{"FullAboveInSizeWithHardwareFlow",
+                                    [](TApdComPort& p) {
+                                        p.SetHWFlowOptions({hwfUseDTR});
+                                        p.SetBufferFull(2000);
+                                    },
+                                    921, 102},
+                      ThresholdCase{"ResumeAboveFull",
+                                    [](TApdComPort& p) {
+                                        p.SetBufferFull(500);
+                                        p.SetBufferResume(600);
+                                    },
+                                    500, 50},
+                      ThresholdCase{"SetThresholdsKept",
+                                    [](TApdComPort& p) {
+                                        p.SetBufferFull(800);
+                                        p.SetBufferResume(100);
+                                        p.SetHWFlowOptions({hwfRequireDSR});
+                                    },
+                                    800, 100}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(ComPortSettings, Rs485ModeAndRtsHandshakeExcludeEachOther) {
+    TApdComPort port(nullptr);
+    port.SetHWFlowOptions({hwfUseRTS, hwfRequireCTS, hwfUseDTR});
+    port.SetRS485Mode(true);
+    EXPECT_TRUE(port.RS485Mode());
+    EXPECT_EQ(port.HWFlowOptions(), (THWFlowOptionSet{hwfUseDTR}));
+    EXPECT_FALSE(port.RTS());
+
+    port.SetHWFlowOptions({hwfUseDTR, hwfRequireDSR});
+    EXPECT_TRUE(port.RS485Mode()) << "neither RTS nor CTS is asked for";
+    port.SetHWFlowOptions({hwfUseRTS});
+    EXPECT_FALSE(port.RS485Mode());
+}
+
+TEST(ComPortSettings, ClosedPortKeepsOnlyOnOrOffForTraceAndLog) {
+    const struct {
+        TTraceLogState Written;
+        TTraceLogState Stored;
+    } cases[] = {{tlOn, tlOn},      {tlPause, tlOff}, {tlDump, tlOff},
+                 {tlAppend, tlOff}, {tlClear, tlOff}, {tlOff, tlOff}};
+    for (const auto& c : cases) {
+        TApdComPort port(nullptr);
+        port.SetTracing(tlOn);
+        port.SetTracing(c.Written);
+        port.SetLogging(tlOn);
+        port.SetLogging(c.Written);
+        EXPECT_EQ(port.Tracing(), c.Stored) << c.Written;
+        EXPECT_EQ(port.Logging(), c.Stored) << c.Written;
+    }
+}
+
+TEST(ComPortSettings, TraceAndLogSizesAreClamped) {
+    TApdComPort port(nullptr);
+    port.SetTraceSize(4000001);
+    port.SetLogSize(99000000);
+    EXPECT_EQ(port.TraceSize(), 4000000u);
+    EXPECT_EQ(port.LogSize(), 16000000u);
+    port.SetTraceName(std::string(300, 'x'));
+    EXPECT_EQ(port.TraceName().size(), 255u);
+}
+
+TEST(ComPortSettings, LoadingOnlyRecordsAnOpenAndLoadedPerformsIt) {
+    PtyPair line(43);
+    TApdComPort port(nullptr);
+    port.SetLoading(true);
+    port.SetComNumber(43);
+    port.SetPromptForPort(false);
+    port.SetOpen(true);
+    EXPECT_EQ(port.State(), ComPortState::Closed);
+    port.Loaded();
+    EXPECT_FALSE(port.Loading());
+    EXPECT_EQ(port.State(), ComPortState::Open);
+    EXPECT_TRUE(port.Open());
+}
+
+TEST(ComPortSettings, WithoutAutoOpenTheOperationsNeedAnOpenPort) {
+    PtyPair line(44);
+    TApdComPort port(nullptr);
+    port.SetComNumber(44);
+    port.SetAutoOpen(false);
+    EXPECT_THROW(port.AddDataTrigger("\n", false), ECommNotOpen);
+    EXPECT_THROW(port.GetChar(), ECommNotOpen);
+    EXPECT_EQ(port.State(), ComPortState::Closed);
+}
+
+} // namespace
