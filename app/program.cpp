@@ -12,6 +12,8 @@
 #include <cstdio>
 
 void Program::ShowMainForm() {
+    // Form scaling fits the window to the screen as it is polished; centre it at its fitted size.
+    forms_.MainForm->ensurePolished();
     CentreOnScreen(forms_.MainForm);
     forms_.MainForm->show();
 }

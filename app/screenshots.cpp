@@ -1,5 +1,6 @@
 #include "app/screenshots.h"
 
+#include "ui/about_form.h"
 #include "ui/form_set.h"
 #include "ui/line_form.h"
 #include "ui/main_form.h"
@@ -48,6 +49,20 @@ void FillSampleLines(FormSet& forms, int line) {
     }
 }
 
+// The main window dragged one and a half times as wide: form scaling enlarges every panel, font
+// and start button image.
+bool SaveScaledMainWindow(FormSet& forms, const QDir& folder) {
+    TMainForm* main = forms.MainForm;
+    const QSize designed = main->size();
+    main->activateWindow();
+    QApplication::processEvents();
+    main->resize(designed.width() * 3 / 2, designed.height());
+    const bool saved = SaveWindow(main, folder, QStringLiteral("main_window_scaled"));
+    main->resize(designed);
+    QApplication::processEvents();
+    return saved;
+}
+
 } // namespace
 
 bool SaveScreenshots(FormSet& forms, const QString& folder) {
@@ -62,9 +77,11 @@ bool SaveScreenshots(FormSet& forms, const QString& folder) {
     forms.SetLineLabelForm->NewEdit->setText(QStringLiteral("Packing"));
 
     bool saved = SaveWindow(forms.MainForm, dir, QStringLiteral("main_window"));
+    saved = SaveScaledMainWindow(forms, dir) && saved;
     saved = SaveWindow(forms.SerialForm, dir, QStringLiteral("port_dialog")) && saved;
     saved = SaveWindow(forms.StampingForm, dir, QStringLiteral("stamping_dialog")) && saved;
     saved = SaveWindow(forms.SetLineLabelForm, dir, QStringLiteral("label_dialog")) && saved;
     saved = SaveWindow(forms.LineForms[0], dir, QStringLiteral("expanded_view")) && saved;
+    saved = SaveWindow(forms.AboutForm, dir, QStringLiteral("about_box")) && saved;
     return saved;
 }

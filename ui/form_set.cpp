@@ -1,5 +1,7 @@
 #include "ui/form_set.h"
 
+#include "ui/about_form.h"
+#include "ui/easter_egg_form.h"
 #include "ui/line_form.h"
 #include "ui/main_form.h"
 #include "ui/serial_form.h"
@@ -14,9 +16,10 @@ template <class Form> Form* FormSet::Add(std::unique_ptr<Form> form) {
 
 FormSet::FormSet() {
     MainForm = Add(std::make_unique<TMainForm>(*this));
-    // The About box (TAboutForm) and the hidden picture window (TEasterEggForm) are created here,
-    // after the main window and before the port dialog, once they exist; they then set
-    // ShowAboutBox.
+    // The About box is given its picture window when it is made, so the picture window comes
+    // first of the two.
+    EasterEggForm = Add(std::make_unique<TEasterEggForm>());
+    AboutForm = Add(std::make_unique<TAboutForm>(EasterEggForm));
     SerialForm = Add(std::make_unique<TSerialForm>(*this));
     SetLineLabelForm = Add(std::make_unique<TSetLineLabelForm>(*this));
     StampingForm = Add(std::make_unique<TStampingForm>(*this));

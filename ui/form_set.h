@@ -4,10 +4,11 @@
 
 #include <QWidget>
 #include <array>
-#include <functional>
 #include <memory>
 #include <vector>
 
+class TAboutForm;
+class TEasterEggForm;
 class TMainForm;
 class TSerialForm;
 class TSetLineLabelForm;
@@ -25,13 +26,12 @@ public:
     FormSet& operator=(const FormSet&) = delete;
 
     TMainForm* MainForm = nullptr;
+    TEasterEggForm* EasterEggForm = nullptr;
+    TAboutForm* AboutForm = nullptr;
     TSerialForm* SerialForm = nullptr;
     TSetLineLabelForm* SetLineLabelForm = nullptr;
     TStampingForm* StampingForm = nullptr;
     std::array<TLineForm*, LineCount> LineForms{};
-
-    // Resets the About box's key sequence and shows it modally; empty until the About box exists.
-    std::function<void()> ShowAboutBox;
 
     // The controls that hold the settings groups, for the settings operations.
     SettingsControls Controls() const;

@@ -2,12 +2,14 @@
 
 #include "runtime/ansi_text.h"
 #include "settings/settings_groups.h"
+#include "ui/about_form.h"
 #include "ui/design_fonts.h"
 #include "ui/form_set.h"
 #include "ui/handler_guard.h"
 #include "ui/line_form.h"
 #include "ui/report_view.h"
 #include "ui/save_dialog.h"
+#include "ui/scaling/gt_form.h"
 #include "ui/serial_form.h"
 #include "ui/set_line_label_form.h"
 #include "ui/stamping_form.h"
@@ -100,10 +102,15 @@ TMainForm::TMainForm(FormSet& forms) : QMainWindow(nullptr), forms_(forms) {
             [this] { RunHandler([this] { StartupTimerTimer(); }); });
     StartupTimer->start();
 
-    // Form scaling: GTForm1 (GTDesignW "1680-0", GTDesignH "1050-13", client 1016 by 694) is
-    // placed here once ui/scaling provides the component.
-
     resize(ClientSize.width(), ClientSize.height() + menuBar()->sizeHint().height());
+
+    // Fits the window to the screen when it first shows and scales the panels when resized.
+    GTForm1 = new GTForm(this);
+    GTForm1->setObjectName(QStringLiteral("GTForm1"));
+    GTForm1->SetGTDesignW(QStringLiteral("1680-0"));
+    GTForm1->SetGTDesignH(QStringLiteral("1050-13"));
+    GTForm1->SetGTClientWidth(ClientSize.width());
+    GTForm1->SetGTClientHeight(ClientSize.height());
 }
 
 void TMainForm::CreateMenu() {
@@ -352,6 +359,5 @@ void TMainForm::MenuExitClick() {
 }
 
 void TMainForm::MenuAboutClick() {
-    if (forms_.ShowAboutBox)
-        forms_.ShowAboutBox();
+    forms_.AboutForm->ShowAboutBox();
 }

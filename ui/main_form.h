@@ -6,6 +6,7 @@
 #include <array>
 
 class FormSet;
+class GTForm;
 class QAction;
 class QFrame;
 class QGroupBox;
@@ -30,6 +31,7 @@ public:
     std::array<TSaveDialog*, LineCount> SaveDialogs{};
     QFrame* Bevel1 = nullptr;
     QTimer* StartupTimer = nullptr;
+    GTForm* GTForm1 = nullptr;
     QMenu* MainMenu = nullptr;
     QAction* MenuStamping = nullptr;
     QAction* MenuCom = nullptr;

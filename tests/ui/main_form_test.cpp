@@ -3,6 +3,7 @@
 #include "tests/ui/forms_fixture.h"
 #include "ui/line_form.h"
 #include "ui/report_view.h"
+#include "ui/scaling/gt_form.h"
 #include "ui/set_line_label_form.h"
 
 #include <QGroupBox>
@@ -78,8 +79,12 @@ TEST_F(MainFormTest, PanelsStandAtTheirDesignPlacesWithTheirTexts) {
 }
 
 TEST_F(MainFormTest, WindowHasTitleClientSizeFontAndTabOrderByLine) {
+    // On the screen the window was laid out on, form scaling keeps the designed client size.
+    const GTForm::ScreenSizeFunction previous =
+        GTForm::SetScreenSizeFunction([] { return QSize(1680, 1050); });
     StartUp();
     Main().show();
+    GTForm::SetScreenSizeFunction(previous);
     EXPECT_EQ(Main().windowTitle(), QStringLiteral("Tolvane"));
     EXPECT_EQ(Main().centralWidget()->size(), QSize(1016, 694));
     EXPECT_EQ(Main().font().family(), QStringLiteral("Arial"));
@@ -114,7 +119,8 @@ TEST_F(MainFormTest, MenuItemsShowTheirDialogs) {
     ModalDriver driver([](QWidget* modal) { modal->close(); });
     Main().MenuStamping->trigger();
     Main().MenuCom->trigger();
-    EXPECT_EQ(driver.Seen, (std::vector<std::string>{"TStampingForm", "TSerialForm"}));
+    Main().MenuAbout->trigger();
+    EXPECT_EQ(driver.Seen, (std::vector<std::string>{"TStampingForm", "TSerialForm", "AboutForm"}));
     EXPECT_FALSE(driver.Stuck);
 }
 
