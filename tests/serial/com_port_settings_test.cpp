@@ -255,4 +255,223 @@ TEST(ComPortSettings, WithoutAutoOpenTheOperationsNeedAnOpenPort) {
     EXPECT_EQ(port.State(), ComPortState::Closed);
 }
 
+// Settings written while closed reach the dispatcher at the open; settings written while open
+// reach it at once.
+struct OpenSetting {
+    const char* Name;
+    std::function<void(TApdComPort&)> BeforeOpen;
+    std::function<void(TApdComPort&)> WhileOpen;
+    std::function<void(TApdComPort&, TApdBaseDispatcher&)> Check;
+};
+
+DCB LineState(TApdBaseDispatcher& d) {
+    std::lock_guard lock(d.ControlLock);
+    d.ReadComState(d.LineState);
+    return d.LineState;
+}
+
+class OpenSettings : public ::testing::TestWithParam<OpenSetting> {};
+
+TEST_P(OpenSettings, ReachTheDispatcher) {
+    const OpenSetting& c = GetParam();
+    PtyPair line(45);
+    TApdComPort port(nullptr);
+    port.SetComNumber(45);
+    port.SetBaud(9600);
+    port.SetInSize(1024);
+    if (c.BeforeOpen)
+        c.BeforeOpen(port);
+    port.SetOpen(true);
+    ASSERT_EQ(port.State(), ComPortState::Open);
+    if (c.WhileOpen)
+        c.WhileOpen(port);
+    c.Check(port, *port.Dispatcher());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ComPortSettings, OpenSettings,
+    ::testing::Values(
+        OpenSetting{"LineParamsAtOpen",
+                    // A pseudo-terminal takes any rate and stop bits, but on this kernel
+                    // refuses a change to 7 data bits or to parity.
+                    [](TApdComPort& p) {
+                        p.SetBaud(2400);
+                        p.SetStopBits(2);
+                    },
+                    nullptr,
+                    [](TApdComPort&, TApdBaseDispatcher& d) {
+                        LineParams params;
+                        ASSERT_EQ(d.GetLineParams(params), 0);
+                        EXPECT_EQ(params.Baud, 2400u);
+                        EXPECT_EQ(params.Parity, NOPARITY);
+                        EXPECT_EQ(params.DataBits, 8);
+                        EXPECT_EQ(params.StopBits, 2);
+                    }},
+        OpenSetting{
+            "BaudWhileOpen", nullptr, [](TApdComPort& p) { p.SetBaud(19200); },
+            [](TApdComPort&, TApdBaseDispatcher& d) { EXPECT_EQ(LineState(d).BaudRate, 19200u); }},
+        OpenSetting{"BaudZeroKeepsTheDeviceRate", nullptr, [](TApdComPort& p) { p.SetBaud(0); },
+                    [](TApdComPort& p, TApdBaseDispatcher& d) {
+                        EXPECT_EQ(p.Baud(), 0);
+                        EXPECT_EQ(LineState(d).BaudRate, 9600u);
+                    }},
+        OpenSetting{"RefusedDataBitsStayStored", nullptr,
+                    [](TApdComPort& p) {
+                        try {
+                            p.SetDataBits(3);
+                            ADD_FAILURE() << "the device took 3 data bits";
+                        } catch (const EInOutError& error) {
+                            EXPECT_EQ(error.ErrorCode, 87);
+                        }
+                    },
+                    [](TApdComPort& p, TApdBaseDispatcher& d) {
+                        EXPECT_EQ(p.DataBits(), 3);
+                        EXPECT_EQ(LineState(d).ByteSize, 8);
+                        EXPECT_EQ(p.State(), ComPortState::Open);
+                    }},
+        OpenSetting{"DtrUnderHardwareFlowIsLeftAlone", nullptr,
+                    [](TApdComPort& p) {
+                        p.SetHWFlowOptions({hwfUseDTR});
+                        p.SetDTR(false);
+                    },
+                    [](TApdComPort& p, TApdBaseDispatcher& d) {
+                        EXPECT_TRUE(p.DTR()) << "the flow control owns the line";
+                        EXPECT_TRUE(d.DtrByFlow);
+                        EXPECT_EQ(LineState(d).fDtrControl, DTR_CONTROL_HANDSHAKE);
+                        EXPECT_EQ(p.BufferFull(), 921);
+                    }},
+        OpenSetting{"DtrAndRtsAtOpen",
+                    [](TApdComPort& p) {
+                        p.SetDTR(false);
+                        p.SetRTS(false);
+                    },
+                    nullptr,
+                    [](TApdComPort&, TApdBaseDispatcher& d) {
+                        EXPECT_FALSE(d.DtrOn);
+                        EXPECT_FALSE(d.RtsOn);
+                    }},
+        OpenSetting{"SoftwareFlowNumbersAreReversed", nullptr,
+                    [](TApdComPort& p) { p.SetSWFlowOptions(swfReceive); },
+                    [](TApdComPort&, TApdBaseDispatcher& d) {
+                        FlowOptions flow;
+                        ASSERT_EQ(d.GetFlowOptions(flow), 0);
+                        EXPECT_EQ(flow.Software, 0x02u) << "receive: send XON/XOFF";
+                    }},
+        OpenSetting{"FlowCharsAtOpen",
+                    [](TApdComPort& p) {
+                        p.SetXOnChar('A');
+                        p.SetXOffChar('B');
+                    },
+                    nullptr,
+                    [](TApdComPort&, TApdBaseDispatcher& d) {
+                        FlowOptions flow;
+                        ASSERT_EQ(d.GetFlowOptions(flow), 0);
+                        EXPECT_EQ(flow.XonChar, 'A');
+                        EXPECT_EQ(flow.XoffChar, 'B');
+                    }},
+        OpenSetting{"TriggerLengthAndEventWordAtOpen",
+                    [](TApdComPort& p) {
+                        p.SetTriggerLength(5);
+                        p.SetUseEventWord(false);
+                    },
+                    nullptr,
+                    [](TApdComPort&, TApdBaseDispatcher& d) {
+                        std::lock_guard lock(d.ControlLock);
+                        EXPECT_EQ(d.AvailThreshold, 5u);
+                        EXPECT_EQ(d.OptionFlags & 4, 0u);
+                    }},
+        OpenSetting{"EventWordWhileOpen", nullptr,
+                    [](TApdComPort& p) {
+                        p.SetUseEventWord(false);
+                        p.SetUseEventWord(true);
+                    },
+                    [](TApdComPort&, TApdBaseDispatcher& d) {
+                        std::lock_guard lock(d.ControlLock);
+                        EXPECT_EQ(d.OptionFlags & 4, 4u);
+                    }},
+        OpenSetting{"Rs485AtOpen", [](TApdComPort& p) { p.SetRS485Mode(true); }, nullptr,
+                    [](TApdComPort& p, TApdBaseDispatcher& d) {
+                        std::lock_guard lock(d.ControlLock);
+                        EXPECT_TRUE(d.Rs485Mode);
+                        EXPECT_FALSE(p.RTS());
+                        EXPECT_FALSE(d.RtsOn);
+                    }},
+        OpenSetting{"TracingOnAtOpen", [](TApdComPort& p) { p.SetTracing(tlOn); }, nullptr,
+                    [](TApdComPort& p, TApdBaseDispatcher& d) {
+                        EXPECT_TRUE(d.TraceOn);
+                        EXPECT_EQ(p.Tracing(), tlOn);
+                    }},
+        OpenSetting{"TraceSizeWhileOn", [](TApdComPort& p) { p.SetTracing(tlOn); },
+                    [](TApdComPort& p) { p.SetTraceSize(50); },
+                    [](TApdComPort& p, TApdBaseDispatcher& d) {
+                        EXPECT_TRUE(d.TraceOn);
+                        EXPECT_EQ(p.Tracing(), tlOn);
+                    }},
+        OpenSetting{"TraceSizeWhilePaused", [](TApdComPort& p) { p.SetTracing(tlOn); },
+                    [](TApdComPort& p) {
+                        p.SetTracing(tlPause);
+                        p.SetTraceSize(50);
+                    },
+                    [](TApdComPort& p, TApdBaseDispatcher& d) {
+                        EXPECT_FALSE(d.TraceOn);
+                        EXPECT_EQ(p.Tracing(), tlOff);
+                    }},
+        OpenSetting{
+            "DeviceLayerIgnoredWhileOpen", nullptr,
+            [](TApdComPort& p) { p.SetDeviceLayer(dlWin16); },
+            [](TApdComPort& p, TApdBaseDispatcher&) { EXPECT_EQ(p.DeviceLayer(), dlWin32); }}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(ComPortSettings, AssignCopiesSettingsAndAnOpenSourcesTriggers) {
+    PtyPair first(46), second(47);
+    TApdComPort source(nullptr), copy(nullptr);
+    source.SetComNumber(46);
+    source.SetBaud(2400);
+    source.SetHWFlowOptions({hwfRequireCTS});
+    source.SetTracing(tlOn);
+    int raised = 0;
+    source.SetOnTriggerData([&](TApdCustomComPort&, std::uint16_t) { ++raised; });
+    const auto ok = source.AddDataTrigger("OK", false);
+    source.SetTracing(tlPause);
+
+    copy.Assign(source);
+    EXPECT_EQ(copy.State(), ComPortState::Closed);
+    EXPECT_EQ(copy.Baud(), 2400);
+    EXPECT_EQ(copy.HWFlowOptions(), (THWFlowOptionSet{hwfRequireCTS}));
+    EXPECT_EQ(copy.BufferFull(), source.BufferFull());
+    EXPECT_EQ(copy.Tracing(), tlOff) << "a closed port keeps no paused trace";
+    EXPECT_TRUE(copy.OnTriggerData());
+
+    copy.SetComNumber(47);
+    copy.SetOpen(true);
+    EXPECT_NO_THROW(copy.RemoveTrigger(ok)) << "the source's trigger came along";
+}
+
+TEST(ComPortSettings, PortUsersHearOfOpenAndCloseLastRegisteredFirst) {
+    PtyPair line(48);
+    TApdComPort port(nullptr);
+    port.SetComNumber(48);
+    std::vector<std::string> heard;
+    MessageWindow window([&](HWND, UINT msg, WPARAM, LPARAM) {
+        heard.push_back(msg == PortOpenMessage ? "window open" : "window closing");
+        return LRESULT{0};
+    });
+    int first = 1, second = 2;
+    auto callback = [&](void* data, TApdCustomComPort& cp, bool opening) {
+        EXPECT_EQ(&cp, &port);
+        heard.push_back(std::to_string(*static_cast<int*>(data)) +
+                        (opening ? " open" : " closing"));
+    };
+    port.RegisterPortUser(NullWindow, callback, &first);
+    port.RegisterPortUser(window.Handle(), nullptr, nullptr);
+    port.RegisterPortUser(NullWindow, callback, &second);
+    port.SetOnPortOpen([&](QObject&) { heard.push_back("event open"); });
+    port.SetOnPortClose([&](QObject&) { heard.push_back("event closing"); });
+    port.SetOpen(true);
+    port.DeregisterPortUser(NullWindow, &first);
+    port.SetOpen(false);
+    EXPECT_EQ(heard, (std::vector<std::string>{"2 open", "window open", "1 open", "event open",
+                                               "2 closing", "window closing", "event closing"}));
+}
+
 } // namespace
