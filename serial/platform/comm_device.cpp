@@ -156,8 +156,8 @@ DWORD CommDevice::SetState(const DCB& dcb) {
     return ERROR_SUCCESS;
 }
 
-// Writes the termios settings and checks that the device took the rate; a refusal restores
-// what was there.
+// Writes the termios settings and checks that the device took them; a refusal restores what
+// was there.
 DWORD CommDevice::ApplyState(const DCB& dcb) {
     termios before{};
     if (tcgetattr(fd_, &before) != 0)
@@ -171,6 +171,10 @@ DWORD CommDevice::ApplyState(const DCB& dcb) {
         return error;
 
     int failure = tcsetattr(fd_, TCSANOW, &wanted) == 0 ? 0 : errno;
+    // The C library calls a character format the terminal rewrote EINVAL, though the rest was
+    // applied; the read-back below decides whether the device took the settings.
+    if (failure == EINVAL)
+        failure = 0;
     if (failure == 0 && customBaud != 0)
         failure = SetCustomBaud(fd_, customBaud);
     bool taken = failure == 0;
@@ -179,9 +183,8 @@ DWORD CommDevice::ApplyState(const DCB& dcb) {
         DWORD actual = 0;
         if (tcgetattr(fd_, &readBack) != 0)
             return DeviceError(errno);
-        if (customBaud == 0)
-            taken = SameStandardRate(wanted, readBack);
-        else
+        taken = SettingsTaken(wanted, readBack, customBaud != 0, !waitLines_.HasModemLines);
+        if (taken && customBaud != 0)
             taken = GetCustomBaud(fd_, actual) == 0 &&
                     (actual > customBaud ? actual - customBaud : customBaud - actual) * 100 <=
                         customBaud * rateTolerancePercent;

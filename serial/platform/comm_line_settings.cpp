@@ -203,7 +203,17 @@ bool HasCustomBaud(const termios& t) {
     return (t.c_cflag & CBAUD) == CBAUDEX;
 }
 
-bool SameStandardRate(const termios& written, const termios& readBack) {
-    return cfgetospeed(&written) == cfgetospeed(&readBack) &&
-           cfgetispeed(&written) == cfgetispeed(&readBack);
+bool SettingsTaken(const termios& wanted, const termios& readBack, bool customBaud,
+                   bool virtualPort) {
+    if (!customBaud && (cfgetospeed(&wanted) != cfgetospeed(&readBack) ||
+                        cfgetispeed(&wanted) != cfgetispeed(&readBack)))
+        return false;
+    tcflag_t kept = CRTSCTS | CLOCAL | CREAD;
+    if (!virtualPort) {
+        kept |= CSIZE | PARENB | PARODD | CSTOPB;
+#ifdef CMSPAR
+        kept |= CMSPAR;
+#endif
+    }
+    return (wanted.c_cflag & kept) == (readBack.c_cflag & kept);
 }

@@ -25,6 +25,8 @@ DCB DcbFromTermios(const termios& t, DWORD customBaud);
 // True when t's output rate is numeric (set through SetCustomBaud).
 bool HasCustomBaud(const termios& t);
 
-// True when the device took the termios rate it was given; a driver may quietly substitute
-// another for one it cannot make.
-bool SameStandardRate(const termios& written, const termios& readBack);
+// True when the device kept what it was given: the rate (unless it was set as a number), the
+// flow handshake and, on a port with a wire, the character format. A virtual port (a
+// pseudo-terminal) forces eight bits without parity, which means nothing where there is no wire.
+bool SettingsTaken(const termios& wanted, const termios& readBack, bool customBaud,
+                   bool virtualPort);

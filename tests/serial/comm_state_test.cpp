@@ -78,6 +78,21 @@ TEST_F(CommState, ReadsBackTheSettingsWrittenEvenWhereTheTerminalRewritesThem) {
     ExpectSameLine(got, written);
 }
 
+TEST_F(CommState, SettingsReadFromTheDeviceCanBeChangedAndWrittenAgainAndAgain) {
+    // The open sequence's way: read the port's own settings, change the line format, write;
+    // later changes write the same format again.
+    DCB dcb;
+    ASSERT_TRUE(GetCommState(handle, &dcb));
+    for (const BYTE parity : {EVENPARITY, EVENPARITY, ODDPARITY, NOPARITY, NOPARITY}) {
+        dcb.BaudRate = 9600;
+        dcb.ByteSize = parity == NOPARITY ? 8 : 7;
+        dcb.Parity = parity;
+        dcb.StopBits = TWOSTOPBITS;
+        EXPECT_TRUE(SetCommState(handle, &dcb)) << int(parity) << ": " << GetLastError();
+        ASSERT_TRUE(GetCommState(handle, &dcb));
+    }
+}
+
 TEST_F(CommState, TheDeviceTakesRateStopBitsAndFlowControl) {
     struct Case {
         DWORD Baud;
