@@ -25,14 +25,6 @@ TEST(ReportViewTest, ClearingStartsAgainWithoutALeadingBlankLine) {
     EXPECT_EQ(view.toPlainText(), QStringLiteral("new"));
 }
 
-TEST(ReportViewTest, TextPassesUnchangedControlCharactersIncluded) {
-    TReportView view(nullptr, false);
-    const QString text =
-        QStringLiteral("a\tb;c,") + QChar(0x1B) + QStringLiteral("[0m \u00e9\u20ac");
-    view.AddLine(text);
-    EXPECT_EQ(view.document()->firstBlock().text(), text);
-}
-
 TEST(ReportViewTest, NewestLineIsScrolledIntoViewEvenAfterTheUserScrolledUp) {
     for (bool wrap : {false, true}) {
         SCOPED_TRACE(wrap);
@@ -50,14 +42,4 @@ TEST(ReportViewTest, NewestLineIsScrolledIntoViewEvenAfterTheUserScrolledUp) {
         EXPECT_EQ(last.text(), QStringLiteral("newest"));
         EXPECT_TRUE(view.viewport()->rect().intersects(view.cursorRect(QTextCursor(last))));
     }
-}
-
-TEST(ReportViewTest, ManyLinesKeepEveryOneInOrder) {
-    TReportView view(nullptr, false);
-    constexpr int Lines = 20000;
-    for (int i = 0; i < Lines; ++i)
-        view.AddLine(QString::number(i));
-    EXPECT_EQ(view.document()->blockCount(), Lines);
-    EXPECT_EQ(view.document()->findBlockByNumber(12345).text(), QStringLiteral("12345"));
-    EXPECT_FALSE(view.document()->isUndoAvailable());
 }
