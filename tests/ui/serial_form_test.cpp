@@ -118,8 +118,11 @@ TEST_F(SerialFormTest, SetUpTakesEveryPortSettingFromItsLists) {
     EXPECT_EQ(c.ComNumber(), 16);
     EXPECT_EQ(c.Baud(), 1200);
     EXPECT_EQ(c.Parity(), pOdd);
+    EXPECT_TRUE(b.Open());
+    EXPECT_TRUE(c.Open());
     // Line 4 is "Off": its port keeps its design values.
     EXPECT_EQ(Serial().ComPorts[3]->ComNumber(), 0);
+    EXPECT_TRUE(boxes.Boxes.empty());
 }
 
 TEST_F(SerialFormTest, ListWithoutSelectionCountsAsItsKeysDefault) {
@@ -314,4 +317,26 @@ TEST_F(SerialFormTest, OkClosesAndReopensEveryPortThatIsOn) {
     EXPECT_FALSE(Serial().ComPorts[2]->Open());
     EXPECT_NE(Serial().Lines[1].LineTriggerHandle, 0);
     EXPECT_TRUE(boxes.Boxes.empty());
+}
+
+TEST_F(SerialFormTest, PortFailureOfAnotherKindIsReportedAndTheLaterLinesAreStillSetUp) {
+    // A folder named as the device fails with a system error, not a port error.
+    SetPortDevice(9, settings.Folder());
+    StartUp("[ComPortSettings]\nComPortC=8\nComPortD=3\n");
+    ASSERT_EQ(boxes.Boxes.size(), 1u);
+    EXPECT_EQ(boxes.Boxes[0].Caption, "Tolvane");
+    EXPECT_FALSE(Serial().ComPorts[2]->Open());
+    EXPECT_TRUE(Serial().ComPorts[3]->Open());
+    EXPECT_TRUE(Main().StartLineBtns[3]->isEnabled()) << "the panels are refreshed all the same";
+
+    bool openAfterOk = false;
+    ModalDriver driver([&](QWidget*) {
+        QTest::mouseClick(Serial().OKBtn, Qt::LeftButton);
+        openAfterOk = Serial().isVisible();
+        Serial().reject();
+    });
+    Serial().exec();
+    EXPECT_TRUE(openAfterOk);
+    EXPECT_EQ(boxes.Boxes.size(), 2u);
+    ClearPortDevice(9);
 }
