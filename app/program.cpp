@@ -19,8 +19,8 @@ void Program::ShowMainForm() {
 }
 
 int RunProgram(QApplication& application) {
+    // The application's title; not a display name, which the platform would add to every window's.
     QApplication::setApplicationName(QStringLiteral("Tolvane"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tolvane"));
     const CommandLine commandLine = ParseCommandLine(QApplication::arguments());
     if (!commandLine.Error.empty()) {
         std::fprintf(stderr, "tolvane: %s\n", commandLine.Error.c_str());
