@@ -1,0 +1,190 @@
+// The whole path over real serial lines: bytes played on the far end of COM1 to COM8 become
+// stamped report lines in the files the operator chose, all eight lines at once; ports that cannot
+// be opened leave the other lines capturing; the port dialog's OK reopens the ports without
+// stopping the capture; a device that goes away mid-line leaves the program and the other lines
+// working.
+
+#include "serial/platform/port_map.h"
+#include "tests/ui/forms_fixture.h"
+#include "ui/report_view.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTextBlock>
+#include <array>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+// Every line on, line N on COMN.
+const std::string EightLinesOn = "[ComPortSettings]\nComPort=0\nComPortB=1\nComPortC=2\n"
+                                 "ComPortD=3\nComPortE=4\nComPortF=5\nComPortG=6\nComPortH=7\n";
+
+std::string Stamped(const std::string& text) {
+    return "07-Dec-26,15:04:09," + text + "\r\n";
+}
+
+std::string ReportLine(int line, int number) {
+    return "LINE " + std::to_string(line) + " LOT " + std::to_string(number) + " OK";
+}
+
+// CPU time this process used, user and system, in seconds.
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+} // namespace
+
+class EndToEndCaptureTest : public FormsTest {
+protected:
+    std::string ReportFile(int line) const {
+        return settings.Folder() + "line" + std::to_string(line) + ".txt";
+    }
+
+    void StartAllLines() {
+        for (int line = 1; line <= LineCount; ++line)
+            StartLine(line, ReportFile(line));
+    }
+
+    // Plays report lines first..last of each given line on its serial line, interleaved, and
+    // remembers what each report file must then hold.
+    void Play(const std::vector<int>& playing, int first, int last) {
+        for (int number = first; number <= last; ++number)
+            for (int line : playing) {
+                ASSERT_TRUE(lines.Com(line).Write(ReportLine(line, number) + "\r\n"));
+                expected_[static_cast<std::size_t>(line - 1)] += Stamped(ReportLine(line, number));
+            }
+    }
+
+    // Waits until every given line's report file holds exactly what was played on it.
+    void ExpectFilesComplete(const std::vector<int>& checked) {
+        for (int line : checked) {
+            SCOPED_TRACE(line);
+            const std::string& expected = expected_[static_cast<std::size_t>(line - 1)];
+            EXPECT_TRUE(
+                QTest::qWaitFor([&] { return FileText(ReportFile(line)) == expected; }, 20000))
+                << FileText(ReportFile(line));
+        }
+    }
+
+    std::array<std::string, LineCount> expected_{};
+};
+
+TEST_F(EndToEndCaptureTest, EightLinesCaptureAtOnceIntoTheirOwnFilesAndViews) {
+    StartUp(EightLinesOn);
+    ASSERT_TRUE(boxes.Boxes.empty());
+    StartAllLines();
+    const std::vector<int> all{1, 2, 3, 4, 5, 6, 7, 8};
+    Play(all, 1, 200);
+    ExpectFilesComplete(all);
+    for (int line : all) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(Main().LineWindows[static_cast<std::size_t>(line - 1)]->document()->blockCount(),
+                  200);
+        EXPECT_EQ(Main()
+                      .LineWindows[static_cast<std::size_t>(line - 1)]
+                      ->document()
+                      ->lastBlock()
+                      .text()
+                      .toStdString(),
+                  "07-Dec-26,15:04:09," + ReportLine(line, 200));
+    }
+    EXPECT_TRUE(boxes.Boxes.empty());
+}
+
+TEST_F(EndToEndCaptureTest, PortsThatCannotBeOpenedAreReportedAndTheOtherLinesStillCapture) {
+    SetPortDevice(3, settings.Folder() + "unplugged");
+    StartUp("[LineLabels]\nLine3=Packing\nLine5=Wrapping\n[ComPortSettings]\nComPortB=1\n"
+            "ComPortC=2\nComPortD=3\nComPortE=0\n");
+    ASSERT_EQ(boxes.Boxes.size(), 2u);
+    EXPECT_EQ(
+        boxes.Boxes[0].Text,
+        "COM 3 does not exist.\r\rPlease assign a different COM Port for Packing or set to Off.");
+    EXPECT_EQ(
+        boxes.Boxes[1].Text,
+        "COM 1 is already open.\r\rPlease assign a different COM Port for Wrapping or set to Off.");
+    for (int line : {1, 2, 4})
+        StartLine(line, ReportFile(line));
+    Play({1, 2, 4}, 1, 20);
+    ExpectFilesComplete({1, 2, 4});
+    ClearPortDevice(3);
+}
+
+TEST_F(EndToEndCaptureTest, OkWithoutChangesReopensThePortsAndTheLinesKeepCapturing) {
+    StartUp(EightLinesOn);
+    StartAllLines();
+    const std::vector<int> all{1, 2, 3, 4, 5, 6, 7, 8};
+    Play(all, 1, 10);
+    ExpectFilesComplete(all);
+    ModalDriver driver([&](QWidget*) { QTest::mouseClick(Serial().OKBtn, Qt::LeftButton); });
+    EXPECT_EQ(Serial().exec(), QDialog::Accepted);
+    EXPECT_FALSE(driver.Stuck);
+    for (int line : all) {
+        SCOPED_TRACE(line);
+        EXPECT_TRUE(Serial().ComPorts[static_cast<std::size_t>(line - 1)]->Open());
+        EXPECT_TRUE(Main().StartLineBtns[static_cast<std::size_t>(line - 1)]->isChecked());
+    }
+    Play(all, 11, 20);
+    ExpectFilesComplete(all);
+    EXPECT_TRUE(boxes.Boxes.empty());
+}
+
+TEST_F(EndToEndCaptureTest,
+       DeviceThatVanishesMidLineLeavesTheOtherLinesCapturingAndNothingSpinning) {
+    StartUp(EightLinesOn);
+    StartAllLines();
+    const std::vector<int> all{1, 2, 3, 4, 5, 6, 7, 8};
+    Play(all, 1, 50);
+    ExpectFilesComplete(all);
+
+    // Line 4's device goes away halfway through a report line.
+    ASSERT_TRUE(lines.Com(4).Write("LINE 4 LOT 51 HALF"));
+    QTest::qWait(100);
+    lines.Com(4).Close();
+    const std::vector<int> others{1, 2, 3, 5, 6, 7, 8};
+    Play(others, 51, 100);
+    ExpectFilesComplete(others);
+    EXPECT_EQ(FileText(ReportFile(4)), expected_[3]) << "what completed before stays, whole";
+
+    // Idle with a vanished device: the event loop and the port threads must all rest. A bound far
+    // above idle and far below one busy thread.
+    const double before = ProcessCpuSeconds();
+    const auto started = std::chrono::steady_clock::now();
+    QTest::qWait(2000);
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_LT((ProcessCpuSeconds() - before) / wall, 0.5);
+
+    Play(others, 101, 110);
+    ExpectFilesComplete(others);
+}
+
+TEST_F(EndToEndCaptureTest, OkWithEveryLineOffReleasesEveryDeviceWithoutABox) {
+    StartUp(EightLinesOn);
+    StartAllLines();
+    const std::vector<int> all{1, 2, 3, 4, 5, 6, 7, 8};
+    Play(all, 1, 5);
+    ExpectFilesComplete(all);
+    for (int line : all)
+        Serial().Ports[static_cast<std::size_t>(line - 1)].ComPort->setCurrentIndex(16);
+    Serial().OKBtnClick();
+    EXPECT_TRUE(boxes.Boxes.empty());
+    EXPECT_EQ(Serial().ModalResult, QDialog::Accepted);
+    for (int line : all) {
+        SCOPED_TRACE(line);
+        EXPECT_FALSE(Serial().ComPorts[static_cast<std::size_t>(line - 1)]->Open());
+        // Released for good: another program could take the device now.
+        const int device = open(lines.Com(line).SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(device, 0);
+        EXPECT_EQ(flock(device, LOCK_EX | LOCK_NB), 0);
+        close(device);
+    }
+    ExpectFilesComplete(all);
+}
