@@ -21,8 +21,12 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption screenshots(QStringLiteral("screenshots"),
                                          QStringLiteral("Save a picture of every window in DIR."),
                                          QStringLiteral("DIR"));
+    const QCommandLineOption simulate(
+        QStringLiteral("simulate"),
+        QStringLiteral("Connect COM1 to COM8 to simulated production lines."));
     parser.addOption(settings);
     parser.addOption(screenshots);
+    parser.addOption(simulate);
 
     CommandLine result;
     if (!parser.parse(arguments)) {
@@ -40,6 +44,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     }
     if (parser.isSet(settings))
         result.SettingsFile = FileSystemName(parser.value(settings));
+    result.Simulate = parser.isSet(simulate);
     if (parser.isSet(screenshots))
         result.ScreenshotFolder = FileSystemName(parser.value(screenshots));
     return result;

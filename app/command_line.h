@@ -7,6 +7,7 @@
 struct CommandLine {
     std::string SettingsFile;     // --settings FILE; empty: Tolvane.ini beside the executable
     std::string ScreenshotFolder; // --screenshots DIR: save a picture of every window and end
+    bool Simulate = false;        // --simulate: COM1 to COM8 are simulated production lines
     std::string Error;            // set when the arguments could not be understood
 };
 

@@ -1,8 +1,10 @@
 #include "app/program.h"
 
 #include "app/command_line.h"
+#include "app/line_simulator.h"
 #include "app/screenshots.h"
 #include "runtime/message_box.h"
+#include "serial/platform/port_map.h"
 #include "settings/profile.h"
 #include "ui/fixed_dialog.h"
 #include "ui/main_form.h"
@@ -24,11 +26,18 @@ int RunProgram(QApplication& application) {
     const CommandLine commandLine = ParseCommandLine(QApplication::arguments());
     if (!commandLine.Error.empty()) {
         std::fprintf(stderr, "tolvane: %s\n", commandLine.Error.c_str());
-        std::fprintf(stderr, "usage: tolvane [--settings FILE] [--screenshots DIR]\n");
+        std::fprintf(stderr, "usage: tolvane [--settings FILE] [--simulate] [--screenshots DIR]\n");
         return 2;
     }
     SetSettingsFileName(commandLine.SettingsFile.empty() ? DefaultSettingsFileName()
                                                          : commandLine.SettingsFile);
+    SetPortMapSettingsFile(SettingsFileName());
+
+    // The simulated lines must be in the port map before the start-up sequence opens the ports,
+    // and outlive the windows, whose ports read from them.
+    LineSimulator simulator;
+    if (commandLine.Simulate && !simulator.Start())
+        std::fprintf(stderr, "tolvane: %s\n", simulator.Error().c_str());
 
     if (!commandLine.ScreenshotFolder.empty()) {
         // Nobody is there to close a message box: its text goes to the error output instead.

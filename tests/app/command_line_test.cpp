@@ -10,12 +10,14 @@ TEST(CommandLineTest, UnderstoodArguments) {
         QStringList Arguments;
         std::string SettingsFile;
         std::string ScreenshotFolder;
+        bool Simulate;
     } cases[] = {
-        {{"tolvane"}, "", ""},
-        {{"tolvane", "--settings", "/tmp/a b/T.ini"}, "/tmp/a b/T.ini", ""},
-        {{"tolvane", "--settings=/tmp/x.ini"}, "/tmp/x.ini", ""},
-        {{"tolvane", "--screenshots", "shots", "--settings", "s.ini"}, "s.ini", "shots"},
-        {{"tolvane", "--settings", "/tmp/caf\u00e9.ini"}, "/tmp/caf\xc3\xa9.ini", ""},
+        {{"tolvane"}, "", "", false},
+        {{"tolvane", "--settings", "/tmp/a b/T.ini"}, "/tmp/a b/T.ini", "", false},
+        {{"tolvane", "--settings=/tmp/x.ini"}, "/tmp/x.ini", "", false},
+        {{"tolvane", "--screenshots", "shots", "--settings", "s.ini"}, "s.ini", "shots", false},
+        {{"tolvane", "--settings", "/tmp/caf\u00e9.ini"}, "/tmp/caf\xc3\xa9.ini", "", false},
+        {{"tolvane", "--simulate", "--settings", "s.ini"}, "s.ini", "", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Arguments.join(' ').toStdString());
@@ -23,6 +25,7 @@ TEST(CommandLineTest, UnderstoodArguments) {
         EXPECT_EQ(line.Error, "");
         EXPECT_EQ(line.SettingsFile, c.SettingsFile);
         EXPECT_EQ(line.ScreenshotFolder, c.ScreenshotFolder);
+        EXPECT_EQ(line.Simulate, c.Simulate);
     }
 }
 
