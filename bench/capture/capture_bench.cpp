@@ -1,0 +1,390 @@
+// The program measured end to end over pseudo-terminals: the program's own windows and ports,
+// lines started through their start buttons (the save dialog answered in-process), production
+// lines played on the masters from other threads. Prints:
+//   (a) report lines per second one line sustains, every line checked in the report file;
+//   (b) the same with all eight lines at once;
+//   (c) latency from the LF on the master to the line in the report file at 10 lines per second;
+//   (d) CPU of the idle program with eight ports open.
+// Usage: capture_bench [lines for (a)] [lines per line for (b)] [samples for (c)] [idle seconds]
+
+#include "capture/stamps.h"
+#include "runtime/message_box.h"
+#include "serial/platform/port_map.h"
+#include "settings/profile.h"
+#include "ui/form_set.h"
+#include "ui/main_form.h"
+#include "ui/save_dialog.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <stdexcept>
+#include <string>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One production line's far end: the master of a pseudo-terminal whose slave is COMn. The slave
+// stays open here too, so the terminal outlives the program's opens and closes.
+struct Line {
+    int Master = -1;
+    int Slave = -1;
+};
+
+std::array<Line, LineCount> OpenLines() {
+    std::array<Line, LineCount> lines{};
+    for (int n = 1; n <= LineCount; ++n) {
+        Line& line = lines[static_cast<std::size_t>(n - 1)];
+        char name[256] = {};
+        if (openpty(&line.Master, &line.Slave, name, nullptr, nullptr) != 0)
+            throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
+        fcntl(line.Master, F_SETFL, fcntl(line.Master, F_GETFL) | O_NONBLOCK);
+        fcntl(line.Master, F_SETFD, FD_CLOEXEC);
+        fcntl(line.Slave, F_SETFD, FD_CLOEXEC);
+        SetPortDevice(n, name);
+    }
+    return lines;
+}
+
+// Writes every byte, waiting for room as the program reads; false if the slave stays full.
+bool WriteAll(int master, const std::string& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = write(master, bytes.data() + sent, bytes.size() - sent);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        pollfd room{master, POLLOUT, 0};
+        if (poll(&room, 1, 20000) == 0)
+            return false;
+    }
+    return true;
+}
+
+long long FileSize(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+}
+
+std::string FileText(const std::string& path) {
+    QFile file(QFile::decodeName(path.c_str()));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::string();
+    return file.readAll().toStdString();
+}
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double RssMiB() {
+    long pages = 0;
+    long resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
+}
+
+std::string Payload(int number) {
+    char text[32];
+    std::snprintf(text, sizeof text, "LOT %06d OK", number);
+    return text;
+}
+
+// What a report file holds after numbered lines: lines in order, and every line not so.
+struct Check {
+    long Good = 0;
+    long Lost = 0;
+    long Duplicated = 0;
+    long Corrupted = 0;
+};
+
+Check CheckReport(const std::string& text, const std::string& stamps, int count) {
+    Check check;
+    int next = 0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find("\r\n", at);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = text.substr(at, end - at);
+        at = end + 2;
+        int number = -1;
+        const std::string expectedStart = stamps + "LOT ";
+        if (line.size() == stamps.size() + 13 &&
+            line.compare(0, expectedStart.size(), expectedStart) == 0)
+            number = std::atoi(line.c_str() + expectedStart.size());
+        if (number < 0 || line != stamps + Payload(number)) {
+            ++check.Corrupted;
+        } else if (number < next) {
+            ++check.Duplicated;
+        } else {
+            check.Lost += number - next;
+            ++check.Good;
+            next = number + 1;
+        }
+    }
+    check.Lost += std::max(0, count - next);
+    return check;
+}
+
+class Bench {
+public:
+    Bench() : lines_(OpenLines()) {
+        SetClock([] { return QDateTime(QDate(2026, 12, 7), QTime(15, 4, 9)); });
+        stamps_ = DateStamp() + "," + TimeStamp() + ",";
+        SetMessagePresenter([this](const MessageBoxRequest& box) {
+            ++boxes_;
+            std::fprintf(stderr, "message box: %s\n", box.Text.c_str());
+        });
+        SetSettingsFileName(Folder() + "Tolvane.ini");
+        std::string settings = "[ComPortSettings]\r\n";
+        const char* keys[] = {"ComPort",  "ComPortB", "ComPortC", "ComPortD",
+                              "ComPortE", "ComPortF", "ComPortG", "ComPortH"};
+        for (int n = 0; n < LineCount; ++n)
+            settings += std::string(keys[n]) + "=" + std::to_string(n) + "\r\n";
+        QFile file(QFile::decodeName((Folder() + "Tolvane.ini").c_str()));
+        if (!file.open(QIODevice::WriteOnly))
+            throw std::runtime_error("cannot write the settings file");
+        file.write(settings.data(), static_cast<qint64>(settings.size()));
+        file.close();
+        forms_ = std::make_unique<FormSet>();
+        forms_->MainForm->StartupTimerTimer();
+    }
+
+    std::string Folder() const { return QFile::encodeName(dir_.path()).toStdString() + "/"; }
+    int Boxes() const { return boxes_; }
+
+    // Starts the line afresh (stopping it first) with a new report file, as the operator does.
+    std::string StartLine(int line, const std::string& name) {
+        const std::string file = Folder() + name;
+        QToolButton* button = forms_->MainForm->StartLineBtns[static_cast<std::size_t>(line - 1)];
+        if (button->isChecked())
+            button->click();
+        auto previous = TSaveDialog::SetExecuteHook([&](TSaveDialog& dialog) {
+            dialog.FileName = file;
+            return true;
+        });
+        button->click();
+        TSaveDialog::SetExecuteHook(std::move(previous));
+        return file;
+    }
+
+    // Floods the given lines with `count` numbered report lines each, as fast as the program
+    // takes them, and checks every line of every report file.
+    void Flood(const char* title, const char* tag, const std::vector<int>& which, int count) {
+        std::vector<std::string> files;
+        for (int line : which)
+            files.push_back(StartLine(line, std::string(tag) + std::to_string(line) + ".txt"));
+        const long long lineBytes = static_cast<long long>(stamps_.size()) + 15;
+        const long long fileBytes = lineBytes * count;
+        std::string stream;
+        stream.reserve(static_cast<std::size_t>(count) * 15);
+        for (int i = 0; i < count; ++i)
+            stream += Payload(i) + "\r\n";
+
+        const double rssBefore = RssMiB();
+        const double cpuBefore = CpuSeconds();
+        std::atomic<int> failedWrites{0};
+        const Clock::time_point start = Clock::now();
+        std::vector<std::thread> writers;
+        for (int line : which)
+            writers.emplace_back([&, line] {
+                if (!WriteAll(lines_[static_cast<std::size_t>(line - 1)].Master, stream))
+                    ++failedWrites;
+            });
+
+        // The program runs in this thread; the files are looked at every few milliseconds.
+        QEventLoop loop;
+        QTimer watch;
+        Clock::time_point done = start;
+        Clock::time_point lastGrowth = start;
+        long long lastTotal = 0;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            long long total = 0;
+            bool complete = true;
+            for (const std::string& file : files) {
+                const long long size = FileSize(file);
+                total += std::max(0LL, size);
+                complete = complete && size >= fileBytes;
+            }
+            const Clock::time_point now = Clock::now();
+            if (total != lastTotal) {
+                lastTotal = total;
+                lastGrowth = now;
+            }
+            if (complete || now - lastGrowth > std::chrono::seconds(10)) {
+                done = complete ? now : lastGrowth;
+                loop.quit();
+            }
+        });
+        watch.start(2);
+        loop.exec();
+        for (std::thread& writer : writers)
+            writer.join();
+        const double seconds = std::chrono::duration<double>(done - start).count();
+        const double cpu = CpuSeconds() - cpuBefore;
+
+        Check total;
+        for (const std::string& file : files) {
+            const Check check = CheckReport(FileText(file), stamps_, count);
+            total.Good += check.Good;
+            total.Lost += check.Lost;
+            total.Duplicated += check.Duplicated;
+            total.Corrupted += check.Corrupted;
+        }
+        const double lines = static_cast<double>(count) * static_cast<double>(which.size());
+        std::printf("%s: %zu line(s) x %d report lines in %.3f s\n", title, which.size(), count,
+                    seconds);
+        std::printf("  rate: %.0f report lines/s in all, %.0f per line\n", lines / seconds,
+                    lines / seconds / static_cast<double>(which.size()));
+        std::printf("  checked: %ld good, %ld lost, %ld duplicated, %ld corrupted%s\n", total.Good,
+                    total.Lost, total.Duplicated, total.Corrupted,
+                    failedWrites ? " (a writer stalled)" : "");
+        std::printf("  CPU: %.0f%% of one core; RSS %.1f -> %.1f MiB (+%.0f bytes per line in "
+                    "the views)\n",
+                    100.0 * cpu / seconds, rssBefore, RssMiB(),
+                    (RssMiB() - rssBefore) * 1048576.0 / lines);
+        std::fflush(stdout);
+    }
+
+    // One line at `perSecond` lines per second: time from the write of the line's LF to the
+    // line's full length in the report file, seen by inotify in another thread.
+    void Latency(int samples, int perSecond) {
+        const std::string file = StartLine(1, "latency.txt");
+        const long long lineBytes = static_cast<long long>(stamps_.size()) + 15;
+        std::vector<double> micros;
+        std::atomic<int> timeouts{0};
+        QEventLoop loop;
+        std::thread player([&] {
+            const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+            inotify_add_watch(watch, Folder().c_str(),
+                              IN_MODIFY | IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE);
+            Clock::time_point tick = Clock::now();
+            char events[4096];
+            for (int i = 0; i < samples; ++i) {
+                tick += std::chrono::microseconds(1000000 / perSecond);
+                std::this_thread::sleep_until(tick);
+                const std::string bytes = Payload(i) + "\r\n";
+                // All but the LF first, so the clock starts at the byte that completes the line.
+                WriteAll(lines_[0].Master, bytes.substr(0, bytes.size() - 1));
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                while (read(watch, events, sizeof events) > 0) {
+                }
+                const Clock::time_point sent = Clock::now();
+                WriteAll(lines_[0].Master, "\n");
+                const long long wanted = lineBytes * (i + 1);
+                bool arrived = false;
+                while (!arrived) {
+                    if (FileSize(file) >= wanted) {
+                        arrived = true;
+                        break;
+                    }
+                    pollfd ready{watch, POLLIN, 0};
+                    if (poll(&ready, 1, 2000) <= 0)
+                        break;
+                    while (read(watch, events, sizeof events) > 0) {
+                    }
+                }
+                if (arrived)
+                    micros.push_back(
+                        std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
+                else
+                    ++timeouts;
+            }
+            close(watch);
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        loop.exec();
+        player.join();
+        std::sort(micros.begin(), micros.end());
+        const auto at = [&](double q) {
+            return micros.empty() ? 0.0
+                                  : micros[std::min(micros.size() - 1,
+                                                    static_cast<std::size_t>(q * micros.size()))];
+        };
+        const Check check = CheckReport(FileText(file), stamps_, samples);
+        std::printf("(c) latency LF -> line in file, %d lines/s, %zu samples: p50 %.0f us, p99 "
+                    "%.0f us, max %.0f us; %d never arrived; file: %ld good, %ld lost, %ld "
+                    "duplicated, %ld corrupted\n",
+                    perSecond, micros.size(), at(0.50), at(0.99),
+                    micros.empty() ? 0 : micros.back(), timeouts.load(), check.Good, check.Lost,
+                    check.Duplicated, check.Corrupted);
+        std::fflush(stdout);
+    }
+
+    // The program left alone with every port open.
+    void Idle(int seconds) {
+        QEventLoop loop;
+        const double before = CpuSeconds();
+        const Clock::time_point start = Clock::now();
+        QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+        loop.exec();
+        const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+        std::printf("(d) idle with %d ports open: %.3f%% of one core over %.1f s\n", LineCount,
+                    100.0 * (CpuSeconds() - before) / wall, wall);
+        std::fflush(stdout);
+    }
+
+private:
+    QTemporaryDir dir_;
+    std::array<Line, LineCount> lines_;
+    std::string stamps_;
+    int boxes_ = 0;
+    std::unique_ptr<FormSet> forms_;
+};
+
+int Argument(int argc, char** argv, int index, int fallback) {
+    return argc > index ? std::atoi(argv[index]) : fallback;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    const int single = Argument(argc, argv, 1, 200000);
+    const int eachOfEight = Argument(argc, argv, 2, 50000);
+    const int samples = Argument(argc, argv, 3, 200);
+    const int idleSeconds = Argument(argc, argv, 4, 10);
+
+    Bench bench;
+    bench.Idle(idleSeconds);
+    bench.Flood("(a) flood, one line", "flood-one-", {1}, single);
+    bench.Flood("(b) flood, eight lines", "flood-eight-", {1, 2, 3, 4, 5, 6, 7, 8}, eachOfEight);
+    bench.Latency(samples, 10);
+    std::printf("message boxes shown: %d\n", bench.Boxes());
+    return 0;
+}

@@ -1,0 +1,94 @@
+// Adding the n-th report line to a line's two views (the main window's, shown, and the expanded
+// one, hidden until asked for), for n up to 200,000, and the memory the views then hold: the
+// resident size's growth and the heap's (the resident size of a later case may reuse memory an
+// earlier one freed). With "events" the event loop runs after each line, so layout and painting of
+// the shown view count.
+
+#include "ui/report_view.h"
+
+#include <QApplication>
+#include <QWidget>
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <malloc.h>
+#include <unistd.h>
+
+namespace {
+
+// The heap in use: unlike the resident size, it falls again when an earlier case frees its views.
+double HeapBytes() {
+    return static_cast<double>(mallinfo2().uordblks);
+}
+
+double RssBytes() {
+    long pages = 0;
+    long resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
+
+QString ReportLine(long number) {
+    return QStringLiteral("07-Dec-26,15:04:09,LOT %1 COUNT 42 PASS").arg(number, 6, 10, QChar('0'));
+}
+
+// state.range(0): lines already in both views; state.range(1): 1 to run the event loop per line.
+void BM_AddReportLine(benchmark::State& state) {
+    const long held = state.range(0);
+    const bool events = state.range(1) != 0;
+    const double rssBefore = RssBytes();
+    const double heapBefore = HeapBytes();
+    QWidget mainWindow;
+    mainWindow.resize(480, 200);
+    auto* mainView = new TReportView(&mainWindow, false);
+    mainView->setGeometry(8, 8, 460, 180);
+    mainWindow.show();
+    QWidget expandedWindow;
+    auto* expandedView = new TReportView(&expandedWindow, true);
+    expandedView->setGeometry(24, 23, 937, 594);
+    for (long n = 0; n < held; ++n) {
+        const QString line = ReportLine(n);
+        mainView->AddLine(line);
+        expandedView->AddLine(line);
+    }
+    QApplication::processEvents();
+    const double rssHeld = RssBytes();
+    const double heapHeld = HeapBytes();
+
+    long n = held;
+    for (auto _ : state) {
+        const QString line = ReportLine(n++);
+        mainView->AddLine(line);
+        expandedView->AddLine(line);
+        if (events)
+            QApplication::processEvents();
+    }
+    state.counters["views_MiB"] = (rssHeld - rssBefore) / 1048576.0;
+    state.counters["heap_MiB"] = (heapHeld - heapBefore) / 1048576.0;
+    state.counters["heap_per_line"] = held > 0 ? (heapHeld - heapBefore) / held : 0.0;
+    state.counters["lines"] = static_cast<double>(n);
+}
+
+BENCHMARK(BM_AddReportLine)
+    ->ArgsProduct({{0, 1000, 10000, 50000, 100000, 200000}, {0, 1}})
+    ->ArgNames({"held", "events"})
+    ->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
