@@ -2,6 +2,7 @@
 // triggers that survive a close, closes asked for from inside an event, and port number changes.
 #include "serial/apd_com_port.h"
 #include "serial/apd_exceptions.h"
+#include "serial/apd_win32_dispatcher.h"
 #include "tests/serial/com_port_test_support.h"
 
 #include <QFile>
@@ -323,6 +324,40 @@ TEST(ComPortOpen, TraceStatesWhileOpen) {
     EXPECT_NE(text.find("Receive: "), std::string::npos) << text;
     EXPECT_NE(text.find("[0A]C"), std::string::npos) << text;
     EXPECT_EQ(text.find("AB"), std::string::npos) << "cleared before: " << text;
+}
+
+TEST(ComPortOpen, ADispatcherFactoryMakesTheDispatcherOfEveryOpen) {
+    PtyPair line(64);
+    TApdComPort port(nullptr);
+    port.SetComNumber(64);
+    int made = 0;
+    port.SetDispatcherFactory([&](TApdCustomComPort& cp) -> std::unique_ptr<TApdBaseDispatcher> {
+        ++made;
+        return std::make_unique<TApdWin32Dispatcher>(&cp);
+    });
+    port.SetOpen(true);
+    port.SetOpen(false);
+    port.SetOpen(true);
+    EXPECT_EQ(made, 2);
+    EXPECT_EQ(port.State(), ComPortState::Open);
+
+    port.SetOpen(false);
+    port.SetDispatcherFactory([](TApdCustomComPort&) { return nullptr; });
+    EXPECT_THROW(port.SetOpen(true), ENullApi);
+    EXPECT_EQ(port.State(), ComPortState::Closed);
+}
+
+TEST(ComPortOpen, TapiModeFindsNoTelephonyDeviceAndAsksForNoPort) {
+    TApdComPort port(nullptr); // ComNumber 0 and PromptForPort: would ask, but TAPI does not
+    port.SetTapiMode(tmOn);
+    try {
+        port.SetOpen(true);
+        FAIL() << "opened in TAPI mode";
+    } catch (const ENotOpenedByTapi& error) {
+        EXPECT_EQ(error.ErrorCode, -2012);
+    }
+    EXPECT_EQ(port.State(), ComPortState::Closed);
+    EXPECT_EQ(port.Dispatcher(), nullptr);
 }
 
 } // namespace

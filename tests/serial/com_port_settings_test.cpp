@@ -10,46 +10,6 @@
 
 namespace {
 
-TEST(ComPortSettings, DefaultValues) {
-    TApdComPort port(nullptr);
-    EXPECT_EQ(port.Version(), "v3.03");
-    port.SetVersion("v9");
-    EXPECT_EQ(port.Version(), "v3.03");
-    EXPECT_EQ(port.DeviceLayer(), dlWin32);
-    EXPECT_EQ(port.ComNumber(), 0);
-    EXPECT_EQ(port.Baud(), 19200);
-    EXPECT_TRUE(port.PromptForPort());
-    EXPECT_EQ(port.Parity(), pNone);
-    EXPECT_EQ(port.DataBits(), 8);
-    EXPECT_EQ(port.StopBits(), 1);
-    EXPECT_EQ(port.InSize(), 4096);
-    EXPECT_EQ(port.OutSize(), 4096);
-    EXPECT_TRUE(port.AutoOpen());
-    EXPECT_FALSE(port.Open());
-    EXPECT_TRUE(port.DTR());
-    EXPECT_TRUE(port.RTS());
-    EXPECT_EQ(port.HWFlowOptions(), THWFlowOptionSet{});
-    EXPECT_EQ(port.SWFlowOptions(), swfNone);
-    EXPECT_EQ(port.XOnChar(), 17);
-    EXPECT_EQ(port.XOffChar(), 19);
-    EXPECT_EQ(port.BufferFull(), 0);
-    EXPECT_EQ(port.BufferResume(), 0);
-    EXPECT_EQ(port.Tracing(), tlOff);
-    EXPECT_EQ(port.TraceSize(), 10000u);
-    EXPECT_EQ(port.TraceName(), "RUVO.TRC");
-    EXPECT_TRUE(port.TraceHex());
-    EXPECT_FALSE(port.TraceAllHex());
-    EXPECT_EQ(port.Logging(), tlOff);
-    EXPECT_EQ(port.LogSize(), 10000u);
-    EXPECT_EQ(port.LogName(), "RUVO.LOG");
-    EXPECT_TRUE(port.UseMSRShadow());
-    EXPECT_TRUE(port.UseEventWord());
-    EXPECT_EQ(port.CommNotificationLevel(), 10);
-    EXPECT_EQ(port.TapiMode(), tmAuto);
-    EXPECT_FALSE(port.RS485Mode());
-    EXPECT_EQ(port.TriggerLength(), 1);
-}
-
 // Writes that must only store the value while the port is closed, whatever the value.
 struct ClosedWrite {
     const char* Name;
@@ -445,33 +405,6 @@ TEST(ComPortSettings, AssignCopiesSettingsAndAnOpenSourcesTriggers) {
     copy.SetComNumber(47);
     copy.SetOpen(true);
     EXPECT_NO_THROW(copy.RemoveTrigger(ok)) << "the source's trigger came along";
-}
-
-TEST(ComPortSettings, PortUsersHearOfOpenAndCloseLastRegisteredFirst) {
-    PtyPair line(48);
-    TApdComPort port(nullptr);
-    port.SetComNumber(48);
-    std::vector<std::string> heard;
-    MessageWindow window([&](HWND, UINT msg, WPARAM, LPARAM) {
-        heard.push_back(msg == PortOpenMessage ? "window open" : "window closing");
-        return LRESULT{0};
-    });
-    int first = 1, second = 2;
-    auto callback = [&](void* data, TApdCustomComPort& cp, bool opening) {
-        EXPECT_EQ(&cp, &port);
-        heard.push_back(std::to_string(*static_cast<int*>(data)) +
-                        (opening ? " open" : " closing"));
-    };
-    port.RegisterPortUser(NullWindow, callback, &first);
-    port.RegisterPortUser(window.Handle(), nullptr, nullptr);
-    port.RegisterPortUser(NullWindow, callback, &second);
-    port.SetOnPortOpen([&](QObject&) { heard.push_back("event open"); });
-    port.SetOnPortClose([&](QObject&) { heard.push_back("event closing"); });
-    port.SetOpen(true);
-    port.DeregisterPortUser(NullWindow, &first);
-    port.SetOpen(false);
-    EXPECT_EQ(heard, (std::vector<std::string>{"2 open", "window open", "1 open", "event open",
-                                               "2 closing", "window closing", "event closing"}));
 }
 
 } // namespace
