@@ -53,8 +53,8 @@ std::string ErrorTemplate(int textId) {
     if (text.empty())
         throw EStringResourceError("String resource error " + std::to_string(textId) +
                                    (argument.empty() ? "" : ": " + argument));
-    for (const char* spec : {"%s", "%d"}) {
-        if (std::size_t at = text.find(spec); at != std::string::npos) {
+    for (const char* placeholder : {"%s", "%d"}) {
+        if (std::size_t at = text.find(placeholder); at != std::string::npos) {
             text.replace(at, 2, argument);
             break;
         }
