@@ -302,6 +302,8 @@ private:
     void DiscardOpenAttempt();
     void DestroyDispatcher();
     void FinishDeferredClose(TApdBaseDispatcher& dispatcher, LPARAM lParam);
+    // The window gone, the dispatcher freed, Closed; then a reopen that was asked for meanwhile.
+    void CompleteClose();
     void CancelPendingClose();
     void NotifyPortUsers(UINT msg, bool opening);
     LRESULT WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);

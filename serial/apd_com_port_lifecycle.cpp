@@ -218,14 +218,7 @@ void TApdCustomComPort::ClosePort() {
                     static_cast<LPARAM>(dispatcher_->DispatcherNumber) * 65536);
         ProcessOneMessage();
     } else {
-        SetPortWindow(false);
-        DestroyDispatcher();
-        state_ = ComPortState::Closed;
-        // An open asked for while the close ran (from a handler it let through) runs now.
-        if (reopenPending_) {
-            reopenPending_ = false;
-            OpenPort();
-        }
+        CompleteClose();
     }
     if (dumpFailure)
         std::rethrow_exception(dumpFailure);
@@ -241,9 +234,14 @@ void TApdCustomComPort::FinishDeferredClose(TApdBaseDispatcher& dispatcher, LPAR
         });
         return;
     }
+    CompleteClose();
+}
+
+void TApdCustomComPort::CompleteClose() {
     SetPortWindow(false);
     DestroyDispatcher();
     state_ = ComPortState::Closed;
+    // An open asked for while the close ran (from a handler it let through) runs now.
     if (reopenPending_) {
         reopenPending_ = false;
         OpenPort();

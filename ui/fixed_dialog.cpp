@@ -1,8 +1,10 @@
 #include "ui/fixed_dialog.h"
 
 #include "ui/design_fonts.h"
+#include "ui/handler_guard.h"
 
 #include <QGuiApplication>
+#include <QPushButton>
 #include <QScreen>
 
 TFixedDialog::TFixedDialog(const QString& name, const QString& title, QSize client, bool closeBox)
@@ -24,6 +26,25 @@ void TFixedDialog::showEvent(QShowEvent* event) {
         placed_ = true;
     }
     QDialog::showEvent(event);
+}
+
+void TFixedDialog::AddOkCancelButtons(QPushButton*& ok, QPushButton*& cancel, QPoint okAt,
+                                      QPoint cancelAt, const QString& okHint,
+                                      const QString& cancelHint, std::function<void()> okClick,
+                                      std::function<void()> cancelClick) {
+    ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("OKBtn"));
+    ok->setGeometry(QRect(okAt, QSize(75, 25)));
+    ok->setToolTip(okHint);
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, [click = std::move(okClick)] { RunHandler(click); });
+
+    cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("CancelBtn"));
+    cancel->setGeometry(QRect(cancelAt, QSize(75, 25)));
+    cancel->setToolTip(cancelHint);
+    connect(cancel, &QPushButton::clicked, this,
+            [click = std::move(cancelClick)] { RunHandler(click); });
 }
 
 void CentreOnScreen(QWidget* window) {

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
+
+class QPushButton;
 
 // A fixed-size dialog box of the program: client area of the designed size, Arial 13 pixels,
 // centred on the screen the first time it is shown and shown again where it was left after that.
@@ -12,6 +15,11 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // The dialog's OK (default) and Cancel buttons, side by side at the given tops-left, with
+    // their hints; each click runs its handler through the standard error report.
+    void AddOkCancelButtons(QPushButton*& ok, QPushButton*& cancel, QPoint okAt, QPoint cancelAt,
+                            const QString& okHint, const QString& cancelHint,
+                            std::function<void()> okClick, std::function<void()> cancelClick);
 
 private:
     bool placed_ = false;

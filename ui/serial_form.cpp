@@ -128,19 +128,10 @@ TSerialForm::TSerialForm(FormSet& forms)
     for (int line = 1; line <= LineCount; ++line)
         CreateLineGroup(line);
 
-    OKBtn = new QPushButton(QStringLiteral("OK"), this);
-    OKBtn->setObjectName(QStringLiteral("OKBtn"));
-    OKBtn->setGeometry(305, 664, 75, 25);
-    OKBtn->setToolTip(QStringLiteral("Click to accept changes"));
-    OKBtn->setDefault(true);
-    connect(OKBtn, &QPushButton::clicked, this, [this] { RunHandler([this] { OKBtnClick(); }); });
-
-    CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
-    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
-    CancelBtn->setGeometry(405, 664, 75, 25);
-    CancelBtn->setToolTip(QStringLiteral("Click to discard changes"));
-    connect(CancelBtn, &QPushButton::clicked, this,
-            [this] { RunHandler([this] { CancelBtnClick(); }); });
+    AddOkCancelButtons(
+        OKBtn, CancelBtn, QPoint(305, 664), QPoint(405, 664),
+        QStringLiteral("Click to accept changes"), QStringLiteral("Click to discard changes"),
+        [this] { OKBtnClick(); }, [this] { CancelBtnClick(); });
 
     for (int line = 1; line <= LineCount; ++line)
         CreatePort(line);

@@ -1,11 +1,11 @@
 #include "ui/set_line_label_form.h"
 
 #include "runtime/ansi_text.h"
+#include "runtime/message_box.h"
 #include "settings/profile.h"
 #include "settings/settings_groups.h"
 #include "ui/design_fonts.h"
 #include "ui/form_set.h"
-#include "ui/handler_guard.h"
 #include "ui/line_form.h"
 #include "ui/main_form.h"
 #include "ui/serial_form.h"
@@ -49,19 +49,11 @@ TSetLineLabelForm::TSetLineLabelForm(FormSet& forms)
     NewEdit->setMaxLength(MaxLabelLength);
     newLabel->setBuddy(NewEdit);
 
-    OKBtn = new QPushButton(QStringLiteral("OK"), this);
-    OKBtn->setObjectName(QStringLiteral("OKBtn"));
-    OKBtn->setGeometry(146, 124, 75, 25);
-    OKBtn->setToolTip(QStringLiteral("Click to accept the new label"));
-    OKBtn->setDefault(true);
-    connect(OKBtn, &QPushButton::clicked, this, [this] { RunHandler([this] { OKBtnClick(); }); });
-
-    CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
-    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
-    CancelBtn->setGeometry(247, 124, 75, 25);
-    CancelBtn->setToolTip(QStringLiteral("Click to keep the old label"));
-    connect(CancelBtn, &QPushButton::clicked, this,
-            [this] { RunHandler([this] { CancelBtnClick(); }); });
+    AddOkCancelButtons(
+        OKBtn, CancelBtn, QPoint(146, 124), QPoint(247, 124),
+        QStringLiteral("Click to accept the new label"),
+        QStringLiteral("Click to keep the old label"), [this] { OKBtnClick(); },
+        [this] { CancelBtnClick(); });
 }
 
 void TSetLineLabelForm::showEvent(QShowEvent* event) {

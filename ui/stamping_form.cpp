@@ -28,19 +28,10 @@ TStampingForm::TStampingForm(FormSet& forms)
     for (int line = 1; line <= LineCount; ++line)
         CreateLineGroup(line);
 
-    OKBtn = new QPushButton(QStringLiteral("OK"), this);
-    OKBtn->setObjectName(QStringLiteral("OKBtn"));
-    OKBtn->setGeometry(149, 626, 75, 25);
-    OKBtn->setToolTip(QStringLiteral("Click to accept changes"));
-    OKBtn->setDefault(true);
-    connect(OKBtn, &QPushButton::clicked, this, [this] { RunHandler([this] { OKBtnClick(); }); });
-
-    CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
-    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
-    CancelBtn->setGeometry(250, 626, 75, 25);
-    CancelBtn->setToolTip(QStringLiteral("Click to discard changes"));
-    connect(CancelBtn, &QPushButton::clicked, this,
-            [this] { RunHandler([this] { CancelBtnClick(); }); });
+    AddOkCancelButtons(
+        OKBtn, CancelBtn, QPoint(149, 626), QPoint(250, 626),
+        QStringLiteral("Click to accept changes"), QStringLiteral("Click to discard changes"),
+        [this] { OKBtnClick(); }, [this] { CancelBtnClick(); });
 }
 
 void TStampingForm::CreateLineGroup(int line) {
