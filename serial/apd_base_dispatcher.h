@@ -224,6 +224,9 @@ public:
     // --- the worker threads' passes ----------------------------------------------------------
     void RunCommPass();
     void RunTimerPass();
+    // Runs a pass's deliveries on the thread of the first handler window (directly when there is
+    // none, or when called there). False when that thread did not take them up in time.
+    bool RunWhereHandlersRun(const std::function<void()>& work);
     bool FillReceiveBuffer();
     bool ScanReceiveTriggers();
     bool CheckStatusTriggers();

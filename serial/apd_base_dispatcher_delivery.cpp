@@ -48,13 +48,46 @@ void TApdBaseDispatcher::RunCommPass() {
     }
     FillReceiveBuffer();
     if (!Delivering) {
-        if (!repeat(&TApdBaseDispatcher::CheckStatusTriggers) ||
-            !repeat(&TApdBaseDispatcher::ScanReceiveTriggers))
+        bool delivered = false;
+        const bool ran = RunWhereHandlersRun([&] {
+            delivered = repeat(&TApdBaseDispatcher::CheckStatusTriggers) &&
+                        repeat(&TApdBaseDispatcher::ScanReceiveTriggers);
+        });
+        // Not run (the handlers' thread was busy too long): the bytes stay unscanned in the
+        // ring, and the dispatch thread's periodic pass hands them over later.
+        if (ran && !delivered)
             return;
     }
     clearFired();
     if (ReadySignal)
         ReadySignal->Set();
+}
+
+bool TApdBaseDispatcher::RunWhereHandlersRun(const std::function<void()>& work) {
+    HWND window = NullWindow;
+    {
+        std::lock_guard lock(ControlLock);
+        // Procedures and methods that run on the dispatch thread keep running there.
+        const bool workerHandlers =
+            !HandlerProcs.empty() ||
+            std::any_of(HandlerMethods.begin(), HandlerMethods.end(),
+                        [](const auto& e) { return !e.Removed && !e.OnMainThread; });
+        for (const auto& entry : HandlerWindows) {
+            if (workerHandlers)
+                break;
+            if (!entry.Removed) {
+                window = entry.Window;
+                break;
+            }
+        }
+    }
+    // A flood brings many report lines per pass. Handing the whole pass to the windows' thread
+    // at once costs one thread switch per pass, where a send per event would cost two per line;
+    // the events themselves then reach the windows directly, in the same order.
+    if (window != NullWindow && IsWindow(window))
+        return SendWorkTimeout(window, work, SendTimeoutMs);
+    work();
+    return true;
 }
 
 void TApdBaseDispatcher::RunTimerPass() {

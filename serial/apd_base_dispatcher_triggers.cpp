@@ -127,6 +127,9 @@ void TApdBaseDispatcher::RestoreTriggers(const TriggerSnapshot& snapshot) {
     TimerTriggers = snapshot.TimerTriggers;
     DataTriggers = snapshot.DataTriggers;
     StatusTriggers = snapshot.StatusTriggers;
+    // An idle dispatch thread waits for comm events only; armed timers need it to look again.
+    if (CommEventSignal)
+        CommEventSignal->Set();
 }
 
 void TApdBaseDispatcher::FreeTriggerSnapshot(TriggerSnapshot& snapshot) {

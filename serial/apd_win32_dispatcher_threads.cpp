@@ -118,7 +118,9 @@ void TComThread::Execute() {
             if (error == ERROR_IO_PENDING) {
                 DWORD count = 0;
                 if (!GetOverlappedResult(d.Handle(), &block.Overlapped, &count, true)) {
-                    // The device was closed or went away.
+                    // The device was closed or went away. One more pass takes whatever it
+                    // delivered before it went.
+                    d.CommEventSignal->Set();
                     d.AckSignal->Set();
                     return;
                 }
@@ -154,8 +156,9 @@ void TDispThread::Execute() {
     auto& d = Dispatcher;
     d.AckSignal->Set();
     do {
-        // A pass runs after every comm event and at least every 50 ms without one.
-        d.CommEventSignal->Wait(DispatchPeriodMs);
+        // A pass runs after every comm event. Passes every 50 ms without one are needed only
+        // while something waits for time to pass (see NeedsPeriodicPass); an idle port sleeps.
+        d.CommEventSignal->Wait(d.NeedsPeriodicPass() ? DispatchPeriodMs : Signal::Infinite);
         if (d.StopRequested)
             return;
         d.RunCommPass();
@@ -234,7 +237,7 @@ void TApdWin32Dispatcher::StopThreads() {
             AckSignal->Reset();
             WaitForThreadEnd(ComThread);
         }
-        // Wakes the dispatch thread now instead of at the end of its 50 ms.
+        // Wakes the dispatch thread, which may be waiting for the next comm event.
         CommEventSignal->Set();
         WaitForThreadEnd(DispThread);
         // The signals stay until the dispatcher goes or opens again: a caller on another thread
@@ -255,6 +258,20 @@ void TApdWin32Dispatcher::JoinEndedThreads() {
         if (*thread)
             (*thread)->Join();
     }
+}
+
+bool TApdWin32Dispatcher::NeedsPeriodicPass() {
+    {
+        // Bytes a handler left untaken are offered again, and bytes a pass could not hand over
+        // (the handlers' thread was busy) are scanned again; a full ring is read as room appears.
+        std::lock_guard lock(ReceiveLock);
+        if (UnreadCount() > 0 || Unscanned > 0 || ReceiveFull)
+            return true;
+    }
+    std::lock_guard lock(ControlLock);
+    const auto armed = [](const auto& t) { return t.Armed; };
+    return std::any_of(TimerTriggers.begin(), TimerTriggers.end(), armed) ||
+           std::any_of(StatusTriggers.begin(), StatusTriggers.end(), armed);
 }
 
 bool TApdWin32Dispatcher::ReceiveRingFull() {

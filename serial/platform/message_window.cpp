@@ -32,11 +32,13 @@ QEvent::Type MessageEventType() {
     return type;
 }
 
+// What a queued event does on the window's thread: a message for its procedure, or other work.
+using EventWork = std::function<LRESULT(MessageWindow& window)>;
+
 class MessageEvent : public QEvent {
 public:
-    MessageEvent(UINT msg, WPARAM wParam, LPARAM lParam, std::shared_ptr<SendState> state)
-        : QEvent(MessageEventType()), Msg(msg), WParam(wParam), LParam(lParam),
-          State(std::move(state)) {}
+    MessageEvent(EventWork work, std::shared_ptr<SendState> state)
+        : QEvent(MessageEventType()), Work(std::move(work)), State(std::move(state)) {}
     // A queued send that is thrown away unhandled (its window was destroyed) releases its sender.
     ~MessageEvent() override {
         if (!State)
@@ -48,11 +50,15 @@ public:
         }
     }
 
-    const UINT Msg;
-    const WPARAM WParam;
-    const LPARAM LParam;
+    const EventWork Work;
     const std::shared_ptr<SendState> State;
 };
+
+EventWork MessageWork(UINT msg, WPARAM wParam, LPARAM lParam) {
+    return [msg, wParam, lParam](MessageWindow& window) {
+        return window.CallProcedure(msg, wParam, lParam);
+    };
+}
 
 // The windows that exist, by handle. Posting happens under this lock, so a window cannot be
 // destroyed between being found and receiving the event (its destruction removes the event).
@@ -108,7 +114,7 @@ bool MessageWindow::event(QEvent* e) {
                 State->Finish(SendState::Done, Result);
         }
     } completion{state.get()};
-    completion.Result = CallProcedure(message->Msg, message->WParam, message->LParam);
+    completion.Result = message->Work(*this);
     return true;
 }
 
@@ -116,8 +122,10 @@ LRESULT MessageWindow::CallProcedure(UINT msg, WPARAM wParam, LPARAM lParam) {
     return procedure_ ? procedure_(handle_, msg, wParam, lParam) : 0;
 }
 
-bool SendMessageTimeout(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, int timeoutMs,
-                        LRESULT* result) {
+namespace {
+
+// The sending half shared by messages and work: runs work on the window's thread and waits.
+bool SendTimeout(HWND window, const EventWork& work, int timeoutMs, LRESULT* result) {
     auto& table = Table();
     auto state = std::make_shared<SendState>();
     {
@@ -129,12 +137,12 @@ bool SendMessageTimeout(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, int
         if (target->thread() == QThread::currentThread()) {
             // Only this thread could destroy the window, so it stays valid after the unlock.
             lock.unlock();
-            const LRESULT r = target->CallProcedure(msg, wParam, lParam);
+            const LRESULT r = work(*target);
             if (result)
                 *result = r;
             return true;
         }
-        QCoreApplication::postEvent(target, new MessageEvent(msg, wParam, lParam, state));
+        QCoreApplication::postEvent(target, new MessageEvent(work, state));
     }
     std::unique_lock lock(state->Mutex);
     const auto deadline =
@@ -152,13 +160,30 @@ bool SendMessageTimeout(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, int
     return true;
 }
 
+} // namespace
+
+bool SendMessageTimeout(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, int timeoutMs,
+                        LRESULT* result) {
+    return SendTimeout(window, MessageWork(msg, wParam, lParam), timeoutMs, result);
+}
+
+bool SendWorkTimeout(HWND window, const std::function<void()>& work, int timeoutMs) {
+    return SendTimeout(
+        window,
+        [&work](MessageWindow&) -> LRESULT {
+            work();
+            return 0;
+        },
+        timeoutMs, nullptr);
+}
+
 bool PostMessage(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     auto& table = Table();
     std::lock_guard lock(table.Mutex);
     auto found = table.Windows.find(window);
     if (found == table.Windows.end())
         return false;
-    QCoreApplication::postEvent(found->second, new MessageEvent(msg, wParam, lParam, nullptr));
+    QCoreApplication::postEvent(found->second, new MessageEvent(MessageWork(msg, wParam, lParam), nullptr));
     return true;
 }
 

@@ -43,6 +43,10 @@ private:
 // long it takes, so the sender never goes on while the handler is still running.
 bool SendMessageTimeout(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, int timeoutMs,
                         LRESULT* result = nullptr);
+// Runs work on the window's thread under the same rules as SendMessageTimeout: directly when
+// called there, otherwise queued, abandoned unrun if not started within timeoutMs, and waited for
+// once started. One hand-over can so carry any number of messages the work sends to windows there.
+bool SendWorkTimeout(HWND window, const std::function<void()>& work, int timeoutMs);
 // Queues a message for the window and returns at once; false when the window does not exist.
 bool PostMessage(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 // Handles the messages pending for the calling thread (one pass of its event loop) and returns.

@@ -309,20 +309,20 @@ TEST(ComPortOpen, TraceStatesWhileOpen) {
 
     p.Port.SetTracing(tlOn);
     ASSERT_TRUE(p.Line.Write("AB\r\n"));
-    ASSERT_TRUE(WaitUntil([&] { return p.Taken().size() == 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return p.Taken() == "AB\r\n"; })) << p.Taken();
     p.Port.SetTracing(tlPause);
     EXPECT_EQ(p.Port.Tracing(), tlPause);
     p.Port.SetTracing(tlClear);
     EXPECT_EQ(p.Port.Tracing(), tlPause) << "clearing keeps the state";
     p.Port.SetTracing(tlOn);
     ASSERT_TRUE(p.Line.Write("C\n"));
-    ASSERT_TRUE(WaitUntil([&] { return p.Taken().size() == 5; }));
+    ASSERT_TRUE(WaitUntil([&] { return p.Taken() == "AB\r\nC\n"; })) << p.Taken();
     // Closing the port writes the active trace.
     p.Port.SetOpen(false);
     EXPECT_EQ(p.Port.Tracing(), tlOff);
     const std::string text = FileText(file);
     EXPECT_NE(text.find("Receive: "), std::string::npos) << text;
-    EXPECT_NE(text.find("[0A]C"), std::string::npos) << text;
+    EXPECT_NE(text.find("C[0A]"), std::string::npos) << text;
     EXPECT_EQ(text.find("AB"), std::string::npos) << "cleared before: " << text;
 }
 
