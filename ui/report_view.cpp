@@ -22,17 +22,40 @@ TReportView::TReportView(QWidget* parent, bool wrap) : QPlainTextEdit(parent) {
 }
 
 void TReportView::AddLine(const QString& line) {
+    if (pending_.isEmpty())
+        QMetaObject::invokeMethod(this, &TReportView::FlushLines, Qt::QueuedConnection);
+    pending_.append(line);
+}
+
+void TReportView::FlushLines() {
+    if (pending_.isEmpty())
+        return;
     QTextCursor end(document());
     end.movePosition(QTextCursor::End);
+    end.beginEditBlock();
     if (hasLines_)
         end.insertBlock();
-    end.insertText(line);
+    // Report lines hold no line breaks (CR and LF end them), so each joined line is one block.
+    end.insertText(pending_.join(QChar('\n')));
+    end.endEditBlock();
+    pending_.clear();
     hasLines_ = true;
     QScrollBar* bar = verticalScrollBar();
     bar->setValue(bar->maximum());
 }
 
+QString TReportView::Text() {
+    FlushLines();
+    return toPlainText();
+}
+
+int TReportView::LineCount() {
+    FlushLines();
+    return hasLines_ ? document()->blockCount() : 0;
+}
+
 void TReportView::ClearLines() {
+    pending_.clear();
     clear();
     hasLines_ = false;
 }

@@ -57,6 +57,20 @@ TEST(ComPortEvents, EveryLineOfABurstGetsItsDataEvent) {
     EXPECT_EQ(TakenBeforeData(p.Events, lf), "LOT 0 OK\r");
 }
 
+TEST(ComPortEvents, EventsTheGuiThreadWasTooBusyToTakeComeLaterAndNoneIsLost) {
+    RecordingPort p(72);
+    const auto lf = p.Port.AddDataTrigger("\n", false);
+    p.Port.Dispatcher()->SendTimeoutMs = 20;
+    ASSERT_TRUE(p.Line.Write("ONE\r\nTWO\r\n"));
+    // The GUI thread does not look at its events for far longer than the dispatcher waits.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(WaitUntil([&] { return LinesByDataEvent(p.Events).size() == 2; }));
+    PumpFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(LinesByDataEvent(p.Events), (std::vector<std::string>{"ONE\r", "\nTWO\r"}));
+    EXPECT_EQ(p.Taken(), "ONE\r\nTWO\r\n");
+    EXPECT_EQ(TakenBeforeData(p.Events, lf), "ONE\r");
+}
+
 TEST(ComPortEvents, GetCharBeyondTheOfferedCountRaisesBufferIsEmpty) {
     RecordingPort p(72);
     int offers = 0;

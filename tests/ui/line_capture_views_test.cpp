@@ -27,10 +27,10 @@ TEST_F(LineCaptureViewsTest, StartedLineShowsEachReportLineInBothViewsAndAppends
     forms->StampingForm->TimeStampBoxes[5]->setChecked(false);
     CompleteReportLine(6, "LOT 43 OK");
     const QString expected = QStringLiteral("07-Dec-26,15:04:09,LOT 42 OK\n07-Dec-26,LOT 43 OK");
-    EXPECT_EQ(Main().LineWindows[5]->toPlainText(), expected);
-    EXPECT_EQ(forms->LineForms[5]->LineWindow->toPlainText(), expected);
+    EXPECT_EQ(Main().LineWindows[5]->Text(), expected);
+    EXPECT_EQ(forms->LineForms[5]->LineWindow->Text(), expected);
     EXPECT_EQ(FileText(file), "07-Dec-26,15:04:09,LOT 42 OK\r\n07-Dec-26,LOT 43 OK\r\n");
-    EXPECT_TRUE(Main().LineWindows[0]->toPlainText().isEmpty()) << "other lines untouched";
+    EXPECT_TRUE(Main().LineWindows[0]->Text().isEmpty()) << "other lines untouched";
 }
 
 TEST_F(LineCaptureViewsTest, ReportLinesFromTheSerialLineReachBothViewsAndTheFile) {
@@ -46,16 +46,16 @@ TEST_F(LineCaptureViewsTest, ReportLinesFromTheSerialLineReachBothViewsAndTheFil
         << FileText(file);
     const QString shown =
         QStringLiteral("07-Dec-26,15:04:09,LOT 42 OK\n07-Dec-26,15:04:09,LOT 43 OK");
-    EXPECT_EQ(Main().LineWindows[5]->toPlainText(), shown);
-    EXPECT_EQ(forms->LineForms[5]->LineWindow->toPlainText(), shown);
-    EXPECT_TRUE(Main().LineWindows[0]->toPlainText().isEmpty());
+    EXPECT_EQ(Main().LineWindows[5]->Text(), shown);
+    EXPECT_EQ(forms->LineForms[5]->LineWindow->Text(), shown);
+    EXPECT_TRUE(Main().LineWindows[0]->Text().isEmpty());
     EXPECT_TRUE(boxes.Boxes.empty());
 }
 
 TEST_F(LineCaptureViewsTest, StoppedLineDiscardsItsReportLines) {
     StartUp(SixOn);
     CompleteReportLine(6, "LOT 1");
-    EXPECT_TRUE(Main().LineWindows[5]->toPlainText().isEmpty());
+    EXPECT_TRUE(Main().LineWindows[5]->Text().isEmpty());
     EXPECT_TRUE(Serial().Lines[5].PendingText.empty());
 }
 
@@ -73,7 +73,7 @@ TEST_F(LineCaptureViewsTest, ReportFileThatCannotBeWrittenStillShowsTheLineAndRe
     };
     deliver("LOT 1");
     deliver("LOT 2");
-    EXPECT_EQ(Main().LineWindows[5]->toPlainText(),
+    EXPECT_EQ(Main().LineWindows[5]->Text(),
               QStringLiteral("07-Dec-26,15:04:09,LOT 1\n07-Dec-26,15:04:09,LOT 2"));
     EXPECT_EQ(boxes.Boxes.size(), 2u);
     EXPECT_TRUE(Main().StartLineBtns[5]->isChecked());
@@ -91,22 +91,22 @@ TEST_F(LineCaptureViewsTest, ExpandedViewShowsTheSameLinesAndReceivesNewOnesWhil
     ModalDriver driver([&](QWidget* modal) {
         auto* expanded = modal->findChild<TReportView*>(QStringLiteral("LineWindow"));
         title = modal->windowTitle();
-        shownAtOpen = expanded->toPlainText();
+        shownAtOpen = expanded->Text();
         wraps = expanded->lineWrapMode() == QPlainTextEdit::WidgetWidth;
         CompleteReportLine(6, "LOT 44 OK");
-        shownAfterNewLine = expanded->document()->lastBlock().text();
+        shownAfterNewLine = expanded->Text().section(QChar('\n'), -1);
         modal->close();
     });
     QTest::mouseDClick(Main().LineWindows[5]->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
     ASSERT_EQ(driver.Seen, std::vector<std::string>{"TLine6Form"});
     EXPECT_EQ(title, QStringLiteral("Press 6"));
-    EXPECT_EQ(shownAtOpen, Main().LineWindows[5]->toPlainText().section(QChar('\n'), 0, 1));
+    EXPECT_EQ(shownAtOpen, Main().LineWindows[5]->Text().section(QChar('\n'), 0, 1));
     EXPECT_TRUE(wraps);
     EXPECT_EQ(shownAfterNewLine, QStringLiteral("07-Dec-26,15:04:09,LOT 44 OK"));
-    EXPECT_EQ(Main().LineWindows[5]->document()->lastBlock().text(),
+    EXPECT_EQ(Main().LineWindows[5]->Text().section(QChar('\n'), -1),
               QStringLiteral("07-Dec-26,15:04:09,LOT 44 OK"));
     // Closing only hides it; its contents stay.
-    EXPECT_EQ(forms->LineForms[5]->LineWindow->document()->blockCount(), 3);
+    EXPECT_EQ(forms->LineForms[5]->LineWindow->LineCount(), 3);
 }
 
 TEST_F(LineCaptureViewsTest, ExpandedViewsAreFixedDialogsWithTheirDesignLayout) {

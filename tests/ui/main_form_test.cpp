@@ -147,8 +147,8 @@ TEST_F(MainFormTest, StartAsksForAFileThenEmptiesTheViewsAndGoesDown) {
     EXPECT_EQ(choice.Showings[0].FileNameAtShow, "");
     EXPECT_EQ(choice.Showings[0].Dialog, "SaveDialog3");
     EXPECT_EQ(settings.Value("Directories", "Line3"), settings.Folder());
-    EXPECT_TRUE(Main().LineWindows[2]->toPlainText().isEmpty());
-    EXPECT_TRUE(forms->LineForms[2]->LineWindow->toPlainText().isEmpty());
+    EXPECT_TRUE(Main().LineWindows[2]->Text().isEmpty());
+    EXPECT_TRUE(forms->LineForms[2]->LineWindow->Text().isEmpty());
     EXPECT_EQ(Main().StartHint(3), StopHintFor(QStringLiteral("Packing")));
     EXPECT_TRUE(Main().StartLineBtns[2]->isChecked());
     EXPECT_EQ(Main().SaveDialogs[2]->FileName, chosen);
@@ -167,8 +167,8 @@ TEST_F(MainFormTest, CancelledStartLeavesTheLineStoppedWithItsViewsAndHint) {
 
     EXPECT_EQ(cancel.Showings.size(), 1u);
     EXPECT_FALSE(Main().StartLineBtns[2]->isChecked());
-    EXPECT_EQ(Main().LineWindows[2]->toPlainText(), QStringLiteral("kept"));
-    EXPECT_EQ(forms->LineForms[2]->LineWindow->toPlainText(), QStringLiteral("kept too"));
+    EXPECT_EQ(Main().LineWindows[2]->Text(), QStringLiteral("kept"));
+    EXPECT_EQ(forms->LineForms[2]->LineWindow->Text(), QStringLiteral("kept too"));
     EXPECT_EQ(Main().StartHint(3), StartHintFor(QStringLiteral("Packing")));
     EXPECT_EQ(Main().SaveDialogs[2]->FileName, "");
     EXPECT_EQ(settings.Value("Directories", "Line3"), "<missing>");
@@ -186,7 +186,7 @@ TEST_F(MainFormTest, ReportLinesCompletedWhileTheFileIsChosenAreDiscarded) {
     Main().StartLineBtns[2]->click();
     TSaveDialog::SetExecuteHook(std::move(previous));
     CompleteReportLine(3, "after");
-    EXPECT_EQ(Main().LineWindows[2]->toPlainText(), QStringLiteral("07-Dec-26,15:04:09,after"));
+    EXPECT_EQ(Main().LineWindows[2]->Text(), QStringLiteral("07-Dec-26,15:04:09,after"));
     EXPECT_EQ(FileText(file), "07-Dec-26,15:04:09,after\r\n");
 }
 
@@ -199,7 +199,7 @@ TEST_F(MainFormTest, StartWhoseFolderCannotBeStoredIsReportedAndNotStarted) {
     Main().StartLineBtns[2]->click();
 
     EXPECT_FALSE(Main().StartLineBtns[2]->isChecked());
-    EXPECT_EQ(Main().LineWindows[2]->toPlainText(), QStringLiteral("kept"));
+    EXPECT_EQ(Main().LineWindows[2]->Text(), QStringLiteral("kept"));
     EXPECT_EQ(Main().StartHint(3), StartHintFor(QStringLiteral("Packing")));
     ASSERT_EQ(boxes.Boxes.size(), 1u);
     EXPECT_EQ(boxes.Boxes[0].Caption, "Tolvane");
@@ -217,7 +217,7 @@ TEST_F(MainFormTest, StopOnlyChangesTheHint) {
 
     EXPECT_FALSE(Main().StartLineBtns[2]->isChecked());
     EXPECT_EQ(Main().StartHint(3), StartHintFor(QStringLiteral("Packing")));
-    EXPECT_EQ(Main().LineWindows[2]->toPlainText(), QStringLiteral("07-Dec-26,15:04:09,LOT 1"));
+    EXPECT_EQ(Main().LineWindows[2]->Text(), QStringLiteral("07-Dec-26,15:04:09,LOT 1"));
     EXPECT_EQ(Main().SaveDialogs[2]->FileName, file);
     EXPECT_EQ(Serial().Lines[2].PendingText, "partial");
     CompleteReportLine(3, " discarded");

@@ -186,8 +186,8 @@ TEST_F(SerialFormTest, OkWithAStartedLineSetToOffStopsAndGreysIt) {
     EXPECT_FALSE(Main().StartLineBtns[1]->isChecked());
     EXPECT_FALSE(Main().StartLineBtns[1]->isEnabled());
     EXPECT_EQ(Main().LineGroups[1]->palette().color(QPalette::WindowText), QColor(128, 128, 128));
-    EXPECT_TRUE(Main().LineWindows[1]->toPlainText().isEmpty());
-    EXPECT_TRUE(forms->LineForms[1]->LineWindow->toPlainText().isEmpty());
+    EXPECT_TRUE(Main().LineWindows[1]->Text().isEmpty());
+    EXPECT_TRUE(forms->LineForms[1]->LineWindow->Text().isEmpty());
     EXPECT_EQ(settings.Value("ComPortSettings", "ComPortB"), "16");
     EXPECT_EQ(settings.Value("ComPortSettings", "ComPort"), "0");
     EXPECT_EQ(settings.Value("ComPortSettings", "StopBitsH"), "0");

@@ -67,14 +67,14 @@ TEST_F(StampingFormTest, UntickingActsOnTheNextReportLineAndCancelRestoresIt) {
     ModalDriver driver([&](QWidget*) {
         QTest::mouseClick(Stamping().DateStampBoxes[2], Qt::LeftButton);
         CompleteReportLine(3, "LOT 42 OK");
-        duringDialog = Main().LineWindows[2]->document()->lastBlock().text();
+        duringDialog = Main().LineWindows[2]->Text().section(QChar('\n'), -1);
         QTest::mouseClick(Stamping().CancelBtn, Qt::LeftButton);
     });
     EXPECT_EQ(Stamping().exec(), QDialog::Rejected);
     EXPECT_EQ(duringDialog, QStringLiteral("15:04:09,LOT 42 OK"));
     EXPECT_TRUE(Stamping().DateStampBoxes[2]->isChecked());
     CompleteReportLine(3, "LOT 43 OK");
-    EXPECT_EQ(Main().LineWindows[2]->document()->lastBlock().text(),
+    EXPECT_EQ(Main().LineWindows[2]->Text().section(QChar('\n'), -1),
               QStringLiteral("07-Dec-26,15:04:09,LOT 43 OK"));
     EXPECT_EQ(settings.Value("StampingSettings", "DateStamp3"), "<missing>")
         << "Cancel writes nothing";
@@ -91,7 +91,7 @@ TEST_F(StampingFormTest, ChosenDelimiterWaitsForOkAndCancelLeavesIt) {
     Stamping().exec();
     EXPECT_EQ(Serial().Lines[1].Delimiter, ',');
     EXPECT_EQ(Stamping().DelimiterBoxes[1]->currentIndex(), 0);
-    EXPECT_EQ(Main().LineWindows[1]->document()->lastBlock().text(),
+    EXPECT_EQ(Main().LineWindows[1]->Text().section(QChar('\n'), -1),
               QStringLiteral("07-Dec-26,15:04:09,before OK"));
 
     Stamping().DelimiterBoxes[1]->setCurrentIndex(2);
@@ -102,7 +102,7 @@ TEST_F(StampingFormTest, ChosenDelimiterWaitsForOkAndCancelLeavesIt) {
     EXPECT_EQ(settings.Value("StampingSettings", "TimeStamp2"), "0");
     EXPECT_EQ(settings.Value("StampingSettings", "DateStamp8"), "1");
     CompleteReportLine(2, "after OK");
-    EXPECT_EQ(Main().LineWindows[1]->document()->lastBlock().text(),
+    EXPECT_EQ(Main().LineWindows[1]->Text().section(QChar('\n'), -1),
               QStringLiteral("07-Dec-26\tafter OK"));
 }
 
