@@ -183,7 +183,8 @@ bool PostMessage(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     auto found = table.Windows.find(window);
     if (found == table.Windows.end())
         return false;
-    QCoreApplication::postEvent(found->second, new MessageEvent(MessageWork(msg, wParam, lParam), nullptr));
+    QCoreApplication::postEvent(found->second,
+                                new MessageEvent(MessageWork(msg, wParam, lParam), nullptr));
     return true;
 }
 
