@@ -25,10 +25,15 @@ void HandleTriggerData(LineCapture& line, LineEndpoints& endpoints, std::uint16_
     // never reach a report file, so such a line gets the comma that every unknown code gets.
     const char delimiter = line.Delimiter != 0 ? line.Delimiter : DelimiterFromCode(-1);
     line.ReportLine.clear();
-    if (endpoints.DateStampChecked())
-        line.ReportLine = DateStamp() + delimiter;
-    if (endpoints.TimeStampChecked())
-        line.ReportLine += TimeStamp() + delimiter;
+    // One reading of the clock for both stamps: read separately, a line completed at midnight
+    // could carry the old day's date with the new day's time, a day off.
+    const bool date = endpoints.DateStampChecked();
+    const bool time = endpoints.TimeStampChecked();
+    const QDateTime now = date || time ? CurrentDateTime() : QDateTime();
+    if (date)
+        line.ReportLine = DateStamp(now) + delimiter;
+    if (time)
+        line.ReportLine += TimeStamp(now) + delimiter;
     line.ReportLine += line.PendingText;
     line.PendingText.clear();
     if (!endpoints.Started())

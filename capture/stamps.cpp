@@ -42,23 +42,60 @@ void SetClock(std::function<QDateTime()> clock) {
 
 QDateTime CurrentDateTime() {
     const auto& clock = Clock();
-    return clock ? clock() : QDateTime::currentDateTime();
+    if (clock)
+        return clock();
+    // Each local reading looks at the time zone afresh (a file stat); one a second keeps zone
+    // and daylight-saving changes in view at a fraction of the cost.
+    thread_local qint64 cachedSecond = -1;
+    thread_local QDateTime cached;
+    if (QDateTime::currentSecsSinceEpoch() != cachedSecond) {
+        cached = QDateTime::currentDateTime();
+        cachedSecond = cached.toSecsSinceEpoch();
+    }
+    return cached;
 }
 
-// The default locale is the system's unless the program (or a test) chose another.
-std::string DateStamp() {
-    const QDate date = CurrentDateTime().date();
+// The default locale is the system's unless the program (or a test) chose another. A stamp's
+// text is kept until its date, second or locale changes: a flood shares it across many lines.
+std::string DateStamp(const QDateTime& at) {
+    thread_local QDate cachedDate;
+    thread_local QLocale cachedLocale;
+    thread_local std::string cachedText;
+    const QDate date = at.date();
     const QLocale locale;
-    const QString text = TwoDigits(date.day()) + u'-' +
-                         locale.monthName(date.month(), QLocale::ShortFormat) + u'-' +
-                         TwoDigits(((date.year() % 100) + 100) % 100);
-    return QStringToAnsi(text);
+    if (cachedText.empty() || date != cachedDate || locale != cachedLocale) {
+        const QString text = TwoDigits(date.day()) + u'-' +
+                             locale.monthName(date.month(), QLocale::ShortFormat) + u'-' +
+                             TwoDigits(((date.year() % 100) + 100) % 100);
+        cachedText = QStringToAnsi(text);
+        cachedDate = date;
+        cachedLocale = locale;
+    }
+    return cachedText;
+}
+
+std::string TimeStamp(const QDateTime& at) {
+    thread_local int cachedSecond = -1;
+    thread_local QLocale cachedLocale;
+    thread_local std::string cachedText;
+    const QTime time = at.time();
+    const int second = time.msecsSinceStartOfDay() / 1000;
+    const QLocale locale;
+    if (second != cachedSecond || locale != cachedLocale) {
+        const QString separator = TimeSeparator(locale);
+        const QString text = TwoDigits(time.hour()) + separator + TwoDigits(time.minute()) +
+                             separator + TwoDigits(time.second());
+        cachedText = QStringToAnsi(text);
+        cachedSecond = second;
+        cachedLocale = locale;
+    }
+    return cachedText;
+}
+
+std::string DateStamp() {
+    return DateStamp(CurrentDateTime());
 }
 
 std::string TimeStamp() {
-    const QTime time = CurrentDateTime().time();
-    const QString separator = TimeSeparator(QLocale());
-    const QString text = TwoDigits(time.hour()) + separator + TwoDigits(time.minute()) + separator +
-                         TwoDigits(time.second());
-    return QStringToAnsi(text);
+    return TimeStamp(CurrentDateTime());
 }

@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -130,6 +131,20 @@ struct Check {
     long Corrupted = 0;
 };
 
+// True when a line's stamps have the shape of the stamps the program wrote at the start: the
+// clock is the real one, so digits may differ, letters may (a new month), the rest may not.
+bool StampsFit(const std::string& line, const std::string& stamps) {
+    if (line.size() < stamps.size())
+        return false;
+    for (std::size_t i = 0; i < stamps.size(); ++i) {
+        const auto a = static_cast<unsigned char>(stamps[i]);
+        const auto b = static_cast<unsigned char>(line[i]);
+        if (std::isdigit(a) ? !std::isdigit(b) : std::isalpha(a) ? !std::isalpha(b) : a != b)
+            return false;
+    }
+    return true;
+}
+
 Check CheckReport(const std::string& text, const std::string& stamps, int count) {
     Check check;
     int next = 0;
@@ -141,11 +156,10 @@ Check CheckReport(const std::string& text, const std::string& stamps, int count)
         const std::string line = text.substr(at, end - at);
         at = end + 2;
         int number = -1;
-        const std::string expectedStart = stamps + "LOT ";
-        if (line.size() == stamps.size() + 13 &&
-            line.compare(0, expectedStart.size(), expectedStart) == 0)
-            number = std::atoi(line.c_str() + expectedStart.size());
-        if (number < 0 || line != stamps + Payload(number)) {
+        if (line.size() == stamps.size() + 13 && StampsFit(line, stamps) &&
+            line.compare(stamps.size(), 4, "LOT ") == 0)
+            number = std::atoi(line.c_str() + stamps.size() + 4);
+        if (number < 0 || line.compare(stamps.size(), std::string::npos, Payload(number)) != 0) {
             ++check.Corrupted;
         } else if (number < next) {
             ++check.Duplicated;
@@ -162,7 +176,7 @@ Check CheckReport(const std::string& text, const std::string& stamps, int count)
 class Bench {
 public:
     Bench() : lines_(OpenLines()) {
-        SetClock([] { return QDateTime(QDate(2026, 12, 7), QTime(15, 4, 9)); });
+        // The program's own clock: reading it is part of every report line's cost.
         stamps_ = DateStamp() + "," + TimeStamp() + ",";
         SetMessagePresenter([this](const MessageBoxRequest& box) {
             ++boxes_;
@@ -380,11 +394,17 @@ int main(int argc, char** argv) {
     const int samples = Argument(argc, argv, 3, 200);
     const int idleSeconds = Argument(argc, argv, 4, 10);
 
+    // A measure given 0 is left out.
     Bench bench;
-    bench.Idle(idleSeconds);
-    bench.Flood("(a) flood, one line", "flood-one-", {1}, single);
-    bench.Flood("(b) flood, eight lines", "flood-eight-", {1, 2, 3, 4, 5, 6, 7, 8}, eachOfEight);
-    bench.Latency(samples, 10);
+    if (idleSeconds > 0)
+        bench.Idle(idleSeconds);
+    if (single > 0)
+        bench.Flood("(a) flood, one line", "flood-one-", {1}, single);
+    if (eachOfEight > 0)
+        bench.Flood("(b) flood, eight lines", "flood-eight-", {1, 2, 3, 4, 5, 6, 7, 8},
+                    eachOfEight);
+    if (samples > 0)
+        bench.Latency(samples, 10);
     std::printf("message boxes shown: %d\n", bench.Boxes());
     return 0;
 }

@@ -165,7 +165,7 @@ TEST_F(LineCaptureTest, DelimiterNotYetLoadedWritesACommaNotANul) {
     EXPECT_EQ(File(), "15:04:09,X\r\n");
 }
 
-TEST_F(LineCaptureTest, DateAndTimeReadTheClockSeparately) {
+TEST_F(LineCaptureTest, DateAndTimeComeFromOneReadingOfTheClock) {
     auto now = QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59));
     SetClock([&now] {
         const QDateTime reading = now;
@@ -174,7 +174,9 @@ TEST_F(LineCaptureTest, DateAndTimeReadTheClockSeparately) {
     });
     endpoints.Date = endpoints.Time = true;
     Receive(line, endpoints, "X\n");
-    EXPECT_EQ(File(), "31-Dec-26,00:00:00,X\r\n");
+    EXPECT_EQ(File(), "31-Dec-26,23:59:59,X\r\n") << "not the old day's date at the new day's time";
+    Receive(line, endpoints, "Y\n");
+    EXPECT_EQ(File(), "31-Dec-26,23:59:59,X\r\n01-Jan-27,00:00:00,Y\r\n");
 }
 
 TEST_F(LineCaptureTest, AppendsToAnExistingFileAndRecreatesARemovedOne) {

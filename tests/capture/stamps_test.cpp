@@ -1,6 +1,7 @@
 #include "capture/stamps.h"
 
 #include <QLocale>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace {
@@ -31,6 +32,19 @@ TEST_F(StampsTest, EnglishMonthAbbreviationsAndTwoDigitFields) {
         EXPECT_EQ(TimeStamp(), "23:00:09");
         FixClock(2026, 12, 7, 0, 4, 0);
         EXPECT_EQ(TimeStamp(), "00:04:00");
+    }
+}
+
+TEST_F(StampsTest, TheLocalClockReadsTheCurrentSecondInLocalTime) {
+    for (int i = 0; i < 3; ++i) {
+        const qint64 before = QDateTime::currentSecsSinceEpoch();
+        const QDateTime read = CurrentDateTime();
+        const qint64 after = QDateTime::currentSecsSinceEpoch();
+        EXPECT_GE(read.toSecsSinceEpoch(), before);
+        EXPECT_LE(read.toSecsSinceEpoch(), after);
+        EXPECT_EQ(read.timeSpec(), Qt::LocalTime);
+        if (i == 1)
+            QThread::msleep(1100); // the next reading falls in a later second
     }
 }
 
