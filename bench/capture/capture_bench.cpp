@@ -296,6 +296,9 @@ public:
     // One line at `perSecond` lines per second: time from the write of the line's LF to the
     // line's full length in the report file, seen by inotify in another thread.
     void Latency(int samples, int perSecond) {
+        // The floods' files go to disk first: their write-back would otherwise share the
+        // machine with the measured lines.
+        sync();
         const std::string file = StartLine(1, "latency.txt");
         const long long lineBytes = static_cast<long long>(stamps_.size()) + 15;
         std::vector<double> micros;
