@@ -119,8 +119,8 @@ private:
     void AdvanceOutput(DWORD count);
     // The receive ring has no room: reading more would only find the same bytes waiting.
     bool ReceiveRingFull();
-    // Something only time can move on: received bytes not yet taken or scanned, or an armed timer
-    // or status trigger. Without one the dispatch thread waits for the next comm event.
+    // Something only time can move on: received bytes not yet scanned, or an armed timer or
+    // status trigger. Without one the dispatch thread waits for the next comm event.
     bool NeedsPeriodicPass();
     // Polls a thread's reference until the thread cleared it, pumping the GUI thread's messages
     // meanwhile when called there (the thread may be sending an event to a window of it).

@@ -262,10 +262,11 @@ void TApdWin32Dispatcher::JoinEndedThreads() {
 
 bool TApdWin32Dispatcher::NeedsPeriodicPass() {
     {
-        // Bytes a handler left untaken are offered again, and bytes a pass could not hand over
-        // (the handlers' thread was busy) are scanned again; a full ring is read as room appears.
+        // Bytes a pass could not hand over (the handlers' thread was busy) are scanned again.
+        // A full ring needs no pass of ours: the comm thread watches for room, and the bytes
+        // waiting in the driver then raise a comm event.
         std::lock_guard lock(ReceiveLock);
-        if (UnreadCount() > 0 || Unscanned > 0 || ReceiveFull)
+        if (Unscanned > 0)
             return true;
     }
     std::lock_guard lock(ControlLock);
