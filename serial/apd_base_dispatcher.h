@@ -336,7 +336,7 @@ public:
     std::atomic<bool> ThreadsActive{false}, TeardownOnExit{false};
     std::atomic<int> RunningThreads{0};
     // How long a handler window may take to start on an event before the send is abandoned.
-    int SendTimeoutMs = DefaultSendTimeoutMs;
+    std::atomic<int> SendTimeoutMs{DefaultSendTimeoutMs}; // may be changed while the threads run
 
 private:
     // Only while no thread runs: the threads wait on the signals.
