@@ -31,8 +31,9 @@ void TReportView::FlushLines() {
     if (pending_.isEmpty())
         return;
     QTextCursor end(document());
-    end.movePosition(QTextCursor::End);
+    // Inside the edit block the move skips laying out the last line to find its x position.
     end.beginEditBlock();
+    end.movePosition(QTextCursor::End);
     if (hasLines_)
         end.insertBlock();
     // Report lines hold no line breaks (CR and LF end them), so each joined line is one block.
