@@ -7,6 +7,7 @@
 //   (d) CPU of the idle program with eight ports open.
 // Usage: capture_bench [lines for (a)] [lines per line for (b)] [samples for (c)] [idle seconds]
 
+#include "bench/resident_bytes.h"
 #include "capture/stamps.h"
 #include "runtime/message_box.h"
 #include "serial/platform/port_map.h"
@@ -107,14 +108,7 @@ double CpuSeconds() {
 }
 
 double RssMiB() {
-    long pages = 0;
-    long resident = 0;
-    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(statm);
-    }
-    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
+    return ResidentBytes() / 1048576.0;
 }
 
 std::string Payload(int number) {

@@ -5,33 +5,21 @@
 // line arriving on its own, 100 a flood. With "events" the event loop runs after each batch, so
 // layout and painting of the shown view count. Times are per line.
 
+#include "bench/resident_bytes.h"
 #include "ui/report_view.h"
 
 #include <QApplication>
 #include <QWidget>
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <malloc.h>
-#include <unistd.h>
 
 namespace {
 
 // The heap in use: unlike the resident size, it falls again when an earlier case frees its views.
 double HeapBytes() {
     return static_cast<double>(mallinfo2().uordblks);
-}
-
-double RssBytes() {
-    long pages = 0;
-    long resident = 0;
-    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(statm);
-    }
-    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
 }
 
 QString ReportLine(long number) {
@@ -44,7 +32,7 @@ void BM_AddReportLine(benchmark::State& state) {
     const long held = state.range(0);
     const long batch = state.range(1);
     const bool events = state.range(2) != 0;
-    const double rssBefore = RssBytes();
+    const double rssBefore = ResidentBytes();
     const double heapBefore = HeapBytes();
     QWidget mainWindow;
     mainWindow.resize(480, 200);
@@ -60,7 +48,7 @@ void BM_AddReportLine(benchmark::State& state) {
         expandedView->AddLine(line);
     }
     QApplication::processEvents();
-    const double rssHeld = RssBytes();
+    const double rssHeld = ResidentBytes();
     const double heapHeld = HeapBytes();
 
     long n = held;

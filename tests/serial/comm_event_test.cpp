@@ -1,6 +1,7 @@
 #include "serial/platform/comm_api.h"
 #include "serial/platform/comm_line_events.h"
 #include "serial/platform/signal.h"
+#include "tests/serial/open_port.h"
 #include "tests/support/pty_pair.h"
 
 #include <chrono>
@@ -20,9 +21,7 @@ struct WaitOutcome {
 class CommEvent : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string name = line.DeviceName();
-        handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, 0);
+        handle = OpenPort(line.DeviceName());
         ASSERT_NE(handle, INVALID_HANDLE_VALUE) << GetLastError();
         ASSERT_TRUE(SetCommMask(handle, commThreadMask));
     }

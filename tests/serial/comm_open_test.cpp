@@ -1,5 +1,6 @@
 #include "serial/platform/comm_api.h"
 #include "serial/platform/port_map.h"
+#include "tests/serial/open_port.h"
 #include "tests/support/pty_pair.h"
 
 #include <QTemporaryDir>
@@ -11,11 +12,6 @@
 #include <unistd.h>
 
 namespace {
-
-HANDLE OpenPort(const std::string& name) {
-    return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, 0);
-}
 
 // A port whose device is given by path for the test's duration.
 struct MappedPort {

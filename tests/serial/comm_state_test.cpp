@@ -1,4 +1,5 @@
 #include "serial/platform/comm_api.h"
+#include "tests/serial/open_port.h"
 #include "tests/support/pty_pair.h"
 
 #include <chrono>
@@ -17,11 +18,7 @@ protected:
         if (handle != INVALID_HANDLE_VALUE)
             CloseHandle(handle);
     }
-    HANDLE Open() {
-        const std::string name = line.DeviceName();
-        return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, 0);
-    }
+    HANDLE Open() { return OpenPort(line.DeviceName()); }
     // The settings as the device holds them: a fresh handle has written nothing, so it reads them
     // from the terminal.
     DCB ReadBackFromDevice() {
