@@ -10,15 +10,18 @@ constexpr char LF = 10;
 
 } // namespace
 
-void HandleTriggerAvail(LineCapture& line, LineEndpoints& endpoints, std::uint16_t count) {
+void HandleTriggerAvail(ProductionLine& line, LineEndpoints& endpoints, std::uint16_t count) {
+    std::string& pending = line.Capture.PendingText;
     for (std::uint16_t i = 0; i < count; ++i) {
         const char c = endpoints.TakeChar();
         if (c != CR && c != LF)
-            line.PendingText.push_back(c);
+            pending.push_back(c);
     }
 }
 
-void HandleTriggerData(LineCapture& line, LineEndpoints& endpoints, std::uint16_t triggerHandle) {
+void HandleTriggerData(ProductionLine& production, LineEndpoints& endpoints,
+                       std::uint16_t triggerHandle) {
+    LineCapture& line = production.Capture;
     if (triggerHandle != line.LineTriggerHandle)
         return;
     // Before the stamping settings are first loaded the delimiter is still zero; a NUL byte must
@@ -27,8 +30,8 @@ void HandleTriggerData(LineCapture& line, LineEndpoints& endpoints, std::uint16_
     line.ReportLine.clear();
     // One reading of the clock for both stamps: read separately, a line completed at midnight
     // could carry the old day's date with the new day's time, a day off.
-    const bool date = endpoints.DateStampChecked();
-    const bool time = endpoints.TimeStampChecked();
+    const bool date = production.DateStamp;
+    const bool time = production.TimeStamp;
     const QDateTime now = date || time ? CurrentDateTime() : QDateTime();
     if (date)
         line.ReportLine = DateStamp(now) + delimiter;
@@ -36,26 +39,8 @@ void HandleTriggerData(LineCapture& line, LineEndpoints& endpoints, std::uint16_
         line.ReportLine += TimeStamp(now) + delimiter;
     line.ReportLine += line.PendingText;
     line.PendingText.clear();
-    if (!endpoints.Started())
+    if (!production.Started)
         return;
     endpoints.AddToViews(line.ReportLine);
-    AppendReportLine(endpoints.ReportFileName(), line.ReportLine);
-}
-
-char DelimiterFromCode(int code) {
-    switch (code) {
-    case 1:
-        return ' ';
-    case 2:
-        return '\t';
-    case 3:
-        return ';';
-    default:
-        return ',';
-    }
-}
-
-void RefreshDelimiters(CaptureLines& lines, const std::array<int, LineCount>& codes) {
-    for (int i = 0; i < LineCount; ++i)
-        lines[i].Delimiter = DelimiterFromCode(codes[i]);
+    AppendReportLine(production.ReportFile, line.ReportLine);
 }

@@ -1,12 +1,9 @@
 #include "settings/settings_groups.h"
 
-#include "runtime/ansi_text.h"
 #include "settings/profile.h"
 #include "settings/profile_document.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QGroupBox>
+#include <iterator>
 
 namespace {
 
@@ -15,20 +12,9 @@ constexpr const char* ComPortSection = "ComPortSettings";
 constexpr const char* StampingSection = "StampingSettings";
 constexpr const char* DirectoriesSection = "Directories";
 
-// One port setting of a line: its key (plus the line's letter), its list and its defaults.
-struct PortKey {
-    const char* Name;
-    QComboBox* PortLists::*List;
-    int DefaultLine1;
-    int DefaultOtherLines;
-};
-
-// In the order in which each line's keys are written.
-constexpr PortKey PortKeys[] = {
-    {"ComPort", &PortLists::ComPort, 0, 16},  {"BaudRate", &PortLists::BaudRate, 3, 3},
-    {"Parity", &PortLists::Parity, 0, 0},     {"DataBits", &PortLists::DataBits, 1, 1},
-    {"StopBits", &PortLists::StopBits, 0, 0},
-};
+// The port settings' keys (plus the line's letter), in the order of PortSettingKinds.
+constexpr const char* PortKeyNames[] = {"ComPort", "BaudRate", "Parity", "DataBits", "StopBits"};
+static_assert(std::size(PortKeyNames) == PortSettingKinds.size());
 
 // "1".."8" for keys such as Line3 and DateStamp3; index 0..7.
 std::string LineNumber(int index) {
@@ -52,13 +38,8 @@ int ReadInteger(const ProfileDocument& document, const char* section, const std:
 }
 
 // An index outside the list leaves it with no selection.
-void SelectIndex(QComboBox* list, int index) {
-    if (list != nullptr)
-        list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
-}
-
-int SelectedIndex(const QComboBox* list) {
-    return list != nullptr ? list->currentIndex() : -1;
+int ListIndex(int index, int choices) {
+    return index >= 0 && index < choices ? index : -1;
 }
 
 // Writes the keys of one group one by one, each reaching the file at once; the first key that
@@ -80,88 +61,72 @@ private:
     ProfileDocument document_;
 };
 
-void RefreshDelimitersFromLists(const SettingsControls& controls) {
-    if (controls.Lines == nullptr)
-        return;
-    std::array<int, LineCount> codes{};
-    for (int i = 0; i < LineCount; ++i)
-        codes[i] = SelectedIndex(controls.DelimiterBoxes[i]);
-    RefreshDelimiters(*controls.Lines, codes);
-}
-
 bool LineInRange(int line) {
     return line >= 1 && line <= LineCount;
 }
 
 } // namespace
 
-void LoadLineLabels(const SettingsControls& controls) {
+void LoadLineLabels(ProductionLines& lines) {
     const auto document = ProfileDocument::Load(SettingsFileName());
     for (int i = 0; i < LineCount; ++i) {
         const auto caption = document.Find(LineLabelsSection, "Line" + LineNumber(i));
-        if (controls.LineGroups[i] != nullptr)
-            controls.LineGroups[i]->setTitle(AnsiToQString(caption.value_or(DefaultCaption(i))));
+        lines.SetCaption(i + 1, caption.value_or(DefaultCaption(i)));
     }
 }
 
-void SaveLineLabels(const SettingsControls& controls) {
+void SaveLineLabels(const ProductionLines& lines) {
     GroupWriter writer;
-    for (int i = 0; i < LineCount; ++i) {
-        const QGroupBox* group = controls.LineGroups[i];
-        writer.Write(LineLabelsSection, "Line" + LineNumber(i),
-                     group != nullptr ? QStringToAnsi(group->title()) : DefaultCaption(i));
-    }
+    for (int i = 0; i < LineCount; ++i)
+        writer.Write(LineLabelsSection, "Line" + LineNumber(i), lines.Line(i + 1).Caption);
 }
 
-void LoadComPortSettings(const SettingsControls& controls) {
+void LoadComPortSettings(ProductionLines& lines) {
     const auto document = ProfileDocument::Load(SettingsFileName());
     for (int i = 0; i < LineCount; ++i) {
-        for (const PortKey& key : PortKeys) {
-            const int fallback = i == 0 ? key.DefaultLine1 : key.DefaultOtherLines;
-            SelectIndex(controls.Ports[i].*key.List,
-                        ReadInteger(document, ComPortSection, key.Name + PortLetter(i), fallback));
+        PortSettings& port = lines.Line(i + 1).Port;
+        for (std::size_t k = 0; k < PortSettingKinds.size(); ++k) {
+            const PortSettingKind& kind = PortSettingKinds[k];
+            const int index = ReadInteger(document, ComPortSection, PortKeyNames[k] + PortLetter(i),
+                                          kind.Default(i + 1));
+            port.*kind.Index = ListIndex(index, kind.Choices);
         }
     }
 }
 
-void SaveComPortSettings(const SettingsControls& controls) {
+void SaveComPortSettings(const ProductionLines& lines) {
     GroupWriter writer;
     for (int i = 0; i < LineCount; ++i) {
-        for (const PortKey& key : PortKeys)
-            writer.WriteInteger(ComPortSection, key.Name + PortLetter(i),
-                                SelectedIndex(controls.Ports[i].*key.List));
+        const PortSettings& port = lines.Line(i + 1).Port;
+        for (std::size_t k = 0; k < PortSettingKinds.size(); ++k)
+            writer.WriteInteger(ComPortSection, PortKeyNames[k] + PortLetter(i),
+                                port.*PortSettingKinds[k].Index);
     }
 }
 
-void LoadStampingSettings(const SettingsControls& controls) {
+void LoadStampingSettings(ProductionLines& lines) {
     const auto document = ProfileDocument::Load(SettingsFileName());
     for (int i = 0; i < LineCount; ++i) {
         const std::string n = LineNumber(i);
-        const bool date = ReadInteger(document, StampingSection, "DateStamp" + n, 1) != 0;
-        const bool time = ReadInteger(document, StampingSection, "TimeStamp" + n, 1) != 0;
-        const int delimiter = ReadInteger(document, StampingSection, "Delimiter" + n, 0);
-        if (controls.DateStampBoxes[i] != nullptr)
-            controls.DateStampBoxes[i]->setChecked(date);
-        if (controls.TimeStampBoxes[i] != nullptr)
-            controls.TimeStampBoxes[i]->setChecked(time);
-        SelectIndex(controls.DelimiterBoxes[i], delimiter);
+        ProductionLine& line = lines.Line(i + 1);
+        line.DateStamp = ReadInteger(document, StampingSection, "DateStamp" + n, 1) != 0;
+        line.TimeStamp = ReadInteger(document, StampingSection, "TimeStamp" + n, 1) != 0;
+        line.DelimiterCode =
+            ListIndex(ReadInteger(document, StampingSection, "Delimiter" + n, 0), DelimiterChoices);
     }
-    RefreshDelimitersFromLists(controls);
+    RefreshDelimiters(lines);
 }
 
-void SaveStampingSettings(const SettingsControls& controls) {
+void SaveStampingSettings(ProductionLines& lines) {
     GroupWriter writer;
-    const auto flag = [](const QCheckBox* box) { // a missing box keeps the default, on
-        return box == nullptr || box->isChecked() ? "1" : "0";
-    };
     for (int i = 0; i < LineCount; ++i) {
         const std::string n = LineNumber(i);
-        writer.Write(StampingSection, "DateStamp" + n, flag(controls.DateStampBoxes[i]));
-        writer.Write(StampingSection, "TimeStamp" + n, flag(controls.TimeStampBoxes[i]));
-        writer.WriteInteger(StampingSection, "Delimiter" + n,
-                            SelectedIndex(controls.DelimiterBoxes[i]));
+        const ProductionLine& line = lines.Line(i + 1);
+        writer.Write(StampingSection, "DateStamp" + n, line.DateStamp ? "1" : "0");
+        writer.Write(StampingSection, "TimeStamp" + n, line.TimeStamp ? "1" : "0");
+        writer.WriteInteger(StampingSection, "Delimiter" + n, line.DelimiterCode);
     }
-    RefreshDelimitersFromLists(controls);
+    RefreshDelimiters(lines);
 }
 
 void LoadReportDirectory(int line, std::string& initialDir) {

@@ -1,5 +1,6 @@
 #include "ui/form_set.h"
 
+#include "settings/settings_groups.h"
 #include "ui/about_form.h"
 #include "ui/easter_egg_form.h"
 #include "ui/line_form.h"
@@ -21,10 +22,11 @@ FormSet::FormSet() {
     EasterEggForm = Add(std::make_unique<TEasterEggForm>());
     AboutForm = Add(std::make_unique<TAboutForm>(EasterEggForm));
     SerialForm = Add(std::make_unique<TSerialForm>(*this));
-    SetLineLabelForm = Add(std::make_unique<TSetLineLabelForm>(*this));
-    StampingForm = Add(std::make_unique<TStampingForm>(*this));
+    MainForm->SetPortDialog(SerialForm);
+    SetLineLabelForm = Add(std::make_unique<TSetLineLabelForm>(Lines));
+    StampingForm = Add(std::make_unique<TStampingForm>(Lines));
     for (int line = 1; line <= LineCount; ++line)
-        LineForms[line - 1] = Add(std::make_unique<TLineForm>(line));
+        LineForms[line - 1] = Add(std::make_unique<TLineForm>(Lines, line));
 }
 
 FormSet::~FormSet() {
@@ -34,15 +36,16 @@ FormSet::~FormSet() {
         windows_.pop_back();
 }
 
-SettingsControls FormSet::Controls() const {
-    SettingsControls controls;
-    controls.LineGroups = MainForm->LineGroups;
-    controls.Ports = SerialForm->Ports;
-    controls.DateStampBoxes = StampingForm->DateStampBoxes;
-    controls.TimeStampBoxes = StampingForm->TimeStampBoxes;
-    controls.DelimiterBoxes = StampingForm->DelimiterBoxes;
-    controls.Lines = &SerialForm->Lines;
-    return controls;
+void FormSet::StartUp() {
+    SerialForm->move(SerialForm->x(), SerialForm->y() - 16);
+    // Every window that names a line takes its caption as it is loaded.
+    LoadLineLabels(Lines);
+    LoadStampingSettings(Lines);
+    StampingForm->ShowStampingSettings();
+    LoadComPortSettings(Lines);
+    SerialForm->ShowPortSettings();
+    // The main window's panels follow the set-up.
+    SerialForm->ApplyComPortSettings();
 }
 
 std::vector<QWidget*> FormSet::Windows() const {

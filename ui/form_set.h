@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/settings_groups.h"
+#include "capture/production_line.h"
 
 #include <QWidget>
 #include <array>
@@ -15,9 +15,10 @@ class TSetLineLabelForm;
 class TStampingForm;
 class TLineForm;
 
-// The program's windows. All are created hidden, in the program's order, and live until the set
-// is destroyed, last created first. Each window reaches the others through the set when its
-// handlers need them.
+// The program's production lines and its windows. The windows are created hidden, in the program's
+// order, and live until the set is destroyed, last created first; the lines outlive them. The
+// windows share what they know of a line through the lines, and reach another window through the
+// set only to show it or to show a report line in it.
 class FormSet {
 public:
     FormSet();
@@ -25,6 +26,7 @@ public:
     FormSet(const FormSet&) = delete;
     FormSet& operator=(const FormSet&) = delete;
 
+    ProductionLines Lines;
     TMainForm* MainForm = nullptr;
     TEasterEggForm* EasterEggForm = nullptr;
     TAboutForm* AboutForm = nullptr;
@@ -33,8 +35,9 @@ public:
     TStampingForm* StampingForm = nullptr;
     std::array<TLineForm*, LineCount> LineForms{};
 
-    // The controls that hold the settings groups, for the settings operations.
-    SettingsControls Controls() const;
+    // The start-up sequence once the main window shows: the settings loaded into the lines and
+    // shown in every window, then the ports set up.
+    void StartUp();
 
     // Every window, in the order of creation.
     std::vector<QWidget*> Windows() const;

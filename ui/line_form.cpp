@@ -1,11 +1,13 @@
 #include "ui/line_form.h"
 
+#include "capture/production_line.h"
+#include "runtime/ansi_text.h"
 #include "ui/design_fonts.h"
 #include "ui/report_view.h"
 
 #include <QGroupBox>
 
-TLineForm::TLineForm(int line)
+TLineForm::TLineForm(ProductionLines& lines, int line)
     : TFixedDialog(QStringLiteral("TLine%1Form").arg(line), QStringLiteral("Line %1").arg(line),
                    QSize(1016, 683), true) {
     LineGroup = new QGroupBox(this);
@@ -16,4 +18,9 @@ TLineForm::TLineForm(int line)
     LineWindow = new TReportView(LineGroup, true);
     LineWindow->setObjectName(QStringLiteral("LineWindow"));
     LineWindow->setGeometry(24, 23, 937, 594);
+
+    connect(&lines, &ProductionLines::CaptionChanged, this, [this, &lines, line](int changed) {
+        if (changed == line)
+            setWindowTitle(AnsiToQString(lines.Line(line).Caption));
+    });
 }

@@ -10,13 +10,12 @@
 #include "ui/report_view.h"
 #include "ui/save_dialog.h"
 #include "ui/scaling/gt_form.h"
-#include "ui/serial_form.h"
 #include "ui/set_line_label_form.h"
 #include "ui/stamping_form.h"
 #include "ui/start_button_icon.h"
 
 #include <QApplication>
-#include <QComboBox>
+#include <QDialog>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHelpEvent>
@@ -47,8 +46,6 @@ constexpr QSize ClientSize(1016, 694);
 // The button's image is 16 pixels square on a 25-pixel-high button, and grows with it.
 constexpr int ImageSize = 16;
 constexpr int ButtonHeight = 25;
-// Item 16 of a COM port list: the line is switched off.
-constexpr int OffIndex = 16;
 
 const QString StartWording = QStringLiteral("Click to start grabbing reports from ");
 const QString StopWording = QStringLiteral("Click to stop grabbing reports from ");
@@ -70,7 +67,7 @@ QString StartButtonHint(bool started, const QString& caption) {
     return (started ? StopWording : StartWording) + caption;
 }
 
-TMainForm::TMainForm(FormSet& forms) : QMainWindow(nullptr), forms_(forms) {
+TMainForm::TMainForm(FormSet& forms) : QMainWindow(nullptr), forms_(forms), lines_(forms.Lines) {
     setObjectName(QStringLiteral("TMainForm"));
     setWindowTitle(QStringLiteral("Tolvane"));
     setFont(DesignFont());
@@ -94,6 +91,9 @@ TMainForm::TMainForm(FormSet& forms) : QMainWindow(nullptr), forms_(forms) {
         CreateLinePanel(line);
     for (int i = 0; i + 1 < LineCount; ++i)
         setTabOrder(LineWindows[i], LineWindows[i + 1]);
+
+    connect(&lines_, &ProductionLines::CaptionChanged, this, &TMainForm::ShowCaption);
+    connect(&lines_, &ProductionLines::PortsSetUp, this, &TMainForm::RefreshLinePanels);
 
     StartupTimer = new QTimer(this);
     StartupTimer->setObjectName(QStringLiteral("StartupTimer"));
@@ -157,6 +157,8 @@ void TMainForm::CreateLinePanel(int line) {
     button->installEventFilter(this);
     connect(button, &QToolButton::clicked, this,
             [this, line] { RunHandler([this, line] { StartLineBtnClick(line); }); });
+    connect(button, &QToolButton::toggled, this,
+            [this, line](bool down) { lines_.Line(line).Started = down; });
     StartLineBtns[i] = button;
     SetStartHint(line, StartButtonHint(false, group->title()));
     startHintShown_[i] = true;
@@ -254,24 +256,17 @@ bool TMainForm::StartHintShown(int line) const {
     return startHintShown_[line - 1];
 }
 
+void TMainForm::ShowCaption(int line) {
+    const QString caption = AnsiToQString(lines_.Line(line).Caption);
+    LineGroups[line - 1]->setTitle(caption);
+    // The hint keeps telling what a click will do: a started line is stopped by it.
+    SetStartHint(line, StartButtonHint(lines_.Line(line).Started, caption));
+}
+
 void TMainForm::StartupTimerTimer() {
     StartupTimer->stop();
     move(x(), y() - 16);
-    forms_.SerialForm->move(forms_.SerialForm->x(), forms_.SerialForm->y() - 16);
-    const SettingsControls controls = forms_.Controls();
-    LoadLineLabels(controls);
-    for (int line = 1; line <= LineCount; ++line)
-        SetStartHint(line, StartButtonHint(false, Caption(line)));
-    for (int line = 1; line <= LineCount; ++line)
-        forms_.SerialForm->ComPortGroups[line - 1]->setTitle(Caption(line));
-    for (int line = 1; line <= LineCount; ++line)
-        forms_.StampingForm->StampingGroups[line - 1]->setTitle(Caption(line));
-    for (int line = 1; line <= LineCount; ++line)
-        forms_.LineForms[line - 1]->setWindowTitle(Caption(line));
-    LoadStampingSettings(controls);
-    LoadComPortSettings(controls);
-    forms_.SerialForm->ApplyComPortSettings();
-    RefreshLinePanels();
+    forms_.StartUp();
 }
 
 void TMainForm::StartLineBtnClick(int line) {
@@ -294,6 +289,7 @@ void TMainForm::StartLineBtnClick(int line) {
     LineWindows[i]->ClearLines();
     forms_.LineForms[i]->LineWindow->ClearLines();
     SetStartHint(line, StartButtonHint(true, Caption(line)));
+    lines_.Line(line).ReportFile = dialog->FileName;
     button->setChecked(true);
 }
 
@@ -301,7 +297,7 @@ void TMainForm::RefreshLinePanels() {
     for (int line = 1; line <= LineCount; ++line) {
         const int i = line - 1;
         TReportView* expanded = forms_.LineForms[i]->LineWindow;
-        if (forms_.SerialForm->PortIndex(line) == OffIndex) {
+        if (lines_.SwitchedOff(line)) {
             SetCaptionColour(LineGroups[i], GrayColour());
             StartLineBtns[i]->setChecked(false);
             StartLineBtns[i]->setEnabled(false);
@@ -351,7 +347,7 @@ void TMainForm::MenuStampingClick() {
 }
 
 void TMainForm::MenuComClick() {
-    forms_.SerialForm->exec();
+    portDialog_->exec();
 }
 
 void TMainForm::MenuExitClick() {

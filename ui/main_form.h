@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/line_capture.h"
+#include "capture/production_line.h"
 
 #include <QMainWindow>
 #include <array>
@@ -8,6 +8,7 @@
 class FormSet;
 class GTForm;
 class QAction;
+class QDialog;
 class QFrame;
 class QGroupBox;
 class QMenu;
@@ -17,7 +18,8 @@ class TReportView;
 class TSaveDialog;
 
 // The main window: the eight line panels, each with its start button, its small view and its
-// save dialog, the menu, and the timer that runs the start-up sequence.
+// save dialog, the menu, and the timer that runs the start-up sequence. A start button's down
+// state is its line's started state: every change of it reaches the line at once.
 class TMainForm : public QMainWindow {
     Q_OBJECT
 
@@ -49,8 +51,11 @@ public:
     void MenuExitClick();
     void MenuAboutClick();
 
-    // Gives each line's panel its on or off look from its COM port list.
+    // Gives each line's panel its on or off look from its COM port setting; runs after every
+    // set-up of the ports.
     void RefreshLinePanels();
+    // The dialog that the "COM Ports" entry shows.
+    void SetPortDialog(QDialog* dialog) { portDialog_ = dialog; }
     // The line label dialog for line N.
     void EditLineLabel(int line);
 
@@ -68,8 +73,11 @@ private:
     void CreateMenu();
     void CreateLinePanel(int line);
     int LineOf(const QObject* object) const;
+    void ShowCaption(int line);
 
     FormSet& forms_;
+    ProductionLines& lines_;
+    QDialog* portDialog_ = nullptr;
     std::array<bool, LineCount> startHintShown_{};
 };
 

@@ -5,12 +5,12 @@
 #include "serial/apd_com_port.h"
 #include "serial/apd_exceptions.h"
 #include "settings/profile.h"
+#include "settings/settings_groups.h"
 #include "ui/design_fonts.h"
 #include "ui/form_line_endpoints.h"
 #include "ui/form_set.h"
 #include "ui/handler_guard.h"
 #include "ui/line_letter.h"
-#include "ui/main_form.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -29,10 +29,9 @@ struct ListDesign {
     QRect LabelPlace;
     QRect ListPlace;
     QComboBox* PortLists::*List;
-    int DefaultLine1; // the settings key's default, taken when the list has no selection
-    int DefaultOtherLines;
 };
 
+// In the order of PortSettingKinds.
 const std::vector<ListDesign>& ListDesigns() {
     static const std::vector<ListDesign> designs = {
         {"ComPort",
@@ -42,45 +41,35 @@ const std::vector<ListDesign>& ListDesigns() {
          "Click to change COM Port",
          {12, 31, 72, 16},
          {92, 28, 81, 22},
-         &PortLists::ComPort,
-         0,
-         16},
+         &PortLists::ComPort},
         {"BaudRate",
          "Baud Rate",
          {"1200", "2400", "4800", "9600", "19200"},
          "Click to change baud rate",
          {12, 71, 72, 16},
          {92, 68, 81, 22},
-         &PortLists::BaudRate,
-         3,
-         3},
+         &PortLists::BaudRate},
         {"Parity",
          "Parity",
          {"none", "odd", "even"},
          "Click to change parity",
          {12, 111, 72, 16},
          {92, 108, 81, 22},
-         &PortLists::Parity,
-         0,
-         0},
+         &PortLists::Parity},
         {"DataBits",
          "Data Bits",
          {"7", "8"},
          "Click to change data bits",
          {188, 71, 72, 16},
          {268, 68, 81, 22},
-         &PortLists::DataBits,
-         1,
-         1},
+         &PortLists::DataBits},
         {"StopBits",
          "Stop Bits",
          {"1", "2"},
          "Click to change stop bits",
          {188, 111, 72, 16},
          {268, 108, 81, 22},
-         &PortLists::StopBits,
-         0,
-         0},
+         &PortLists::StopBits},
     };
     return designs;
 }
@@ -90,16 +79,6 @@ constexpr int GroupHeight = 153;
 constexpr int GroupLeft[2] = {16, 400};
 constexpr int GroupTop[4] = {16, 177, 338, 499};
 constexpr int VisiblePortItems = 9;
-
-// The selected item, or the key's default when the list has none.
-int SelectedOrDefault(const QComboBox* list, int defaultIndex) {
-    const int index = list->currentIndex();
-    return index >= 0 ? index : defaultIndex;
-}
-
-int DefaultIndex(const ListDesign& design, int line) {
-    return line == 1 ? design.DefaultLine1 : design.DefaultOtherLines;
-}
 
 // The integer value of the item's text ("9600" -> 9600).
 int ItemValue(const QComboBox* list, int index) {
@@ -124,7 +103,7 @@ template <class Port> void ApplyDesignValues(Port& port, int line) {
 TSerialForm::TSerialForm(FormSet& forms)
     : TFixedDialog(QStringLiteral("TSerialForm"), QStringLiteral("Configure COM Ports"),
                    QSize(785, 701), false),
-      forms_(forms) {
+      forms_(forms), lines_(forms.Lines) {
     for (int line = 1; line <= LineCount; ++line)
         CreateLineGroup(line);
 
@@ -135,6 +114,10 @@ TSerialForm::TSerialForm(FormSet& forms)
 
     for (int line = 1; line <= LineCount; ++line)
         CreatePort(line);
+
+    connect(&lines_, &ProductionLines::CaptionChanged, this, [this](int line) {
+        ComPortGroups[line - 1]->setTitle(AnsiToQString(lines_.Line(line).Caption));
+    });
 }
 
 TSerialForm::~TSerialForm() {
@@ -157,7 +140,9 @@ void TSerialForm::CreateLineGroup(int line) {
     group->setFont(DesignFont(true));
     ComPortGroups[i] = group;
 
-    for (const ListDesign& design : ListDesigns()) {
+    const auto& designs = ListDesigns();
+    for (std::size_t k = 0; k < designs.size(); ++k) {
+        const ListDesign& design = designs[k];
         const QString name = QString::fromLatin1(design.Name) + letter;
         auto* label = new QLabel(QString::fromLatin1(design.Label), group);
         label->setObjectName(name + QStringLiteral("Label"));
@@ -174,6 +159,10 @@ void TSerialForm::CreateLineGroup(int line) {
         list->setToolTip(QString::fromLatin1(design.Hint));
         label->setBuddy(list);
         Ports[i].*design.List = list;
+        const PortSettingKind& kind = PortSettingKinds[k];
+        Q_ASSERT(static_cast<int>(design.Items.size()) == kind.Choices);
+        connect(list, &QComboBox::currentIndexChanged, this,
+                [this, line, &kind](int index) { lines_.Line(line).Port.*kind.Index = index; });
     }
     Ports[i].ComPort->setMaxVisibleItems(VisiblePortItems);
 }
@@ -194,56 +183,63 @@ void TSerialForm::CreatePort(int line) {
 
 void TSerialForm::ComPortTriggerAvail(int line, TApdCustomComPort& /*CP*/, std::uint16_t Count) {
     FormLineEndpoints endpoints(forms_, line);
-    HandleTriggerAvail(Lines[line - 1], endpoints, Count);
+    HandleTriggerAvail(lines_.Line(line), endpoints, Count);
 }
 
 void TSerialForm::ComPortTriggerData(int line, TApdCustomComPort& /*CP*/,
                                      std::uint16_t TriggerHandle) {
     FormLineEndpoints endpoints(forms_, line);
-    HandleTriggerData(Lines[line - 1], endpoints, TriggerHandle);
+    HandleTriggerData(lines_.Line(line), endpoints, TriggerHandle);
 }
 
-int TSerialForm::PortIndex(int line) const {
-    return SelectedOrDefault(Ports[line - 1].ComPort, DefaultIndex(ListDesigns().front(), line));
+void TSerialForm::ShowPortSettings() {
+    const auto& designs = ListDesigns();
+    for (int line = 1; line <= LineCount; ++line) {
+        for (std::size_t k = 0; k < designs.size(); ++k)
+            (Ports[line - 1].*designs[k].List)
+                ->setCurrentIndex(lines_.Line(line).Port.*PortSettingKinds[k].Index);
+    }
 }
 
 void TSerialForm::ApplyComPortSettings() {
-    constexpr int OffIndex = 16;
     for (int line = 1; line <= LineCount; ++line) {
-        if (PortIndex(line) == OffIndex)
+        if (lines_.SwitchedOff(line))
             continue;
+        PortState& state = lines_.Line(line).PortStatus;
         try {
             SetUpPort(line);
+            state = PortState::Open;
         } catch (const EAPDException& error) {
+            state = PortState::Refused;
             ReportPortError(error.ErrorCode, line);
         } catch (const std::exception& error) {
+            state = PortState::Refused;
             // A failure of another kind is one port's failure too: it is reported in the standard
             // error box and the remaining lines are still set up.
             ShowException(error);
             ModalResult = 0;
         }
     }
+    emit lines_.PortsSetUp();
 }
 
 void TSerialForm::SetUpPort(int line) {
     const int i = line - 1;
-    const PortLists& lists = Ports[i];
-    const auto& designs = ListDesigns();
-    const auto selected = [&](std::size_t kind, QComboBox* list) {
-        return SelectedOrDefault(list, DefaultIndex(designs[kind], line));
+    const auto choice = [&](std::size_t kind) {
+        return lines_.PortChoice(line, PortSettingKinds[kind]);
+    };
+    const auto value = [&](std::size_t kind) {
+        return ItemValue(Ports[i].*ListDesigns()[kind].List, choice(kind));
     };
     constexpr TParity Parities[] = {pNone, pOdd, pEven};
     TApdComPort* port = ComPorts[i];
-    port->SetComNumber(
-        static_cast<std::uint16_t>(ItemValue(lists.ComPort, selected(0, lists.ComPort))));
-    port->SetBaud(ItemValue(lists.BaudRate, selected(1, lists.BaudRate)));
-    port->SetParity(Parities[selected(2, lists.Parity)]);
-    port->SetDataBits(
-        static_cast<std::uint16_t>(ItemValue(lists.DataBits, selected(3, lists.DataBits))));
-    port->SetStopBits(
-        static_cast<std::uint16_t>(ItemValue(lists.StopBits, selected(4, lists.StopBits))));
+    port->SetComNumber(static_cast<std::uint16_t>(value(0)));
+    port->SetBaud(value(1));
+    port->SetParity(Parities[choice(2)]);
+    port->SetDataBits(static_cast<std::uint16_t>(value(3)));
+    port->SetStopBits(static_cast<std::uint16_t>(value(4)));
     // The port is closed here: adding the trigger opens it with the settings just made.
-    Lines[i].LineTriggerHandle = port->AddDataTrigger(std::string(1, '\n'), false);
+    lines_.Line(line).Capture.LineTriggerHandle = port->AddDataTrigger(std::string(1, '\n'), false);
 }
 
 void TSerialForm::ReportPortError(std::int32_t errorCode, int line) {
@@ -266,19 +262,21 @@ void TSerialForm::ReportPortError(std::int32_t errorCode, int line) {
 void TSerialForm::OKBtnClick() {
     ModalResult = QDialog::Accepted;
     for (int i = 0; i < LineCount; ++i)
-        ComPorts[i]->RemoveTrigger(Lines[i].LineTriggerHandle);
-    for (int i = 0; i < LineCount; ++i)
+        ComPorts[i]->RemoveTrigger(lines_.Line(i + 1).Capture.LineTriggerHandle);
+    for (int i = 0; i < LineCount; ++i) {
         ComPorts[i]->SetOpen(false);
+        lines_.Line(i + 1).PortStatus = PortState::Closed;
+    }
     // A settings file that cannot be written must not leave every port closed: the ports are set
     // up from the lists all the same, and the failure is reported with the dialog left open.
     std::optional<EIniFileException> writeFailure;
     try {
-        SaveComPortSettings(forms_.Controls());
+        SaveComPortSettings(lines_);
     } catch (const EIniFileException& error) {
         writeFailure = error;
     }
+    // The set-up ends with the lines reporting it, on which the main window's panels follow.
     ApplyComPortSettings();
-    forms_.MainForm->RefreshLinePanels();
     if (writeFailure) {
         ShowException(*writeFailure);
         ModalResult = 0;
@@ -288,7 +286,8 @@ void TSerialForm::OKBtnClick() {
 }
 
 void TSerialForm::CancelBtnClick() {
-    LoadComPortSettings(forms_.Controls());
+    LoadComPortSettings(lines_);
+    ShowPortSettings();
     QDialog::reject();
 }
 

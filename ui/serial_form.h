@@ -1,21 +1,31 @@
 #pragma once
 
-#include "capture/line_capture.h"
-#include "settings/settings_groups.h"
+#include "capture/production_line.h"
 #include "ui/fixed_dialog.h"
 
 #include <array>
 #include <cstdint>
 
 class FormSet;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
 class TApdComPort;
 class TApdCustomComPort;
 
-// The port configuration dialog. It owns the eight port components, one per line, the capture
-// state of the eight lines and the handlers through which the ports' events become report lines.
+// A line's five lists in the port dialog.
+struct PortLists {
+    QComboBox* ComPort = nullptr;
+    QComboBox* BaudRate = nullptr;
+    QComboBox* Parity = nullptr;
+    QComboBox* DataBits = nullptr;
+    QComboBox* StopBits = nullptr;
+};
+
+// The port configuration dialog. Its lists write into the lines' port settings as they change;
+// the settings act when the ports are set up. It owns the eight port components, one per line,
+// and the handlers through which the ports' events become report lines.
 class TSerialForm : public TFixedDialog {
     Q_OBJECT
 
@@ -29,9 +39,11 @@ public:
     std::array<TApdComPort*, LineCount> ComPorts{};
     QPushButton* OKBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
-    CaptureLines Lines{};
 
-    // Sets up the port of every line that is not "Off" from the lists and installs its LF trigger.
+    // Shows the lines' port settings in the lists.
+    void ShowPortSettings();
+    // Sets up the port of every line that is not "Off" from its settings and installs its LF
+    // trigger; each line's port state follows, and the lines then report the set-up.
     void ApplyComPortSettings();
     // The error box for a failed set-up of a line; the dialog then stays open.
     void ReportPortError(std::int32_t errorCode, int line);
@@ -44,10 +56,6 @@ public:
     void ComPortTriggerAvail(int line, TApdCustomComPort& CP, std::uint16_t Count);
     void ComPortTriggerData(int line, TApdCustomComPort& CP, std::uint16_t TriggerHandle);
 
-    // The line's COM port item index, 16 meaning "Off". A list without a selection counts as the
-    // key's default: COM1 for line 1, "Off" for the others.
-    int PortIndex(int line) const;
-
     // The result the dialog closes with after OK; ReportPortError sets it back to none (0).
     int ModalResult = 0;
 
@@ -57,4 +65,5 @@ private:
     void SetUpPort(int line);
 
     FormSet& forms_;
+    ProductionLines& lines_;
 };

@@ -5,17 +5,10 @@
 #include "settings/profile.h"
 #include "settings/settings_groups.h"
 #include "ui/design_fonts.h"
-#include "ui/form_set.h"
-#include "ui/line_form.h"
-#include "ui/main_form.h"
-#include "ui/serial_form.h"
-#include "ui/stamping_form.h"
 
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QToolButton>
 
 namespace {
 
@@ -32,10 +25,10 @@ QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, QRect p
 
 } // namespace
 
-TSetLineLabelForm::TSetLineLabelForm(FormSet& forms)
+TSetLineLabelForm::TSetLineLabelForm(ProductionLines& lines)
     : TFixedDialog(QStringLiteral("TSetLineLabelForm"), QStringLiteral("Set Line Label"),
                    QSize(468, 169), false),
-      forms_(forms) {
+      lines_(lines) {
     AddLabel(this, "OldLabel", QStringLiteral("Old Label:"), {16, 28, 80, 18}, false,
              Qt::AlignRight);
     OldCaption = AddLabel(this, "OldCaption", QString(), {104, 28, 348, 18}, true, Qt::AlignLeft);
@@ -62,18 +55,10 @@ void TSetLineLabelForm::showEvent(QShowEvent* event) {
 }
 
 void TSetLineLabelForm::ApplyLineLabel(int line, const std::string& label) {
-    if (line >= 1 && line <= LineCount) {
-        const int i = line - 1;
-        const QString caption = AnsiToQString(label);
-        TMainForm* main = forms_.MainForm;
-        main->LineGroups[i]->setTitle(caption);
-        // The hint keeps telling what a click will do: a started line is stopped by it.
-        main->SetStartHint(line, StartButtonHint(main->StartLineBtns[i]->isChecked(), caption));
-        forms_.SerialForm->ComPortGroups[i]->setTitle(caption);
-        forms_.StampingForm->StampingGroups[i]->setTitle(caption);
-        forms_.LineForms[i]->setWindowTitle(caption);
-    }
-    SaveLineLabels(forms_.Controls());
+    // Every window that names the line follows its caption.
+    if (line >= 1 && line <= LineCount)
+        lines_.SetCaption(line, label);
+    SaveLineLabels(lines_);
 }
 
 void TSetLineLabelForm::OKBtnClick() {

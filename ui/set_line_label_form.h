@@ -4,7 +4,7 @@
 
 #include <string>
 
-class FormSet;
+class ProductionLines;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -14,7 +14,7 @@ class TSetLineLabelForm : public TFixedDialog {
     Q_OBJECT
 
 public:
-    explicit TSetLineLabelForm(FormSet& forms);
+    explicit TSetLineLabelForm(ProductionLines& lines);
 
     QLabel* OldCaption = nullptr;
     QLineEdit* NewEdit = nullptr;
@@ -35,5 +35,5 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    FormSet& forms_;
+    ProductionLines& lines_;
 };

@@ -1,9 +1,9 @@
 #include "ui/stamping_form.h"
 
+#include "runtime/ansi_text.h"
 #include "settings/profile.h"
 #include "settings/settings_groups.h"
 #include "ui/design_fonts.h"
-#include "ui/form_set.h"
 #include "ui/handler_guard.h"
 
 #include <QCheckBox>
@@ -21,10 +21,10 @@ constexpr int GroupTop[4] = {16, 165, 314, 463};
 
 } // namespace
 
-TStampingForm::TStampingForm(FormSet& forms)
+TStampingForm::TStampingForm(ProductionLines& lines)
     : TFixedDialog(QStringLiteral("TStampingForm"),
                    QStringLiteral("Configure Date & Time Stamping"), QSize(474, 670), false),
-      forms_(forms) {
+      lines_(lines) {
     for (int line = 1; line <= LineCount; ++line)
         CreateLineGroup(line);
 
@@ -32,6 +32,10 @@ TStampingForm::TStampingForm(FormSet& forms)
         OKBtn, CancelBtn, QPoint(149, 626), QPoint(250, 626),
         QStringLiteral("Click to accept changes"), QStringLiteral("Click to discard changes"),
         [this] { OKBtnClick(); }, [this] { CancelBtnClick(); });
+
+    connect(&lines_, &ProductionLines::CaptionChanged, this, [this](int line) {
+        StampingGroups[line - 1]->setTitle(AnsiToQString(lines_.Line(line).Caption));
+    });
 }
 
 void TStampingForm::CreateLineGroup(int line) {
@@ -49,6 +53,8 @@ void TStampingForm::CreateLineGroup(int line) {
     date->setGeometry(24, 26, 160, 20);
     date->setToolTip(QStringLiteral("Check to include date stamp"));
     date->setChecked(true);
+    connect(date, &QCheckBox::toggled, this,
+            [this, line](bool on) { lines_.Line(line).DateStamp = on; });
     DateStampBoxes[i] = date;
 
     auto* time = new QCheckBox(QStringLiteral("Time Stamp"), group);
@@ -57,6 +63,8 @@ void TStampingForm::CreateLineGroup(int line) {
     time->setGeometry(24, 56, 160, 20);
     time->setToolTip(QStringLiteral("Check to include time stamp"));
     time->setChecked(true);
+    connect(time, &QCheckBox::toggled, this,
+            [this, line](bool on) { lines_.Line(line).TimeStamp = on; });
     TimeStampBoxes[i] = time;
 
     auto* label = new QLabel(QStringLiteral("Delimiter"), group);
@@ -72,17 +80,30 @@ void TStampingForm::CreateLineGroup(int line) {
                          QStringLiteral("semicolon")});
     delimiter->setToolTip(QStringLiteral("Click to specify delimiter "));
     label->setBuddy(delimiter);
+    connect(delimiter, &QComboBox::currentIndexChanged, this,
+            [this, line](int index) { lines_.Line(line).DelimiterCode = index; });
     DelimiterBoxes[i] = delimiter;
+}
+
+void TStampingForm::ShowStampingSettings() {
+    for (int line = 1; line <= LineCount; ++line) {
+        const ProductionLine& settings = lines_.Line(line);
+        const int i = line - 1;
+        DateStampBoxes[i]->setChecked(settings.DateStamp);
+        TimeStampBoxes[i]->setChecked(settings.TimeStamp);
+        DelimiterBoxes[i]->setCurrentIndex(settings.DelimiterCode);
+    }
 }
 
 void TStampingForm::OKBtnClick() {
     // A failed write leaves the dialog open, so that OK can be tried again or Cancel chosen.
-    SaveStampingSettings(forms_.Controls());
+    SaveStampingSettings(lines_);
     accept();
 }
 
 void TStampingForm::CancelBtnClick() {
-    LoadStampingSettings(forms_.Controls());
+    LoadStampingSettings(lines_);
+    ShowStampingSettings();
     QDialog::reject();
 }
 

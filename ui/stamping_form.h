@@ -1,23 +1,23 @@
 #pragma once
 
-#include "capture/line_capture.h"
+#include "capture/production_line.h"
 #include "ui/fixed_dialog.h"
 
 #include <array>
 
-class FormSet;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QPushButton;
 
-// The date and time stamping dialog. Its check boxes are the live stamping state: capture reads
-// them for every report line, so a change acts at once, before OK.
+// The date and time stamping dialog. Its controls write into the lines as they change: a check
+// box acts on the line's next report line at once, before OK; a delimiter acts from OK (or
+// Cancel) on, when the delimiter characters are recomputed.
 class TStampingForm : public TFixedDialog {
     Q_OBJECT
 
 public:
-    explicit TStampingForm(FormSet& forms);
+    explicit TStampingForm(ProductionLines& lines);
 
     // Line N's controls at index N - 1.
     std::array<QGroupBox*, LineCount> StampingGroups{};
@@ -27,6 +27,8 @@ public:
     QPushButton* OKBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
 
+    // Shows the lines' stamping settings in the controls.
+    void ShowStampingSettings();
     void OKBtnClick();
     void CancelBtnClick();
     // Escape and the window manager's close act as Cancel.
@@ -35,5 +37,5 @@ public:
 private:
     void CreateLineGroup(int line);
 
-    FormSet& forms_;
+    ProductionLines& lines_;
 };

@@ -60,8 +60,8 @@ TEST_F(ProgramTest, StartUpRunsOnceAfterTheMainWindowShowsAndSpreadsTheCaptions)
     EXPECT_EQ(forms.StampingForm->StampingGroups[1]->title(), QStringLiteral("Packing"));
     EXPECT_EQ(forms.LineForms[1]->windowTitle(), QStringLiteral("Packing"));
     EXPECT_FALSE(forms.StampingForm->DateStampBoxes[1]->isChecked());
-    EXPECT_EQ(forms.SerialForm->Lines[1].Delimiter, ';');
-    EXPECT_EQ(forms.SerialForm->Lines[0].Delimiter, ',');
+    EXPECT_EQ(forms.Lines.Line(2).Capture.Delimiter, ';');
+    EXPECT_EQ(forms.Lines.Line(1).Capture.Delimiter, ',');
     EXPECT_EQ(forms.SerialForm->ComPorts[1]->ComNumber(), 4);
     EXPECT_TRUE(forms.MainForm->StartLineBtns[1]->isEnabled());
     EXPECT_FALSE(forms.MainForm->StartLineBtns[2]->isEnabled());

@@ -12,29 +12,34 @@
 
 namespace {
 
-// One production line as the pipeline sees it: bytes waiting in the port, the stamping boxes, the
-// start button, the two views and the save dialog's file name.
+// What the pipeline takes from and gives to the rest of the program: bytes waiting in the port and
+// the two views.
 class TestLine : public LineEndpoints {
 public:
     std::string Port;
     std::size_t Next = 0;
-    bool Date = false, Time = false, IsStarted = true;
     std::vector<std::string> Views;
-    std::string FileName;
 
     char TakeChar() override { return Port.at(Next++); }
-    bool DateStampChecked() const override { return Date; }
-    bool TimeStampChecked() const override { return Time; }
-    bool Started() const override { return IsStarted; }
     void AddToViews(const std::string& reportLine) override { Views.push_back(reportLine); }
-    std::string ReportFileName() const override { return FileName; }
 };
+
+// A started line with both stamps off, as the tests begin.
+ProductionLine StartedLine(const std::string& fileName, std::uint16_t trigger) {
+    ProductionLine line;
+    line.Started = true;
+    line.DateStamp = line.TimeStamp = false;
+    line.ReportFile = fileName;
+    line.Capture.LineTriggerHandle = trigger;
+    line.Capture.Delimiter = ',';
+    return line;
+}
 
 constexpr std::uint16_t Trigger = 8;
 
 // Delivers bytes as the serial layer does: at each LF, the bytes before it are announced, then the
 // trigger matches; the LF itself comes first in the next announcement.
-void Receive(LineCapture& line, TestLine& endpoints, std::string_view bytes,
+void Receive(ProductionLine& line, TestLine& endpoints, std::string_view bytes,
              std::uint16_t handle = Trigger) {
     const std::size_t base = endpoints.Port.size();
     endpoints.Port.append(bytes);
@@ -53,16 +58,14 @@ protected:
     void SetUp() override {
         QLocale::setDefault(QLocale::c());
         SetClock([] { return QDateTime(QDate(2026, 12, 7), QTime(15, 4, 9)); });
-        endpoints.FileName = dir.filePath("report.txt").toStdString();
-        line.LineTriggerHandle = Trigger;
-        line.Delimiter = ',';
+        line = StartedLine(dir.filePath("report.txt").toStdString(), Trigger);
     }
     void TearDown() override { SetClock({}); }
 
-    std::string File() const { return ReadBytes(endpoints.FileName); }
+    std::string File() const { return ReadBytes(line.ReportFile); }
 
     QTemporaryDir dir;
-    LineCapture line;
+    ProductionLine line;
     TestLine endpoints;
 };
 
@@ -77,13 +80,14 @@ class ReportLineFormat : public LineCaptureTest,
 
 TEST_P(ReportLineFormat, StampsAndDelimiterPrecedeTheText) {
     const FormatCase& c = GetParam();
-    endpoints.Date = c.Date;
-    endpoints.Time = c.Time;
-    CaptureLines lines{};
-    RefreshDelimiters(lines, {c.Code, 0, 0, 0, 0, 0, 0, 0});
-    line.Delimiter = lines[0].Delimiter;
+    line.DateStamp = c.Date;
+    line.TimeStamp = c.Time;
+    ProductionLines lines;
+    lines.Line(1).DelimiterCode = c.Code;
+    RefreshDelimiters(lines);
+    line.Capture.Delimiter = lines.Line(1).Capture.Delimiter;
     Receive(line, endpoints, "LOT 42 OK\r\n");
-    EXPECT_EQ(line.ReportLine, c.Expected);
+    EXPECT_EQ(line.Capture.ReportLine, c.Expected);
     EXPECT_EQ(endpoints.Views, std::vector<std::string>{c.Expected});
     EXPECT_EQ(File(), std::string(c.Expected) + "\r\n");
 }
@@ -105,26 +109,26 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(LineCaptureTest, LineEndsLfCrLfAndLfCrGiveTheSameLines) {
     for (const char* bytes : {"A1\nB2\n", "A1\r\nB2\r\n", "A1\n\rB2\n\r"}) {
         SCOPED_TRACE(bytes);
-        std::filesystem::remove(endpoints.FileName);
+        std::filesystem::remove(line.ReportFile);
         endpoints.Views.clear();
         Receive(line, endpoints, bytes);
         EXPECT_EQ(endpoints.Views, (std::vector<std::string>{"A1", "B2"}));
         EXPECT_EQ(File(), "A1\r\nB2\r\n");
-        EXPECT_EQ(line.PendingText, "");
+        EXPECT_EQ(line.Capture.PendingText, "");
     }
 }
 
 TEST_F(LineCaptureTest, CrAloneNeverEndsALine) {
     Receive(line, endpoints, "A1\rB2\r");
     EXPECT_TRUE(endpoints.Views.empty());
-    EXPECT_FALSE(std::filesystem::exists(endpoints.FileName));
+    EXPECT_FALSE(std::filesystem::exists(line.ReportFile));
     Receive(line, endpoints, "C3\n");
     EXPECT_EQ(File(), "A1B2C3\r\n");
 }
 
 TEST_F(LineCaptureTest, EmptyLineIsStampsOnlyOrEmpty) {
     Receive(line, endpoints, "\r\n");
-    endpoints.Date = endpoints.Time = true;
+    line.DateStamp = line.TimeStamp = true;
     Receive(line, endpoints, "\r\n");
     EXPECT_EQ(endpoints.Views, (std::vector<std::string>{"", "07-Dec-26,15:04:09,"}));
     EXPECT_EQ(File(), "\r\n07-Dec-26,15:04:09,\r\n");
@@ -137,30 +141,30 @@ TEST_F(LineCaptureTest, EveryByteButCrAndLfPassesUnchanged) {
 }
 
 TEST_F(LineCaptureTest, StoppedLineDiscardsCompletedLinesButKeepsAPartialOne) {
-    endpoints.IsStarted = false;
+    line.Started = false;
     Receive(line, endpoints, "GONE\r\nPAR");
     EXPECT_TRUE(endpoints.Views.empty());
-    EXPECT_FALSE(std::filesystem::exists(endpoints.FileName));
-    EXPECT_EQ(line.PendingText, "PAR");
-    endpoints.IsStarted = true;
+    EXPECT_FALSE(std::filesystem::exists(line.ReportFile));
+    EXPECT_EQ(line.Capture.PendingText, "PAR");
+    line.Started = true;
     Receive(line, endpoints, "TIAL\r\n");
     EXPECT_EQ(File(), "PARTIAL\r\n");
 }
 
 TEST_F(LineCaptureTest, ForeignTriggerChangesNothing) {
     Receive(line, endpoints, "KEEP");
-    line.ReportLine = "previous";
+    line.Capture.ReportLine = "previous";
     HandleTriggerData(line, endpoints, Trigger + 8);
     HandleTriggerData(line, endpoints, 0);
-    EXPECT_EQ(line.PendingText, "KEEP");
-    EXPECT_EQ(line.ReportLine, "previous");
+    EXPECT_EQ(line.Capture.PendingText, "KEEP");
+    EXPECT_EQ(line.Capture.ReportLine, "previous");
     EXPECT_TRUE(endpoints.Views.empty());
-    EXPECT_FALSE(std::filesystem::exists(endpoints.FileName));
+    EXPECT_FALSE(std::filesystem::exists(line.ReportFile));
 }
 
 TEST_F(LineCaptureTest, DelimiterNotYetLoadedWritesACommaNotANul) {
-    line.Delimiter = 0;
-    endpoints.Time = true;
+    line.Capture.Delimiter = 0;
+    line.TimeStamp = true;
     Receive(line, endpoints, "X\n");
     EXPECT_EQ(File(), "15:04:09,X\r\n");
 }
@@ -172,7 +176,7 @@ TEST_F(LineCaptureTest, DateAndTimeComeFromOneReadingOfTheClock) {
         now = now.addSecs(1);
         return reading;
     });
-    endpoints.Date = endpoints.Time = true;
+    line.DateStamp = line.TimeStamp = true;
     Receive(line, endpoints, "X\n");
     EXPECT_EQ(File(), "31-Dec-26,23:59:59,X\r\n") << "not the old day's date at the new day's time";
     Receive(line, endpoints, "Y\n");
@@ -180,20 +184,17 @@ TEST_F(LineCaptureTest, DateAndTimeComeFromOneReadingOfTheClock) {
 }
 
 TEST_F(LineCaptureTest, AppendsToAnExistingFileAndRecreatesARemovedOne) {
-    WriteBytes(endpoints.FileName, "old\r\n");
+    WriteBytes(line.ReportFile, "old\r\n");
     Receive(line, endpoints, "one\n");
     EXPECT_EQ(File(), "old\r\none\r\n");
-    std::filesystem::remove(endpoints.FileName);
+    std::filesystem::remove(line.ReportFile);
     Receive(line, endpoints, "two\n");
     EXPECT_EQ(File(), "two\r\n");
 }
 
 TEST_F(LineCaptureTest, TwoLinesSharingAFileInterleaveWholeLines) {
-    LineCapture other;
-    other.LineTriggerHandle = 16;
-    other.Delimiter = ',';
+    ProductionLine other = StartedLine(line.ReportFile, 16);
     TestLine otherEnd;
-    otherEnd.FileName = endpoints.FileName;
     Receive(line, endpoints, "first-");
     Receive(other, otherEnd, "B1\n", 16);
     Receive(line, endpoints, "half\nA2\n");
@@ -202,7 +203,7 @@ TEST_F(LineCaptureTest, TwoLinesSharingAFileInterleaveWholeLines) {
 }
 
 TEST_F(LineCaptureTest, UnwritableFileFailsAfterTheViewsAndTheNextLineRetries) {
-    endpoints.FileName = dir.path().toStdString(); // a folder cannot be appended to
+    line.ReportFile = dir.path().toStdString(); // a folder cannot be appended to
     try {
         Receive(line, endpoints, "LOST\n");
         FAIL() << "no error raised";
@@ -211,8 +212,8 @@ TEST_F(LineCaptureTest, UnwritableFileFailsAfterTheViewsAndTheNextLineRetries) {
         EXPECT_STREQ(error.what(), "File access denied");
     }
     EXPECT_EQ(endpoints.Views, std::vector<std::string>{"LOST"});
-    EXPECT_EQ(line.PendingText, "");
-    endpoints.FileName = dir.filePath("report.txt").toStdString();
+    EXPECT_EQ(line.Capture.PendingText, "");
+    line.ReportFile = dir.filePath("report.txt").toStdString();
     Receive(line, endpoints, "NEXT\n");
     EXPECT_EQ(File(), "NEXT\r\n");
 }

@@ -1,11 +1,10 @@
+#include "runtime/ansi_text.h"
 #include "settings/profile.h"
 #include "settings/settings_groups.h"
 #include "tests/capture/file_bytes.h"
 #include "tests/capture/restricted_writes.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QGroupBox>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -20,61 +19,69 @@ std::string Letter(int i) {
     return i == 0 ? "" : std::string(1, static_cast<char>('A' + i));
 }
 
-// The dialogs' controls, filled with their fixed items, owned by one parent widget.
+// The production lines the groups move to and from, and the texts the dialogs' lists show for the
+// indexes they hold.
 class SettingsGroupsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        QStringList ports;
-        for (int n = 1; n <= 16; ++n)
-            ports << QString::number(n);
-        ports << "Off";
-        for (int i = 0; i < LineCount; ++i) {
-            c.LineGroups[i] = new QGroupBox(&owner);
-            c.Ports[i] = {List(ports), List({"1200", "2400", "4800", "9600", "19200"}),
-                          List({"none", "odd", "even"}), List({"7", "8"}), List({"1", "2"})};
-            c.DateStampBoxes[i] = new QCheckBox(&owner);
-            c.TimeStampBoxes[i] = new QCheckBox(&owner);
-            c.DelimiterBoxes[i] = List({"comma", "space", "tab", "semicolon"});
-        }
-        c.Lines = &lines;
-        SetSettingsFileName(path);
-    }
+    void SetUp() override { SetSettingsFileName(path); }
 
-    QComboBox* List(const QStringList& items) {
-        auto* list = new QComboBox(&owner);
-        list->addItems(items);
-        return list;
+    // Line i + 1.
+    ProductionLine& At(int i) { return lines.Line(i + 1); }
+    QString Caption(int i) { return AnsiToQString(At(i).Caption); }
+    // The item a list shows for the index, empty for none, as a list's current text.
+    static QString Item(const QStringList& items, int index) {
+        return index >= 0 && index < items.size() ? items[index] : QString();
+    }
+    QString PortText(int i, int PortSettings::*setting) {
+        static const QStringList ports = [] {
+            QStringList items;
+            for (int n = 1; n <= 16; ++n)
+                items << QString::number(n);
+            return items << "Off";
+        }();
+        static const std::pair<int PortSettings::*, QStringList> lists[] = {
+            {&PortSettings::ComPort, ports},
+            {&PortSettings::BaudRate, {"1200", "2400", "4800", "9600", "19200"}},
+            {&PortSettings::Parity, {"none", "odd", "even"}},
+            {&PortSettings::DataBits, {"7", "8"}},
+            {&PortSettings::StopBits, {"1", "2"}}};
+        for (const auto& [member, items] : lists) {
+            if (member == setting)
+                return Item(items, At(i).Port.*setting);
+        }
+        return QString();
+    }
+    QString DelimiterText(int i) {
+        return Item({"comma", "space", "tab", "semicolon"}, At(i).DelimiterCode);
     }
     std::string Value(const char* section, const std::string& key) const {
         return GetPrivateProfileString(section, key, "<missing>", path);
     }
 
-    QWidget owner;
-    SettingsControls c;
-    CaptureLines lines{};
+    ProductionLines lines;
     QTemporaryDir dir;
     std::string path = dir.filePath("Tolvane.ini").toStdString();
 };
 
 TEST_F(SettingsGroupsTest, NoFileGivesTheDefaultsAndCreatesNone) {
-    c.DateStampBoxes[2]->setChecked(false);
-    c.DelimiterBoxes[2]->setCurrentIndex(3);
-    LoadLineLabels(c);
-    LoadStampingSettings(c);
-    LoadComPortSettings(c);
+    At(2).DateStamp = false;
+    At(2).DelimiterCode = 3;
+    LoadLineLabels(lines);
+    LoadStampingSettings(lines);
+    LoadComPortSettings(lines);
     std::string folder = "unchanged";
     LoadReportDirectory(1, folder);
     for (int i = 0; i < LineCount; ++i) {
-        EXPECT_EQ(c.LineGroups[i]->title(), QString("Line %1").arg(i + 1));
-        EXPECT_EQ(c.Ports[i].ComPort->currentText(), i == 0 ? "1" : "Off");
-        EXPECT_EQ(c.Ports[i].BaudRate->currentText(), "9600");
-        EXPECT_EQ(c.Ports[i].Parity->currentText(), "none");
-        EXPECT_EQ(c.Ports[i].DataBits->currentText(), "8");
-        EXPECT_EQ(c.Ports[i].StopBits->currentText(), "1");
-        EXPECT_TRUE(c.DateStampBoxes[i]->isChecked());
-        EXPECT_TRUE(c.TimeStampBoxes[i]->isChecked());
-        EXPECT_EQ(c.DelimiterBoxes[i]->currentText(), "comma");
-        EXPECT_EQ(lines[i].Delimiter, ',');
+        EXPECT_EQ(Caption(i), QString("Line %1").arg(i + 1));
+        EXPECT_EQ(PortText(i, &PortSettings::ComPort), i == 0 ? "1" : "Off");
+        EXPECT_EQ(PortText(i, &PortSettings::BaudRate), "9600");
+        EXPECT_EQ(PortText(i, &PortSettings::Parity), "none");
+        EXPECT_EQ(PortText(i, &PortSettings::DataBits), "8");
+        EXPECT_EQ(PortText(i, &PortSettings::StopBits), "1");
+        EXPECT_TRUE(At(i).DateStamp);
+        EXPECT_TRUE(At(i).TimeStamp);
+        EXPECT_EQ(DelimiterText(i), "comma");
+        EXPECT_EQ(At(i).Capture.Delimiter, ',');
     }
     EXPECT_EQ(folder, "");
     EXPECT_FALSE(fs::exists(path));
@@ -88,18 +95,18 @@ TEST_F(SettingsGroupsTest, BaudRateValues) {
     } cases[] = {{"0x3", 3, "3"}, {"fast", 3, "3"}, {"", 3, "3"}, {"1", 1, "1"}, {"7", -1, "-1"}};
     for (const auto& t : cases) {
         WriteBytes(path, std::string("[ComPortSettings]\r\nBaudRate=") + t.Text + "\r\n");
-        LoadComPortSettings(c);
-        EXPECT_EQ(c.Ports[0].BaudRate->currentIndex(), t.Index) << t.Text;
-        SaveComPortSettings(c);
+        LoadComPortSettings(lines);
+        EXPECT_EQ(At(0).Port.BaudRate, t.Index) << t.Text;
+        SaveComPortSettings(lines);
         EXPECT_EQ(Value("ComPortSettings", "BaudRate"), t.Saved) << t.Text;
     }
 }
 
 TEST_F(SettingsGroupsTest, SavingPortsRewritesAllFortyKeysInOrder) {
     WriteBytes(path, "[ComPortSettings]\r\nbaudratec=0x1\r\nMine=kept\r\n");
-    LoadComPortSettings(c);
-    c.Ports[7].Parity->setCurrentIndex(2);
-    SaveComPortSettings(c);
+    LoadComPortSettings(lines);
+    At(7).Port.Parity = 2;
+    SaveComPortSettings(lines);
     // Replaced in place; every other key appended in line order, each line's keys in column order.
     std::string expected = "[ComPortSettings]\r\nbaudratec=1\r\nMine=kept\r\n";
     for (int i = 0; i < LineCount; ++i) {
@@ -116,43 +123,43 @@ TEST_F(SettingsGroupsTest, DateStampFlagIsAnyNonZeroInteger) {
     for (const auto& [text, on] :
          {std::pair{"0", false}, {"2", true}, {"yes", true}, {"-1", true}}) {
         WriteBytes(path, std::string("[StampingSettings]\r\nDateStamp3=") + text + "\r\n");
-        LoadStampingSettings(c);
-        EXPECT_EQ(c.DateStampBoxes[2]->isChecked(), on) << text;
-        EXPECT_TRUE(c.TimeStampBoxes[2]->isChecked());
+        LoadStampingSettings(lines);
+        EXPECT_EQ(At(2).DateStamp, on) << text;
+        EXPECT_TRUE(At(2).TimeStamp);
     }
 }
 
 TEST_F(SettingsGroupsTest, StampingRoundTripAndDelimiters) {
-    c.TimeStampBoxes[0]->setChecked(false);
-    c.DelimiterBoxes[3]->setCurrentIndex(2);
-    c.DelimiterBoxes[4]->setCurrentIndex(-1);
-    SaveStampingSettings(c);
-    EXPECT_EQ(lines[3].Delimiter, '\t');
-    EXPECT_EQ(lines[4].Delimiter, ',');
+    At(0).TimeStamp = false;
+    At(3).DelimiterCode = 2;
+    At(4).DelimiterCode = -1;
+    SaveStampingSettings(lines);
+    EXPECT_EQ(At(3).Capture.Delimiter, '\t');
+    EXPECT_EQ(At(4).Capture.Delimiter, ',');
     EXPECT_EQ(Value("StampingSettings", "TimeStamp1"), "0");
     EXPECT_EQ(Value("StampingSettings", "Delimiter5"), "-1");
 
     WriteBytes(path, "[StampingSettings]\r\nDelimiter4=9\r\nDelimiter6=3\r\nTimeStamp1=0\r\n");
-    LoadStampingSettings(c);
-    EXPECT_EQ(c.DelimiterBoxes[3]->currentIndex(), -1);
-    EXPECT_EQ(lines[3].Delimiter, ',');
-    EXPECT_EQ(lines[5].Delimiter, ';');
-    EXPECT_FALSE(c.TimeStampBoxes[0]->isChecked());
+    LoadStampingSettings(lines);
+    EXPECT_EQ(At(3).DelimiterCode, -1);
+    EXPECT_EQ(At(3).Capture.Delimiter, ',');
+    EXPECT_EQ(At(5).Capture.Delimiter, ';');
+    EXPECT_FALSE(At(0).TimeStamp);
 }
 
 TEST_F(SettingsGroupsTest, LabelsEmptyRemovedAndAnsi) {
     WriteBytes(path, "[LineLabels]\r\nLine2=\r\nLine3=Caf\xe9 \x80\r\n");
-    LoadLineLabels(c);
-    EXPECT_EQ(c.LineGroups[1]->title(), "");
-    EXPECT_EQ(c.LineGroups[2]->title(), QString::fromUtf8("Café €"));
-    EXPECT_EQ(c.LineGroups[3]->title(), "Line 4");
-    c.LineGroups[0]->setTitle(QString::fromUtf8("Packing ü"));
-    SaveLineLabels(c);
+    LoadLineLabels(lines);
+    EXPECT_EQ(Caption(1), "");
+    EXPECT_EQ(Caption(2), QString::fromUtf8("Café €"));
+    EXPECT_EQ(Caption(3), "Line 4");
+    lines.SetCaption(1, QStringToAnsi(QString::fromUtf8("Packing ü")));
+    SaveLineLabels(lines);
     EXPECT_EQ(Value("LineLabels", "Line1"), "Packing \xfc");
     EXPECT_EQ(Value("LineLabels", "Line3"), "Caf\xe9 \x80");
     WriteBytes(path, "[LineLabels]\r\nLine3=x\r\n");
-    LoadLineLabels(c);
-    EXPECT_EQ(c.LineGroups[1]->title(), "Line 2");
+    LoadLineLabels(lines);
+    EXPECT_EQ(Caption(1), "Line 2");
 }
 
 TEST_F(SettingsGroupsTest, ReportDirectoryKeepsTheFolderWithItsSeparator) {
@@ -174,11 +181,11 @@ TEST_F(SettingsGroupsTest, ReportDirectoryKeepsTheFolderWithItsSeparator) {
 
 TEST_F(SettingsGroupsTest, FailedWriteStopsAtTheFailingKey) {
     const std::string written = "[LineLabels]\r\nLine1=Line 1\r\nLine2=Line 2\r\nLine3=Line 3\r\n";
-    LoadLineLabels(c);
+    LoadLineLabels(lines);
     {
         FileSizeLimit limit(written.size()); // Line4 no longer fits
         try {
-            SaveLineLabels(c);
+            SaveLineLabels(lines);
             FAIL() << "no error raised";
         } catch (const EIniFileException& error) {
             EXPECT_EQ(error.what(), "Unable to write to " + path);
@@ -188,14 +195,14 @@ TEST_F(SettingsGroupsTest, FailedWriteStopsAtTheFailingKey) {
 }
 
 TEST_F(SettingsGroupsTest, UnwritableFolderKeepsTheOldFile) {
-    SaveStampingSettings(c);
+    SaveStampingSettings(lines);
     const std::string old = ReadBytes(path);
-    c.DateStampBoxes[0]->setChecked(false);
+    At(0).DateStamp = false;
     fs::permissions(dir.path().toStdString(), fs::perms(0555));
     {
         WithoutPrivileges user;
         ASSERT_TRUE(user.Active()) << "cannot give up root's privileges";
-        EXPECT_THROW(SaveStampingSettings(c), EIniFileException);
+        EXPECT_THROW(SaveStampingSettings(lines), EIniFileException);
     }
     fs::permissions(dir.path().toStdString(), fs::perms(0755));
     EXPECT_EQ(ReadBytes(path), old);
@@ -206,10 +213,10 @@ TEST_F(SettingsGroupsTest, TenMegabyteFileIsReadOncePerGroup) {
     while (filler.size() < 10'000'000)
         filler += "Noise=" + std::string(70, 'n') + "\r\n";
     WriteBytes(path, "[ComPortSettings]\r\n" + filler + "ComPortC=4\r\nParityC\r\n");
-    LoadComPortSettings(c);
-    EXPECT_EQ(c.Ports[2].ComPort->currentText(), "5");
-    EXPECT_EQ(c.Ports[2].Parity->currentText(), "none");
-    EXPECT_EQ(c.Ports[1].ComPort->currentText(), "Off");
+    LoadComPortSettings(lines);
+    EXPECT_EQ(PortText(2, &PortSettings::ComPort), "5");
+    EXPECT_EQ(PortText(2, &PortSettings::Parity), "none");
+    EXPECT_EQ(PortText(1, &PortSettings::ComPort), "Off");
 }
 
 } // namespace

@@ -183,10 +183,11 @@ protected:
 
     TMainForm& Main() { return *forms->MainForm; }
     TSerialForm& Serial() { return *forms->SerialForm; }
+    ProductionLine& Line(int line) { return forms->Lines.Line(line); }
 
     // A report line completing on line N, as the port's data trigger delivers it.
     void CompleteReportLine(int line, const std::string& text) {
-        LineCapture& capture = Serial().Lines[line - 1];
+        LineCapture& capture = Line(line).Capture;
         capture.PendingText += text;
         Serial().ComPortTriggerData(line, *Serial().ComPorts[line - 1], capture.LineTriggerHandle);
     }

@@ -56,7 +56,7 @@ TEST_F(LineCaptureViewsTest, StoppedLineDiscardsItsReportLines) {
     StartUp(SixOn);
     CompleteReportLine(6, "LOT 1");
     EXPECT_TRUE(Main().LineWindows[5]->Text().isEmpty());
-    EXPECT_TRUE(Serial().Lines[5].PendingText.empty());
+    EXPECT_TRUE(Line(6).Capture.PendingText.empty());
 }
 
 TEST_F(LineCaptureViewsTest, ReportFileThatCannotBeWrittenStillShowsTheLineAndReportsEachFailure) {

@@ -6,6 +6,7 @@
 #include "ui/scaling/gt_form.h"
 #include "ui/set_line_label_form.h"
 
+#include <QComboBox>
 #include <QGroupBox>
 #include <QHelpEvent>
 #include <QLabel>
@@ -206,12 +207,32 @@ TEST_F(MainFormTest, StartWhoseFolderCannotBeStoredIsReportedAndNotStarted) {
     EXPECT_EQ(boxes.Boxes[0].Text.rfind("Unable to write to ", 0), 0u) << boxes.Boxes[0].Text;
 }
 
+TEST_F(MainFormTest, LineIsStartedExactlyWhileItsButtonIsDown) {
+    StartUp(PackingSettings);
+    const std::string file = settings.Folder() + "p.txt";
+    StartLine(3, file);
+    EXPECT_TRUE(Line(3).Started);
+    EXPECT_EQ(Line(3).ReportFile, file);
+    {
+        SaveDialogChoice cancel(std::nullopt);
+        Main().StartLineBtns[2]->click();
+        EXPECT_FALSE(Line(3).Started);
+        Main().StartLineBtns[2]->click();
+        EXPECT_FALSE(Line(3).Started) << "a cancelled start";
+    }
+    StartLine(3, file);
+    Serial().Ports[2].ComPort->setCurrentIndex(OffIndex);
+    Serial().OKBtnClick();
+    EXPECT_FALSE(Main().StartLineBtns[2]->isChecked());
+    EXPECT_FALSE(Line(3).Started) << "a line switched off";
+}
+
 TEST_F(MainFormTest, StopOnlyChangesTheHint) {
     StartUp(PackingSettings);
     const std::string file = settings.Folder() + "p.txt";
     StartLine(3, file);
     CompleteReportLine(3, "LOT 1");
-    Serial().Lines[2].PendingText = "partial";
+    Line(3).Capture.PendingText = "partial";
 
     Main().StartLineBtns[2]->click();
 
@@ -219,7 +240,7 @@ TEST_F(MainFormTest, StopOnlyChangesTheHint) {
     EXPECT_EQ(Main().StartHint(3), StartHintFor(QStringLiteral("Packing")));
     EXPECT_EQ(Main().LineWindows[2]->Text(), QStringLiteral("07-Dec-26,15:04:09,LOT 1"));
     EXPECT_EQ(Main().SaveDialogs[2]->FileName, file);
-    EXPECT_EQ(Serial().Lines[2].PendingText, "partial");
+    EXPECT_EQ(Line(3).Capture.PendingText, "partial");
     CompleteReportLine(3, " discarded");
     EXPECT_EQ(FileText(file), "07-Dec-26,15:04:09,LOT 1\r\n");
 }

@@ -281,6 +281,19 @@ TEST_F(SerialFormTest, TwoLinesOnOnePortReportTheSecondAsAlreadyOpen) {
     EXPECT_TRUE(Main().StartLineBtns[3]->isEnabled());
 }
 
+TEST_F(SerialFormTest, EachLinesPortStateFollowsItsLatestSetUp) {
+    StartUp("[ComPortSettings]\nComPortB=0\nComPortC=2\n");
+    EXPECT_EQ(Line(1).PortStatus, PortState::Open);
+    EXPECT_EQ(Line(2).PortStatus, PortState::Refused) << "COM1 is line 1's";
+    EXPECT_EQ(Line(3).PortStatus, PortState::Open);
+    EXPECT_EQ(Line(4).PortStatus, PortState::Closed);
+    Serial().Ports[1].ComPort->setCurrentIndex(OffIndex);
+    Serial().OKBtnClick();
+    EXPECT_EQ(Line(1).PortStatus, PortState::Open);
+    EXPECT_EQ(Line(2).PortStatus, PortState::Closed);
+    EXPECT_EQ(Line(3).PortStatus, PortState::Open);
+}
+
 TEST_F(SerialFormTest, OkWithAMissingPortStaysOpenUntilTheLineIsSetOff) {
     StartUp();
     SetPortDevice(9, settings.Folder() + "no-such-device");
@@ -308,14 +321,14 @@ TEST_F(SerialFormTest, OkWithAMissingPortStaysOpenUntilTheLineIsSetOff) {
 
 TEST_F(SerialFormTest, OkClosesAndReopensEveryPortThatIsOn) {
     StartUp("[ComPortSettings]\nComPortB=1\n");
-    const std::uint16_t before = Serial().Lines[1].LineTriggerHandle;
+    const std::uint16_t before = Line(2).Capture.LineTriggerHandle;
     ASSERT_NE(before, 0);
     ASSERT_TRUE(Serial().ComPorts[1]->Open());
     Serial().OKBtnClick();
     EXPECT_TRUE(Serial().ComPorts[0]->Open());
     EXPECT_TRUE(Serial().ComPorts[1]->Open());
     EXPECT_FALSE(Serial().ComPorts[2]->Open());
-    EXPECT_NE(Serial().Lines[1].LineTriggerHandle, 0);
+    EXPECT_NE(Line(2).Capture.LineTriggerHandle, 0);
     EXPECT_TRUE(boxes.Boxes.empty());
 }
 

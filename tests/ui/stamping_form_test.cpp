@@ -89,7 +89,7 @@ TEST_F(StampingFormTest, ChosenDelimiterWaitsForOkAndCancelLeavesIt) {
         QTest::mouseClick(Stamping().CancelBtn, Qt::LeftButton);
     });
     Stamping().exec();
-    EXPECT_EQ(Serial().Lines[1].Delimiter, ',');
+    EXPECT_EQ(Line(2).Capture.Delimiter, ',');
     EXPECT_EQ(Stamping().DelimiterBoxes[1]->currentIndex(), 0);
     EXPECT_EQ(Main().LineWindows[1]->Text().section(QChar('\n'), -1),
               QStringLiteral("07-Dec-26,15:04:09,before OK"));
@@ -97,7 +97,7 @@ TEST_F(StampingFormTest, ChosenDelimiterWaitsForOkAndCancelLeavesIt) {
     Stamping().DelimiterBoxes[1]->setCurrentIndex(2);
     Stamping().TimeStampBoxes[1]->setChecked(false);
     Stamping().OKBtnClick();
-    EXPECT_EQ(Serial().Lines[1].Delimiter, '\t');
+    EXPECT_EQ(Line(2).Capture.Delimiter, '\t');
     EXPECT_EQ(settings.Value("StampingSettings", "Delimiter2"), "2");
     EXPECT_EQ(settings.Value("StampingSettings", "TimeStamp2"), "0");
     EXPECT_EQ(settings.Value("StampingSettings", "DateStamp8"), "1");

@@ -1,0 +1,109 @@
+#pragma once
+// The eight production lines as the program knows them, with no widget in them: what the capture
+// pipeline reads, what the settings file holds and what the windows show. The windows write the
+// operator's changes into it as they happen.
+
+#include <QObject>
+#include <array>
+#include <cstdint>
+#include <string>
+
+constexpr int LineCount = 8;
+
+// The capture state of one production line; eight of them live for the whole run.
+struct LineCapture {
+    std::string PendingText;             // bytes since the last report line, CR and LF removed
+    std::string ReportLine;              // the report line composed at the latest line feed
+    std::uint16_t LineTriggerHandle = 0; // the LF data trigger of the line's port; 0 until set up
+    char Delimiter = 0;                  // from the line's delimiter code, by RefreshDelimiters
+};
+
+// A line's port settings: the item index of each of its lists in the port dialog, -1 for none.
+struct PortSettings {
+    int ComPort = 0; // 0..15 COM1 to COM16, OffIndex: the line is switched off
+    int BaudRate = 0;
+    int Parity = 0;
+    int DataBits = 0;
+    int StopBits = 0;
+};
+
+// The COM port item that switches a line off.
+constexpr int OffIndex = 16;
+
+// One port setting: where a line keeps it, the settings key's default (line 1 differs) and how
+// many items its list offers.
+struct PortSettingKind {
+    int PortSettings::*Index;
+    int DefaultLine1;
+    int DefaultOtherLines;
+    int Choices;
+
+    int Default(int line) const { return line == 1 ? DefaultLine1 : DefaultOtherLines; }
+};
+
+// In the port dialog's column order, which is also the order of the settings file's keys.
+inline constexpr std::array<PortSettingKind, 5> PortSettingKinds = {{
+    {&PortSettings::ComPort, 0, OffIndex, 17},
+    {&PortSettings::BaudRate, 3, 3, 5},
+    {&PortSettings::Parity, 0, 0, 3},
+    {&PortSettings::DataBits, 1, 1, 2},
+    {&PortSettings::StopBits, 0, 0, 2},
+}};
+
+// The delimiter list's items: comma, space, tab, semicolon.
+constexpr int DelimiterChoices = 4;
+
+// What is known of a line's port since its last set-up.
+enum class PortState {
+    Closed,  // switched off, or closed for a new set-up
+    Open,    // set up, its LF trigger installed
+    Refused, // its set-up failed: missing, in use, or refused otherwise
+};
+
+struct ProductionLine {
+    LineCapture Capture;
+    std::string Caption; // 8-bit ANSI, as the settings file holds it
+    // Started follows the start button's down state; ReportFile is the file chosen at the start.
+    bool Started = false;
+    std::string ReportFile;
+    // The stamp flags act on the next report line; the delimiter code only once RefreshDelimiters
+    // has turned it into Capture.Delimiter.
+    bool DateStamp = true;
+    bool TimeStamp = true;
+    int DelimiterCode = 0;
+    PortSettings Port;
+    PortState PortStatus = PortState::Closed;
+};
+
+// 0 comma, 1 space, 2 tab, 3 semicolon; anything else a comma.
+char DelimiterFromCode(int code);
+
+class ProductionLines : public QObject {
+    Q_OBJECT
+
+public:
+    ProductionLines();
+
+    // Line 1..8.
+    ProductionLine& Line(int line) { return lines_[static_cast<std::size_t>(line - 1)]; }
+    const ProductionLine& Line(int line) const {
+        return lines_[static_cast<std::size_t>(line - 1)];
+    }
+
+    // Every window that names the line follows its caption.
+    void SetCaption(int line, const std::string& caption);
+    // The line's chosen item of one port setting, or the key's default when none is chosen.
+    int PortChoice(int line, const PortSettingKind& kind) const;
+    bool SwitchedOff(int line) const { return PortChoice(line, PortSettingKinds[0]) == OffIndex; }
+
+signals:
+    void CaptionChanged(int line);
+    // Emitted after every set-up of the ports, once each line's port state is known.
+    void PortsSetUp();
+
+private:
+    std::array<ProductionLine, LineCount> lines_;
+};
+
+// Sets every line's Capture.Delimiter from its delimiter code, lines 1 to 8.
+void RefreshDelimiters(ProductionLines& lines);
