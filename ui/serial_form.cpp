@@ -11,6 +11,7 @@
 #include "ui/handler_guard.h"
 #include "ui/line_letter.h"
 #include "ui/main_form.h"
+#include "ui/port_item_tips.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -135,6 +136,7 @@ TSerialForm::TSerialForm(FormSet& forms)
 
     for (int line = 1; line <= LineCount; ++line)
         CreatePort(line);
+    KeepPortItemTipsCurrent(this);
 }
 
 TSerialForm::~TSerialForm() {
