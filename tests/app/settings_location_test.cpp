@@ -24,7 +24,7 @@ TEST(SettingsLocationTest, BesideAWritableExecutableFolderElseInTheUsersConfigFo
 
     // /proc takes no new file even from root, whose writes mode bits never stop; the installed
     // bin folder is never used, whoever could write there.
-    for (const std::string folder : {std::string("/proc"), std::string(TOLVANE_INSTALL_BINDIR)}) {
+    for (const char* folder : {"/proc", TOLVANE_INSTALL_BINDIR}) {
         SCOPED_TRACE(folder);
         const SettingsLocation mine = ChooseSettingsLocation({}, folder);
         EXPECT_EQ(mine.File, config + "/tolvane/Tolvane.ini");
@@ -39,9 +39,9 @@ TEST(SettingsLocationTest, BesideAWritableExecutableFolderElseInTheUsersConfigFo
     // The first write creates the missing folders, for this user alone.
     const SettingsLocation mine = ChooseSettingsLocation({}, "/proc");
     SetSettingsFileName(mine.File, mine.CreateFolder);
-    SaveReportDirectory(2, "C:\\Reports\\press.txt");
+    SaveReportDirectory(2, "/srv/reports/press.txt");
     EXPECT_EQ(GetPrivateProfileString("Directories", "Line2", "<missing>", mine.File),
-              "C:\\Reports\\");
+              "/srv/reports/");
     struct stat folder {};
     ASSERT_EQ(::stat((config + "/tolvane").c_str(), &folder), 0);
     EXPECT_EQ(folder.st_mode & 0777, 0700u);
