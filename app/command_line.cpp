@@ -24,9 +24,19 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption simulate(
         QStringLiteral("simulate"),
         QStringLiteral("Connect COM1 to COM8 to simulated production lines."));
+    const QCommandLineOption listPorts(
+        QStringLiteral("list-ports"),
+        QStringLiteral("Print the device of each of COM1 to COM16, whether it is there and who "
+                       "holds it, and end."));
+    parser.setApplicationDescription(
+        QStringLiteral("Captures the text reports of up to eight production lines from serial "
+                       "ports into report files."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     parser.addOption(settings);
     parser.addOption(screenshots);
     parser.addOption(simulate);
+    parser.addOption(listPorts);
 
     CommandLine result;
     if (!parser.parse(arguments)) {
@@ -45,6 +55,12 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     if (parser.isSet(settings))
         result.SettingsFile = FileSystemName(parser.value(settings));
     result.Simulate = parser.isSet(simulate);
+    result.Help = parser.isSet(help);
+    result.Version = parser.isSet(version);
+    result.ListPorts = parser.isSet(listPorts);
+    // The usage names the program as the running application does.
+    if (result.Help && QCoreApplication::instance() != nullptr)
+        result.HelpText = parser.helpText().toStdString();
     if (parser.isSet(screenshots))
         result.ScreenshotFolder = FileSystemName(parser.value(screenshots));
     return result;

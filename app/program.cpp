@@ -3,15 +3,37 @@
 #include "app/command_line.h"
 #include "app/line_simulator.h"
 #include "app/screenshots.h"
+#include "app/settings_location.h"
+#include "app/terminal_answers.h"
 #include "runtime/message_box.h"
 #include "serial/platform/port_map.h"
 #include "settings/profile.h"
 #include "ui/fixed_dialog.h"
 #include "ui/main_form.h"
+#include "ui/program_icon.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QTimer>
 #include <cstdio>
+
+namespace {
+
+void NameSettingsFile(const CommandLine& commandLine) {
+    const SettingsLocation location = ChooseSettingsLocation(
+        commandLine, QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
+    SetSettingsFileName(location.File, location.CreateFolder);
+    SetPortMapSettingsFile(SettingsFileName());
+}
+
+int PrintTerminalAnswer(const CommandLine& commandLine) {
+    NameSettingsFile(commandLine);
+    const std::string answer = TerminalAnswer(commandLine);
+    std::fputs(answer.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+} // namespace
 
 void Program::ShowMainForm() {
     // Form scaling fits the window to the screen as it is polished; centre it at its fitted size.
@@ -23,15 +45,20 @@ void Program::ShowMainForm() {
 int RunProgram(QApplication& application) {
     // The application's title; not a display name, which the platform would add to every window's.
     QApplication::setApplicationName(QStringLiteral("Tolvane"));
+    QApplication::setApplicationVersion(QStringLiteral(TOLVANE_VERSION));
+    // Desktops match the windows to tolvane.desktop, and take its icon, by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("tolvane"));
     const CommandLine commandLine = ParseCommandLine(QApplication::arguments());
     if (!commandLine.Error.empty()) {
         std::fprintf(stderr, "tolvane: %s\n", commandLine.Error.c_str());
-        std::fprintf(stderr, "usage: tolvane [--settings FILE] [--simulate] [--screenshots DIR]\n");
+        std::fprintf(stderr, "usage: tolvane [--settings FILE] [--simulate] [--screenshots DIR] "
+                             "[--list-ports] [--version] [--help]\n");
         return 2;
     }
-    SetSettingsFileName(commandLine.SettingsFile.empty() ? DefaultSettingsFileName()
-                                                         : commandLine.SettingsFile);
-    SetPortMapSettingsFile(SettingsFileName());
+    if (commandLine.AnsweredOnTerminal())
+        return PrintTerminalAnswer(commandLine);
+    QApplication::setWindowIcon(ProgramIcon());
+    NameSettingsFile(commandLine);
 
     // The simulated lines must be in the port map before the start-up sequence opens the ports,
     // and outlive the windows, whose ports read from them.
@@ -61,4 +88,17 @@ int RunProgram(QApplication& application) {
         return result;
     }
     return application.exec();
+}
+
+bool AsksForTerminalAnswer(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine commandLine = ParseCommandLine(arguments);
+    return commandLine.Error.empty() && commandLine.AnsweredOnTerminal();
+}
+
+int RunTerminalAnswer() {
+    QCoreApplication::setApplicationName(QStringLiteral("Tolvane"));
+    return PrintTerminalAnswer(ParseCommandLine(QCoreApplication::arguments()));
 }

@@ -20,3 +20,9 @@ private:
 // The whole run: the application's title, the command line, the settings file, the windows and
 // the event loop, which ends when the main window closes. Returns the exit code.
 int RunProgram(QApplication& application);
+
+// Whether the arguments ask only for --help, --version or --list-ports, which need no display.
+bool AsksForTerminalAnswer(int argc, char** argv);
+// Prints that answer, under a plain QCoreApplication with no window system. Returns the exit
+// code.
+int RunTerminalAnswer();

@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation fontconfig
   xvfb xauth x11-apps imagemagick
+  dpkg-dev file lintian desktop-file-utils
 )
 
 missing=()

@@ -2,14 +2,21 @@
 
 #include "settings/profile_document.h"
 
+#include <cerrno>
 #include <charconv>
 #include <climits>
+#include <sys/stat.h>
 
 namespace {
 
 std::string& StoredSettingsFileName() {
     static std::string fileName;
     return fileName;
+}
+
+bool& SettingsFolderWanted() {
+    static bool wanted = false;
+    return wanted;
 }
 
 bool IsDigit(char c) {
@@ -66,8 +73,23 @@ int ReadProfileInteger(const std::string& section, const std::string& key, int d
     return value.value_or(defaultValue);
 }
 
-void SetSettingsFileName(const std::string& fileName) {
+void SetSettingsFileName(const std::string& fileName, bool createFolder) {
     StoredSettingsFileName() = fileName;
+    SettingsFolderWanted() = createFolder;
+}
+
+bool PrepareSettingsFolder() {
+    if (!SettingsFolderWanted())
+        return true;
+    const std::string& file = StoredSettingsFileName();
+    // Each folder on the way down, as mkdir -p does; 0700 as configuration folders are made.
+    for (std::size_t slash = file.find('/', 1); slash != std::string::npos;
+         slash = file.find('/', slash + 1)) {
+        const std::string folder = file.substr(0, slash);
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    return true;
 }
 
 const std::string& SettingsFileName() {

@@ -30,7 +30,11 @@ int ReadProfileInteger(const std::string& section, const std::string& key, int d
 // integer within the range of int.
 std::optional<int> ParseProfileInteger(std::string_view text);
 
-// The settings file of this run: set once at start-up (--settings, or Tolvane.ini beside the
-// executable).
-void SetSettingsFileName(const std::string& fileName);
+// The settings file of this run: set once at start-up (--settings, Tolvane.ini beside the
+// executable, or the user's configuration folder). With createFolder, a write first creates the
+// file's missing folders, for this user alone.
+void SetSettingsFileName(const std::string& fileName, bool createFolder = false);
 const std::string& SettingsFileName();
+// Creates the settings file's folders where SetSettingsFileName asked for it; false when a
+// missing one could not be made (the write that follows then fails with the file's name).
+bool PrepareSettingsFolder();

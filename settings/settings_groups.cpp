@@ -50,7 +50,7 @@ public:
 
     void Write(const char* section, const std::string& key, const std::string& value) {
         document_.Set(section, key, value);
-        if (!document_.Save())
+        if (!PrepareSettingsFolder() || !document_.Save())
             throw EIniFileException("Unable to write to " + SettingsFileName());
     }
     void WriteInteger(const char* section, const std::string& key, int value) {

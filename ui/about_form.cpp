@@ -78,7 +78,8 @@ TAboutForm::TAboutForm(TEasterEggForm* easterEggForm)
     maroon.setColor(QPalette::WindowText, QColor(128, 0, 0));
     ProductLabel->setPalette(maroon);
 
-    VersionLabel = AddLabel(InfoPanel, "VersionLabel", QStringLiteral("Version 2.3"), 11, {68, 40});
+    VersionLabel = AddLabel(InfoPanel, "VersionLabel", QStringLiteral("Version " TOLVANE_VERSION),
+                            11, {68, 40});
     DateLabel = AddLabel(InfoPanel, "DateLabel", QStringLiteral("05/Nov/07"), 11, {72, 68});
 
     OKBtn = new QPushButton(QStringLiteral("OK"), InfoPanel);

@@ -11,6 +11,7 @@
 #include "ui/form_set.h"
 #include "ui/handler_guard.h"
 #include "ui/line_letter.h"
+#include "ui/port_item_tips.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -118,6 +119,7 @@ TSerialForm::TSerialForm(FormSet& forms)
     connect(&lines_, &ProductionLines::CaptionChanged, this, [this](int line) {
         ComPortGroups[line - 1]->setTitle(AnsiToQString(lines_.Line(line).Caption));
     });
+    KeepPortItemTipsCurrent(this);
 }
 
 TSerialForm::~TSerialForm() {

@@ -90,22 +90,26 @@ void SetPortMapSettingsFile(const std::string& path) {
     State().SettingsFile = path;
 }
 
-std::string PortDevicePath(int n) {
+PortDevice ResolvePortDevice(int n) {
     std::string settingsFile;
     {
         std::lock_guard lock(State().Mutex);
         const auto found = State().Overrides.find(n);
         if (found != State().Overrides.end())
-            return found->second;
+            return {found->second, PortDeviceSource::Override};
         settingsFile = State().SettingsFile;
     }
     // Read at every open, so a device the operator names takes effect without a restart.
     if (!settingsFile.empty()) {
         const auto value = ReadIniValue(settingsFile, "PortDevices", "COM" + std::to_string(n));
         if (value && !value->empty())
-            return *value;
+            return {*value, PortDeviceSource::Settings};
     }
-    return "/dev/ttyS" + std::to_string(n - 1);
+    return {"/dev/ttyS" + std::to_string(n - 1), PortDeviceSource::Default};
+}
+
+std::string PortDevicePath(int n) {
+    return ResolvePortDevice(n).Path;
 }
 
 int ParseComDeviceName(const std::string& name) {

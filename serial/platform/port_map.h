@@ -13,6 +13,16 @@ void ClearPortDevice(int n);
 // start-up, since this layer knows nothing of where the program keeps its settings.
 void SetPortMapSettingsFile(const std::string& path);
 
+// Where the device of a port was named.
+enum class PortDeviceSource { Override, Settings, Default };
+
+struct PortDevice {
+    std::string Path;
+    PortDeviceSource Source = PortDeviceSource::Default;
+};
+
+// The device of port n (n >= 1) and where it was named.
+PortDevice ResolvePortDevice(int n);
 // The device path of port n (n >= 1).
 std::string PortDevicePath(int n);
 

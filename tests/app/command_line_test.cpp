@@ -1,6 +1,7 @@
 // The command line: the settings file and the screenshot folder, and what is refused.
 
 #include "app/command_line.h"
+#include "app/terminal_answers.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -46,4 +47,14 @@ TEST(CommandLineTest, DefaultSettingsFileLiesBesideTheExecutable) {
     const std::string expected =
         QCoreApplication::applicationDirPath().toStdString() + "/Tolvane.ini";
     EXPECT_EQ(DefaultSettingsFileName(), expected);
+}
+
+TEST(CommandLineTest, HelpVersionAndListPortsAreAnsweredOnTheTerminal) {
+    EXPECT_FALSE(ParseCommandLine({"tolvane", "--simulate"}).AnsweredOnTerminal());
+    EXPECT_TRUE(ParseCommandLine({"tolvane", "--list-ports"}).AnsweredOnTerminal());
+    EXPECT_EQ(TerminalAnswer(ParseCommandLine({"tolvane", "--version"})), "tolvane 2.3\n");
+    const std::string help = TerminalAnswer(ParseCommandLine({"tolvane", "--help"}));
+    for (const char* option : {"--settings <FILE>", "--simulate", "--screenshots <DIR>",
+                               "--list-ports", "--version", "--help"})
+        EXPECT_NE(help.find(option), std::string::npos) << option << " in\n" << help;
 }

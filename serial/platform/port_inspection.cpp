@@ -1,0 +1,162 @@
+#include "serial/platform/port_inspection.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int PortCount = 16;
+
+// The driver of a character device by its numbers, from the kernel's table of tty drivers, whose
+// lines read: name, node prefix, major, minor or first-last minors, type.
+std::string DriverFromProcTable(unsigned major, unsigned minor) {
+    std::ifstream table("/proc/tty/drivers");
+    std::string line;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string name, node, minors;
+        unsigned driverMajor = 0;
+        if (!(fields >> name >> node >> driverMajor >> minors) || driverMajor != major)
+            continue;
+        unsigned first = 0, last = 0;
+        const auto dash = minors.find('-');
+        try {
+            first = static_cast<unsigned>(std::stoul(minors.substr(0, dash)));
+            last = dash == std::string::npos
+                       ? first
+                       : static_cast<unsigned>(std::stoul(minors.substr(dash + 1)));
+        } catch (const std::exception&) {
+            continue;
+        }
+        if (minor >= first && minor <= last)
+            return name;
+    }
+    return {};
+}
+
+std::string LinkBaseName(const std::string& link) {
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+    if (n <= 0)
+        return {};
+    const std::string path(target, static_cast<std::size_t>(n));
+    return path.substr(path.rfind('/') + 1);
+}
+
+// Where /proc is not mounted in full, sysfs still tells a tty by its subsystem.
+std::string DriverFromSysfs(unsigned major, unsigned minor) {
+    const std::string node = "/sys/dev/char/" + std::to_string(major) + ":" + std::to_string(minor);
+    if (LinkBaseName(node + "/subsystem") != "tty")
+        return {};
+    const std::string driver = LinkBaseName(node + "/device/driver");
+    return driver.empty() ? "tty" : driver;
+}
+
+std::string TtyDriver(dev_t device) {
+    const std::string driver = DriverFromProcTable(major(device), minor(device));
+    return driver.empty() ? DriverFromSysfs(major(device), minor(device)) : driver;
+}
+
+std::string ProcessName(const std::string& pidText) {
+    std::ifstream comm("/proc/" + pidText + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
+bool AllDigits(const char* text) {
+    if (*text == '\0')
+        return false;
+    for (; *text != '\0'; ++text) {
+        if (*text < '0' || *text > '9')
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+PortInspection InspectPort(int n) {
+    PortInspection port;
+    port.Number = n;
+    port.Device = ResolvePortDevice(n);
+    struct stat info {};
+    if (::stat(port.Device.Path.c_str(), &info) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            port.Problem = std::strerror(errno);
+        return port;
+    }
+    port.Exists = true;
+    char real[PATH_MAX];
+    port.RealPath = ::realpath(port.Device.Path.c_str(), real) != nullptr ? real : port.Device.Path;
+    port.CharacterDevice = S_ISCHR(info.st_mode);
+    if (port.CharacterDevice)
+        port.Driver = TtyDriver(info.st_rdev);
+    port.ReadWrite = ::access(port.RealPath.c_str(), R_OK | W_OK) == 0;
+    return port;
+}
+
+void FindPortHolders(std::vector<PortInspection>& ports) {
+    // The device numbers of the ttys asked about, so each descriptor is looked at once.
+    std::multimap<dev_t, PortInspection*> wanted;
+    for (PortInspection& port : ports) {
+        port.Holders.clear();
+        port.HoldersComplete = true;
+        struct stat info {};
+        if (!port.Driver.empty() && ::stat(port.RealPath.c_str(), &info) == 0)
+            wanted.emplace(info.st_rdev, &port);
+    }
+    if (wanted.empty())
+        return;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) {
+        for (auto& [device, port] : wanted)
+            port->HoldersComplete = false;
+        return;
+    }
+    bool complete = true;
+    while (const dirent* process = ::readdir(proc)) {
+        if (!AllDigits(process->d_name))
+            continue;
+        const std::string fdFolder = std::string("/proc/") + process->d_name + "/fd";
+        DIR* fds = ::opendir(fdFolder.c_str());
+        if (fds == nullptr) {
+            // A process that ended meanwhile holds nothing; one of another user is hidden.
+            complete = complete && errno == ENOENT;
+            continue;
+        }
+        std::map<PortInspection*, bool> heldHere;
+        while (const dirent* fd = ::readdir(fds)) {
+            struct stat info {};
+            if (!AllDigits(fd->d_name) ||
+                ::stat((fdFolder + "/" + fd->d_name).c_str(), &info) != 0 || !S_ISCHR(info.st_mode))
+                continue;
+            const auto [first, last] = wanted.equal_range(info.st_rdev);
+            for (auto it = first; it != last; ++it)
+                heldHere[it->second] = true;
+        }
+        ::closedir(fds);
+        for (auto& [port, held] : heldHere)
+            port->Holders.push_back({std::atoi(process->d_name), ProcessName(process->d_name)});
+    }
+    ::closedir(proc);
+    for (auto& [device, port] : wanted)
+        port->HoldersComplete = complete;
+}
+
+std::vector<PortInspection> InspectPorts() {
+    std::vector<PortInspection> ports;
+    for (int n = 1; n <= PortCount; ++n)
+        ports.push_back(InspectPort(n));
+    FindPortHolders(ports);
+    return ports;
+}
