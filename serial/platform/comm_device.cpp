@@ -1,5 +1,6 @@
 #include "serial/platform/comm_device.h"
 
+#include "runtime/posix_io.h"
 #include "serial/platform/comm_api.h"
 #include "serial/platform/comm_background_write.h"
 #include "serial/platform/comm_custom_baud.h"
@@ -49,28 +50,27 @@ DWORD Ioctl(int fd, unsigned long request) {
     return DeviceError(errno);
 }
 
-DWORD OpenError(int fd, int error) {
-    if (fd >= 0)
-        close(fd);
+DWORD OpenError(int error) {
     return WindowsErrorFromErrno(error, ErrnoSite::Opening);
 }
 
 } // namespace
 
 std::shared_ptr<CommDevice> CommDevice::Open(const std::string& path, DWORD& error) {
-    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        error = OpenError(-1, errno);
+    FileDescriptor device = OpenRetrying(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (!device.Valid()) {
+        error = OpenError(errno);
         return nullptr;
     }
+    const int fd = device.Get();
     termios settings{};
     if (tcgetattr(fd, &settings) != 0) {
-        error = OpenError(fd, errno);
+        error = OpenError(errno);
         return nullptr;
     }
     // The lock is what keeps a second open out, in this process too and for root.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        error = OpenError(fd, errno);
+        error = OpenError(errno);
         return nullptr;
     }
     // Against programs that do not lock; root ignores it.
@@ -78,29 +78,29 @@ std::shared_ptr<CommDevice> CommDevice::Open(const std::string& path, DWORD& err
     const termios original = settings;
     QuietTermios(settings);
     if (tcsetattr(fd, TCSANOW, &settings) != 0) {
-        error = OpenError(fd, errno);
+        error = OpenError(errno);
         return nullptr;
     }
-    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd < 0) {
-        error = OpenError(fd, errno);
+    FileDescriptor wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wake.Valid()) {
+        error = OpenError(errno);
         return nullptr;
     }
     LineSample lines;
     lines.HasModemLines = lines.HasCounters = true;
     SampleLine(fd, lines);
     error = ERROR_SUCCESS;
-    return std::shared_ptr<CommDevice>(new CommDevice(fd, wakeFd, lines, original));
+    return std::shared_ptr<CommDevice>(
+        new CommDevice(std::move(device), std::move(wake), lines, original));
 }
 
-CommDevice::CommDevice(int fd, int wakeFd, const LineSample& lines, const termios& original)
-    : fd_(fd), wakeFd_(wakeFd), original_(std::make_unique<termios>(original)), waitLines_(lines),
-      errorLines_(lines) {}
+CommDevice::CommDevice(FileDescriptor device, FileDescriptor wake, const LineSample& lines,
+                       const termios& original)
+    : device_(std::move(device)), wake_(std::move(wake)), fd_(device_.Get()), wakeFd_(wake_.Get()),
+      original_(std::make_unique<termios>(original)), waitLines_(lines), errorLines_(lines) {}
 
 CommDevice::~CommDevice() {
     Close();
-    close(wakeFd_);
-    close(fd_);
 }
 
 void CommDevice::Close() {

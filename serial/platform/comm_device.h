@@ -3,6 +3,7 @@
 // written, the event mask with the pending event wait, and the pending background write. Every
 // operation returns 0 or a Windows error number.
 
+#include "runtime/posix_io.h"
 #include "serial/platform/comm_line_events.h"
 #include "serial/platform/win32_types.h"
 
@@ -53,7 +54,8 @@ public:
     DWORD ModemStatus(DWORD& status);
 
 private:
-    CommDevice(int fd, int wakeFd, const LineSample& lines, const termios& original);
+    CommDevice(FileDescriptor device, FileDescriptor wake, const LineSample& lines,
+               const termios& original);
 
     DWORD AwaitEvents(std::uint64_t generation, bool wait, DWORD& events);
     DWORD SampleLineEvents(DWORD mask, DWORD& events);
@@ -66,8 +68,10 @@ private:
     void DrainWake();
     int WriteTimeoutMs(DWORD size);
 
-    const int fd_;
-    const int wakeFd_; // written to wake the pending wait (mask change, close)
+    const FileDescriptor device_;
+    const FileDescriptor wake_; // written to wake the pending wait (mask change, close)
+    const int fd_;              // device_ and wake_, as every call takes them
+    const int wakeFd_;
     const std::unique_ptr<termios> original_;
 
     std::mutex mutex_; // guards what follows
