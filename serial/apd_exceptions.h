@@ -197,6 +197,13 @@ TOLVANE_APD_EXCEPTION_CLASS(ERas, EAPDException)
     X(ETapiTranslateFail, ETapi, -13942)                                                           \
     X(ERasLoadFail, ERas, -13980)
 
-#define TOLVANE_APD_DECLARE_LEAF(Class, Group, Code) TOLVANE_APD_EXCEPTION_CLASS(Class, Group)
+// Each leaf names its code, so that the code a caller produces or tests for is the one that
+// raises the class: EBadId::Code, EAlreadyOpen::Code.
+#define TOLVANE_APD_DECLARE_LEAF(Class, Group, LeafCode)                                           \
+    class Class : public Group {                                                                   \
+    public:                                                                                        \
+        using Group::Group;                                                                        \
+        static constexpr int Code = LeafCode;                                                      \
+    };
 TOLVANE_APD_LEAF_EXCEPTIONS(TOLVANE_APD_DECLARE_LEAF)
 #undef TOLVANE_APD_DECLARE_LEAF

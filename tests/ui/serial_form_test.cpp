@@ -3,6 +3,7 @@
 
 #include "runtime/message_box.h"
 #include "serial/apd_com_port.h"
+#include "serial/apd_exceptions.h"
 #include "serial/platform/port_map.h"
 #include "tests/ui/forms_fixture.h"
 #include "ui/line_form.h"
@@ -148,11 +149,11 @@ TEST_F(SerialFormTest, PortErrorBoxNamesThePortAndTheLine) {
         std::int32_t Code;
         std::string Text;
     } cases[] = {
-        {-2001,
+        {EBadId::Code,
          "COM 7 does not exist.\r\rPlease assign a different COM Port for Packing or set to Off."},
-        {-2008,
+        {EAlreadyOpen::Code,
          "COM 7 is already open.\r\rPlease assign a different COM Port for Packing or set to Off."},
-        {-2012, "Unspecified error for COM 7."},
+        {ENotOpenedByTapi::Code, "Unspecified error for COM 7."},
         {-1, "Unspecified error for COM 7."},
     };
     for (const auto& c : cases) {
