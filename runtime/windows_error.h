@@ -27,6 +27,7 @@ inline constexpr std::uint32_t ERROR_IO_INCOMPLETE = 996;
 inline constexpr std::uint32_t ERROR_IO_PENDING = 997;
 inline constexpr std::uint32_t ERROR_IO_DEVICE = 1117;
 inline constexpr std::uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
+inline constexpr std::uint32_t ERROR_PRIVILEGE_NOT_HELD = 1314;
 inline constexpr std::uint32_t ERROR_TIMEOUT = 1460;
 
 // Not a Windows number: the run-time library's own code for a full disk, which the report file's

@@ -21,6 +21,7 @@ namespace {
 constexpr int ecAccessDenied = -static_cast<int>(ERROR_ACCESS_DENIED);
 constexpr int ecFileNotFound = -static_cast<int>(ERROR_FILE_NOT_FOUND);
 constexpr int ecPathNotFound = -static_cast<int>(ERROR_PATH_NOT_FOUND);
+constexpr int ecPrivilegeNotHeld = -static_cast<int>(ERROR_PRIVILEGE_NOT_HELD);
 
 // How long a deferred close waits before it looks again whether the threads have ended.
 constexpr int ClosePollMs = 2;
@@ -129,6 +130,8 @@ void TApdCustomComPort::OpenPort() {
             result = EAlreadyOpen::Code;
         else if (result == ecFileNotFound || result == ecPathNotFound)
             result = EBadId::Code;
+        else if (result == ecPrivilegeNotHeld)
+            result = EPortAccessDenied::Code;
         if (result != 0 && CheckException(this, result) != 0) {
             // Not raised while the design values are applied; the port stays closed all the same.
             DiscardOpenAttempt();

@@ -7,6 +7,7 @@
 #include "serial/platform/comm_line_settings.h"
 #include "serial/platform/signal.h"
 #include "serial/platform/system_error.h"
+#include "serial/platform/tty_drivers.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -57,12 +59,28 @@ DWORD OpenError(int error) {
 } // namespace
 
 std::shared_ptr<CommDevice> CommDevice::Open(const std::string& path, DWORD& error) {
+    // Only a terminal is opened: an open alone can act on another device (it arms a watchdog).
+    struct stat node {};
+    if (::stat(path.c_str(), &node) != 0) {
+        error = OpenError(errno);
+        return nullptr;
+    }
+    if (!S_ISCHR(node.st_mode) || !IsTtyDevice(node.st_rdev)) {
+        error = ERROR_FILE_NOT_FOUND;
+        return nullptr;
+    }
     FileDescriptor device = OpenRetrying(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (!device.Valid()) {
         error = OpenError(errno);
         return nullptr;
     }
     const int fd = device.Get();
+    // The name may have been pointed elsewhere between the check and the open.
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) || opened.st_rdev != node.st_rdev) {
+        error = ERROR_FILE_NOT_FOUND;
+        return nullptr;
+    }
     termios settings{};
     if (tcgetattr(fd, &settings) != 0) {
         error = OpenError(errno);
@@ -114,8 +132,8 @@ void CommDevice::Close() {
         if (closed_)
             return;
         closed_ = true;
-        if (!stateWritten_)
-            tcsetattr(fd_, TCSANOW, original_.get());
+        // The terminal may be another program's too: it gets back the settings it had.
+        tcsetattr(fd_, TCSANOW, original_.get());
     }
     Wake();
     ioctl(fd_, TIOCNXCL);

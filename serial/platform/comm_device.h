@@ -19,15 +19,17 @@ struct termios;
 class CommDevice {
 public:
     // Opens, proves to be a terminal and locks the device at path, and quiets its line processing.
+    // A path that is no terminal of a tty driver is never opened: ERROR_FILE_NOT_FOUND. Permission
+    // denied is ERROR_PRIVILEGE_NOT_HELD, held by another ERROR_ACCESS_DENIED.
     static std::shared_ptr<CommDevice> Open(const std::string& path, DWORD& error);
     CommDevice(const CommDevice&) = delete;
     CommDevice& operator=(const CommDevice&) = delete;
     ~CommDevice();
 
     // Aborts the pending write, fails the pending wait and gives up the lock at once; the
-    // descriptor closes when the last call still using the device returns. A device whose
-    // settings were never written gets back the settings it had before the open, so probing a
-    // port leaves it as it was.
+    // descriptor closes when the last call still using the device returns. The device gets back
+    // the settings it had before the open, whether or not they were changed, so a terminal that
+    // another program uses is left as that program set it.
     void Close();
 
     DWORD SetupQueues(DWORD inQueue, DWORD outQueue);

@@ -4,6 +4,7 @@
 #include "runtime/message_box.h"
 #include "serial/apd_com_port.h"
 #include "serial/apd_exceptions.h"
+#include "serial/apd_win32_dispatcher.h"
 #include "serial/platform/port_map.h"
 #include "tests/ui/forms_fixture.h"
 #include "ui/line_form.h"
@@ -321,9 +322,18 @@ TEST_F(SerialFormTest, OkClosesAndReopensEveryPortThatIsOn) {
 }
 
 TEST_F(SerialFormTest, PortFailureOfAnotherKindIsReportedAndTheLaterLinesAreStillSetUp) {
-    // A folder named as the device fails with a system error, not a port error.
-    SetPortDevice(9, settings.Folder());
-    StartUp("[ComPortSettings]\nComPortC=8\nComPortD=3\n");
+    // A driver that refuses the open with a system error, not a port error. (A folder named as
+    // the device is no terminal, so it is a port that does not exist.)
+    struct FailingDriver : TApdWin32Dispatcher {
+        using TApdWin32Dispatcher::TApdWin32Dispatcher;
+        HANDLE OpenDeviceHandle(const std::string&, DWORD, DWORD) override { return -1; }
+        DWORD LastDeviceError() override { return ERROR_GEN_FAILURE; }
+    };
+    settings.Write("[ComPortSettings]\nComPortC=8\nComPortD=3\n");
+    forms = std::make_unique<FormSet>();
+    Serial().ComPorts[2]->SetDispatcherFactory(
+        [](TApdCustomComPort& port) { return std::make_unique<FailingDriver>(&port); });
+    Main().StartupTimerTimer();
     ASSERT_EQ(boxes.Boxes.size(), 1u);
     EXPECT_EQ(boxes.Boxes[0].Caption, "Tolvane");
     EXPECT_FALSE(Serial().ComPorts[2]->Open());
@@ -339,5 +349,4 @@ TEST_F(SerialFormTest, PortFailureOfAnotherKindIsReportedAndTheLaterLinesAreStil
     Serial().exec();
     EXPECT_TRUE(openAfterOk);
     EXPECT_EQ(boxes.Boxes.size(), 2u);
-    ClearPortDevice(9);
 }
