@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
@@ -31,6 +32,31 @@ FileDescriptor OpenRetrying(const std::string& path, int flags, mode_t mode) {
         fd = ::open(path.c_str(), flags, mode);
     } while (fd < 0 && errno == EINTR);
     return FileDescriptor(fd);
+}
+
+int ReadRegularFile(int fd, std::size_t maxSize, std::string& text) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode))
+        return EINVAL;
+    if (static_cast<std::size_t>(st.st_size) > maxSize)
+        return EFBIG;
+    const std::size_t start = text.size();
+    text.reserve(start + static_cast<std::size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0)
+            return 0;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (text.size() - start + static_cast<std::size_t>(n) > maxSize)
+            return EFBIG;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
 }
 
 int WriteAll(int fd, std::string_view data, std::size_t* written) {

@@ -34,6 +34,11 @@ private:
 // open(2), repeated while a signal interrupts it. Not Valid() on failure, with errno set.
 FileDescriptor OpenRetrying(const std::string& path, int flags, mode_t mode = 0);
 
+// Appends the whole of the regular file open on fd to text, at most maxSize bytes. Returns 0 or
+// the errno of the failure: EINVAL when fd is no regular file (a FIFO, a device), EFBIG when it
+// holds more than maxSize. What was read before a failure stays in text.
+int ReadRegularFile(int fd, std::size_t maxSize, std::string& text);
+
 // Writes all of data, continuing after short writes and signals. Returns 0 or the errno of the
 // failure; a write that makes no progress and reports no error counts as ENOSPC (nothing fits).
 // written, when given, receives the number of bytes that did go.

@@ -13,7 +13,7 @@
 namespace {
 
 // Larger than any settings file could honestly be; a bigger file is left alone rather than read.
-constexpr off_t MaxProfileFileSize = off_t{64} * 1024 * 1024;
+constexpr std::size_t MaxProfileFileSize = std::size_t{64} * 1024 * 1024;
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
@@ -40,25 +40,6 @@ void Trim(const std::string& text, std::size_t& begin, std::size_t& end) {
         --end;
 }
 
-// Reads the whole of a regular file. False when it is not one, is too large or a read fails.
-bool ReadRegularFile(int fd, std::string& text) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MaxProfileFileSize)
-        return false;
-    text.reserve(static_cast<std::size_t>(st.st_size));
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0)
-            return true;
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 || static_cast<off_t>(text.size()) + n > MaxProfileFileSize)
-            return false;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
 // The file a write must replace: a symbolic link is followed, so that the link stays a link.
 std::string ReplaceTarget(const std::string& fileName) {
     std::error_code error;
@@ -66,6 +47,16 @@ std::string ReplaceTarget(const std::string& fileName) {
         return fileName;
     const auto resolved = std::filesystem::weakly_canonical(fileName, error);
     return error ? std::string() : resolved.string();
+}
+
+// Makes a rename in the file's folder durable. The file itself is already whole and renamed, so a
+// folder that cannot be flushed (some file systems refuse) fails nothing.
+void SyncFolderOf(const std::string& fileName) {
+    const std::filesystem::path folder = std::filesystem::path(fileName).parent_path();
+    const FileDescriptor directory =
+        OpenRetrying(folder.empty() ? "." : folder.string(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory.Valid())
+        (void)::fsync(directory.Get());
 }
 
 // Creates a new, empty temporary file beside target.
@@ -95,7 +86,7 @@ ProfileDocument ProfileDocument::Load(const std::string& fileName) {
         return document;
     }
     // What was read before a failure is still read from, but the file is not replaced.
-    if (!ReadRegularFile(file.Get(), document.text_))
+    if (ReadRegularFile(file.Get(), MaxProfileFileSize, document.text_) != 0)
         document.replaceable_ = false;
     file.Close();
     document.Parse();
@@ -226,7 +217,10 @@ bool ProfileDocument::Save() const {
     ok = ok && WriteAll(file.Get(), text_) == 0 && ::fsync(file.Get()) == 0;
     ok = file.Close() == 0 && ok;
     ok = ok && ::rename(temporaryName.c_str(), target.c_str()) == 0;
-    if (!ok)
+    if (!ok) {
         ::unlink(temporaryName.c_str());
-    return ok;
+        return false;
+    }
+    SyncFolderOf(target);
+    return true;
 }
