@@ -41,23 +41,23 @@ bool LineSimulator::Start(int lineCount) {
     Stop();
     stopping_ = false;
     for (int n = 1; n <= lineCount; ++n) {
-        Line line;
+        int master = -1, slave = -1;
         char name[256] = {};
-        if (openpty(&line.Master, &line.Slave, name, nullptr, nullptr) != 0) {
+        if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
             error_ = std::string("Cannot open a pseudo-terminal: ") + std::strerror(errno);
             break;
         }
+        Line line{FileDescriptor(master), FileDescriptor(slave), name};
         termios raw{};
-        if (tcgetattr(line.Slave, &raw) == 0) {
+        if (tcgetattr(slave, &raw) == 0) {
             cfmakeraw(&raw);
-            tcsetattr(line.Slave, TCSANOW, &raw);
+            tcsetattr(slave, TCSANOW, &raw);
         }
-        fcntl(line.Master, F_SETFL, fcntl(line.Master, F_GETFL) | O_NONBLOCK);
-        fcntl(line.Master, F_SETFD, FD_CLOEXEC);
-        fcntl(line.Slave, F_SETFD, FD_CLOEXEC);
-        line.Path = name;
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        fcntl(master, F_SETFD, FD_CLOEXEC);
+        fcntl(slave, F_SETFD, FD_CLOEXEC);
         SetPortDevice(n, line.Path);
-        lines_.push_back(line);
+        lines_.push_back(std::move(line));
     }
     if (lines_.empty())
         return false;
@@ -73,11 +73,8 @@ void LineSimulator::Stop() {
     stopRequested_.notify_all();
     if (worker_.joinable())
         worker_.join();
-    for (size_t i = 0; i < lines_.size(); ++i) {
+    for (size_t i = 0; i < lines_.size(); ++i)
         ClearPortDevice(static_cast<int>(i + 1));
-        close(lines_[i].Master);
-        close(lines_[i].Slave);
-    }
     lines_.clear();
 }
 
@@ -110,7 +107,7 @@ void LineSimulator::Run() {
             // A line whose port nobody reads fills the terminal's buffer; the report is then
             // dropped by the line, as a real one sending into a disconnected cable.
             [[maybe_unused]] ssize_t written =
-                write(lines_[i].Master, report.data(), report.size());
+                write(lines_[i].Master.Get(), report.data(), report.size());
             // A report every one to three seconds, now and then a pause of up to half a minute.
             const unsigned pause =
                 random() % 12 == 0 ? 8000 + random() % 22000 : 1000 + random() % 2000;

@@ -2,6 +2,8 @@
 // Simulated production lines: eight pseudo-terminals put into the port map as COM1 to COM8, each
 // fed with plausible reports, so the whole program can be tried without serial hardware.
 
+#include "runtime/posix_io.h"
+
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -28,8 +30,8 @@ public:
 
 private:
     struct Line {
-        int Master = -1;
-        int Slave = -1; // kept open so the master never sees a hang-up between program opens
+        FileDescriptor Master;
+        FileDescriptor Slave; // kept open so the master never sees a hang-up between program opens
         std::string Path;
     };
     void Run();

@@ -5,8 +5,6 @@
 
 #include <string>
 
-// The Windows error number for an errno value; the only place where the two are mapped.
-int WindowsErrorFromErrno(int errnoValue);
 // "File not found", "Invalid filename", "Too many open files", "File access denied", "Disk full",
 // or "I/O error <code>" for any other number.
 std::string InOutErrorText(int code);

@@ -1,6 +1,7 @@
 #include "capture/report_file.h"
 
 #include "capture/in_out_error.h"
+#include "runtime/posix_io.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -20,24 +21,14 @@ void RemovePartialLine(int fd, off_t start, std::size_t written) {
         (void)::ftruncate(fd, start);
 }
 
-// Writes all of data, continuing after short writes. Returns 0 or the errno of the failure.
-int WriteAll(int fd, const std::string& data) {
+// Writes all of data at the file's end. Returns 0 or the errno of the failure.
+int AppendAll(int fd, const std::string& data) {
     const off_t start = ::lseek(fd, 0, SEEK_END);
     std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        const int error = n < 0 ? errno : ENOSPC; // no progress and no error: nothing fits
-        if (done > 0)
-            RemovePartialLine(fd, start, done);
-        return error;
-    }
-    return 0;
+    const int error = WriteAll(fd, data, &done);
+    if (error != 0 && done > 0)
+        RemovePartialLine(fd, start, done);
+    return error;
 }
 
 } // namespace
@@ -46,16 +37,13 @@ void AppendReportLine(const std::string& fileName, const std::string& text) {
     if (fileName.find('\0') != std::string::npos)
         throw InOutErrorFromErrno(ENOENT);
     // O_NONBLOCK: a name that turns out to be a FIFO without a reader fails instead of hanging.
-    int fd = -1;
-    do {
-        fd = ::open(fileName.c_str(),
-                    O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    FileDescriptor file = OpenRetrying(
+        fileName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    if (!file.Valid())
         throw InOutErrorFromErrno(errno);
 
-    const int writeError = WriteAll(fd, text + "\r\n");
-    const int closeError = ::close(fd) == 0 ? 0 : errno;
+    const int writeError = AppendAll(file.Get(), text + "\r\n");
+    const int closeError = file.Close();
     if (writeError != 0)
         throw InOutErrorFromErrno(writeError);
     if (closeError != 0 && closeError != EINTR)

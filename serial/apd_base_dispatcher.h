@@ -7,6 +7,7 @@
 // Locks, always taken in this order when nested: ReceiveLock, then OutputLock, then ControlLock.
 // No lock is held while an event is being delivered.
 
+#include "serial/apd_exceptions.h"
 #include "serial/event_log.h"
 #include "serial/platform/message_window.h"
 #include "serial/platform/signal.h"
@@ -119,13 +120,13 @@ enum class DispatcherThreadKind { Comm, Dispatch, Output };
 
 class TApdBaseDispatcher {
 public:
-    // Result codes of this class.
-    static constexpr int ecOutOfMemory = -8;
-    static constexpr int ecBadArgument = -1002;
-    static constexpr int ecBufferIsEmpty = -3007;
+    // Result codes of this class. -8 is the negated Windows error; -5001 has no class of its own.
+    static constexpr int ecOutOfMemory = -static_cast<int>(ERROR_NOT_ENOUGH_MEMORY);
+    static constexpr int ecBadArgument = EBadArgument::Code;
+    static constexpr int ecBufferIsEmpty = EBufferIsEmpty::Code;
     static constexpr int ecNoMoreTriggers = -5001;
-    static constexpr int ecTriggerTooLong = -5002;
-    static constexpr int ecBadTriggerHandle = -5003;
+    static constexpr int ecTriggerTooLong = ETriggerTooLong::Code;
+    static constexpr int ecBadTriggerHandle = EBadTriggerHandle::Code;
 
     // OpenComm option bits.
     static constexpr DWORD optDtrOn = 0x01, optRtsOn = 0x02, optDtrByFlow = 0x10,

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr int ecCommNotOpen = -2007;
 constexpr std::size_t MaxDataTriggerBytes = 255;
 constexpr std::size_t MaxShortString = 255;
 
@@ -246,7 +245,7 @@ TApdBaseDispatcher* TApdCustomComPort::GetDispatcher() {
 TApdBaseDispatcher* TApdCustomComPort::RequireDispatcher() {
     TApdBaseDispatcher* dispatcher = GetDispatcher();
     if (!dispatcher)
-        CheckException(this, ecCommNotOpen); // returns only while loading
+        CheckException(this, ECommNotOpen::Code); // returns only while loading
     return dispatcher;
 }
 

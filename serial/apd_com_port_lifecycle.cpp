@@ -2,6 +2,7 @@
 #include "serial/apd_com_port.h"
 
 #include "runtime/message_box.h"
+#include "runtime/windows_error.h"
 #include "serial/apd_exceptions.h"
 #include "serial/apd_win32_dispatcher.h"
 #include "serial/check_exception.h"
@@ -16,14 +17,11 @@
 
 namespace {
 
-constexpr int ecAccessDenied = -5;
-constexpr int ecFileNotFound = -2;
-constexpr int ecPathNotFound = -3;
-constexpr int ecBadId = -2001;
-constexpr int ecAlreadyOpen = -2008;
-constexpr int ecNoPortSelected = -2011;
-constexpr int ecNotOpenedByTapi = -2012;
-constexpr int ecNullApi = -3001;
+// What the dispatcher's open returns: a negated Windows error.
+constexpr int ecAccessDenied = -static_cast<int>(ERROR_ACCESS_DENIED);
+constexpr int ecFileNotFound = -static_cast<int>(ERROR_FILE_NOT_FOUND);
+constexpr int ecPathNotFound = -static_cast<int>(ERROR_PATH_NOT_FOUND);
+constexpr int ecPrivilegeNotHeld = -static_cast<int>(ERROR_PRIVILEGE_NOT_HELD);
 
 // How long a deferred close waits before it looks again whether the threads have ended.
 constexpr int ClosePollMs = 2;
@@ -84,10 +82,10 @@ void TApdCustomComPort::ResolveComNumber() {
     if (comNumber_ != 0)
         return;
     if (!promptForPort_)
-        throw ENoPortSelected(ecNoPortSelected);
+        throw ENoPortSelected(ENoPortSelected::Code);
     TComSelectForm form(nullptr);
     if (form.exec() != QDialog::Accepted)
-        throw ENoPortSelected(ecNoPortSelected);
+        throw ENoPortSelected(ENoPortSelected::Code);
     comNumber_ = form.SelectedComNumber();
 }
 
@@ -95,7 +93,7 @@ std::unique_ptr<TApdBaseDispatcher> TApdCustomComPort::CreateDispatcher() {
     if (dispatcherFactory_)
         return dispatcherFactory_(*this);
     if (deviceLayer_ != dlWin32)
-        CheckException(this, ecNullApi);
+        CheckException(this, ENullApi::Code);
     // No telephony dispatcher exists here: in TAPI mode the dispatcher finds no device that the
     // telephony layer opened, and the open fails with ENotOpenedByTapi.
     return std::make_unique<TApdWin32Dispatcher>(this);
@@ -123,15 +121,17 @@ void TApdCustomComPort::OpenPort() {
     if (!dispatcher_)
         dispatcher_ = CreateDispatcher();
     if (!dispatcher_)
-        CheckException(this, ecNullApi);
+        CheckException(this, ENullApi::Code);
     try {
         if (tapiMode_ == tmOn && dispatcher_->DeviceHandle < 0)
-            CheckException(this, ecNotOpenedByTapi);
+            CheckException(this, ENotOpenedByTapi::Code);
         int result = OpenDevice();
         if (result == ecAccessDenied)
-            result = ecAlreadyOpen;
+            result = EAlreadyOpen::Code;
         else if (result == ecFileNotFound || result == ecPathNotFound)
-            result = ecBadId;
+            result = EBadId::Code;
+        else if (result == ecPrivilegeNotHeld)
+            result = EPortAccessDenied::Code;
         if (result != 0 && CheckException(this, result) != 0) {
             // Not raised while the design values are applied; the port stays closed all the same.
             DiscardOpenAttempt();

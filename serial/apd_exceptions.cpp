@@ -7,3 +7,6 @@ EAPDException::EAPDException(int Code)
 
 EAPDException::EAPDException(const std::string& Message)
     : std::runtime_error(Message), ErrorCode(0) {}
+
+EAPDException::EAPDException(int Code, const std::string& Message)
+    : std::runtime_error(Message), ErrorCode(Code) {}

@@ -11,6 +11,8 @@ public:
     explicit EAPDException(int Code);
     // ErrorCode := 0, message := Message.
     explicit EAPDException(const std::string& Message);
+    // ErrorCode := Code, message := Message: for a code the message table has no text for.
+    EAPDException(int Code, const std::string& Message);
 
     int ErrorCode;
 };
@@ -197,6 +199,22 @@ TOLVANE_APD_EXCEPTION_CLASS(ERas, EAPDException)
     X(ETapiTranslateFail, ETapi, -13942)                                                           \
     X(ERasLoadFail, ERas, -13980)
 
-#define TOLVANE_APD_DECLARE_LEAF(Class, Group, Code) TOLVANE_APD_EXCEPTION_CLASS(Class, Group)
+// Each leaf names its code, so that the code a caller produces or tests for is the one that
+// raises the class: EBadId::Code, EAlreadyOpen::Code.
+#define TOLVANE_APD_DECLARE_LEAF(Class, Group, LeafCode)                                           \
+    class Class : public Group {                                                                   \
+    public:                                                                                        \
+        using Group::Group;                                                                        \
+        static constexpr int Code = LeafCode;                                                      \
+    };
 TOLVANE_APD_LEAF_EXCEPTIONS(TOLVANE_APD_DECLARE_LEAF)
 #undef TOLVANE_APD_DECLARE_LEAF
+
+// The port exists but the user may not open it (not in the dialout group). The message table's
+// identifiers are fixed, so this code past them carries its own text.
+class EPortAccessDenied : public EOpenComm {
+public:
+    static constexpr int Code = -2013;
+    explicit EPortAccessDenied(int code)
+        : EOpenComm(code, "ie_Access - permission denied to open the comport") {}
+};

@@ -19,6 +19,8 @@ void RaiseCodeClass(int Code) {
         throw Class(Code);
         TOLVANE_APD_LEAF_EXCEPTIONS(TOLVANE_APD_RAISE_LEAF)
 #undef TOLVANE_APD_RAISE_LEAF
+    case EPortAccessDenied::Code:
+        throw EPortAccessDenied(Code);
     case -7003:
     case -7006:
     case -7012:

@@ -115,6 +115,7 @@ bool TComSelectForm::IsPortAvailable(int number) {
         probe.CloseDeviceHandle();
         return true;
     }
-    // Refused access: the port exists, another program has it open.
-    return probe.LastDeviceError() == ERROR_ACCESS_DENIED;
+    // Refused access: the port exists, another program has it open or this user may not open it.
+    return probe.LastDeviceError() == ERROR_ACCESS_DENIED ||
+           probe.LastDeviceError() == ERROR_PRIVILEGE_NOT_HELD;
 }

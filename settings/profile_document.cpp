@@ -1,5 +1,6 @@
 #include "settings/profile_document.h"
 
+#include "runtime/posix_io.h"
 #include "settings/profile.h"
 
 #include <atomic>
@@ -12,7 +13,7 @@
 namespace {
 
 // Larger than any settings file could honestly be; a bigger file is left alone rather than read.
-constexpr off_t MaxProfileFileSize = off_t{64} * 1024 * 1024;
+constexpr std::size_t MaxProfileFileSize = std::size_t{64} * 1024 * 1024;
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
@@ -39,37 +40,6 @@ void Trim(const std::string& text, std::size_t& begin, std::size_t& end) {
         --end;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n > 0)
-            done += static_cast<std::size_t>(n);
-        else if (n == 0 || errno != EINTR)
-            return false;
-    }
-    return true;
-}
-
-// Reads the whole of a regular file. False when it is not one, is too large or a read fails.
-bool ReadRegularFile(int fd, std::string& text) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MaxProfileFileSize)
-        return false;
-    text.reserve(static_cast<std::size_t>(st.st_size));
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0)
-            return true;
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 || static_cast<off_t>(text.size()) + n > MaxProfileFileSize)
-            return false;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
 // The file a write must replace: a symbolic link is followed, so that the link stays a link.
 std::string ReplaceTarget(const std::string& fileName) {
     std::error_code error;
@@ -79,17 +49,28 @@ std::string ReplaceTarget(const std::string& fileName) {
     return error ? std::string() : resolved.string();
 }
 
-// Creates a new, empty temporary file beside target, with the same permissions as target.
-int CreateTemporary(const std::string& target, std::string& temporaryName) {
+// Makes a rename in the file's folder durable. The file itself is already whole and renamed, so a
+// folder that cannot be flushed (some file systems refuse) fails nothing.
+void SyncFolderOf(const std::string& fileName) {
+    const std::filesystem::path folder = std::filesystem::path(fileName).parent_path();
+    const FileDescriptor directory =
+        OpenRetrying(folder.empty() ? "." : folder.string(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory.Valid())
+        (void)::fsync(directory.Get());
+}
+
+// Creates a new, empty temporary file beside target.
+FileDescriptor CreateTemporary(const std::string& target, std::string& temporaryName) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         temporaryName =
             target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        const int fd = ::open(temporaryName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
+        FileDescriptor file =
+            OpenRetrying(temporaryName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (file.Valid() || errno != EEXIST)
+            return file;
     }
-    return -1;
+    return FileDescriptor();
 }
 
 } // namespace
@@ -97,20 +78,17 @@ int CreateTemporary(const std::string& target, std::string& temporaryName) {
 ProfileDocument ProfileDocument::Load(const std::string& fileName) {
     ProfileDocument document;
     document.fileName_ = fileName;
-    int fd = -1;
-    do {
-        fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
+    FileDescriptor file = OpenRetrying(fileName, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (!file.Valid()) {
         // Only a file that is not there may be created; anything else we could not read must
         // not be overwritten with what little we know of it.
         document.replaceable_ = errno == ENOENT && !fileName.empty();
         return document;
     }
     // What was read before a failure is still read from, but the file is not replaced.
-    if (!ReadRegularFile(fd, document.text_))
+    if (ReadRegularFile(file.Get(), MaxProfileFileSize, document.text_) != 0)
         document.replaceable_ = false;
-    ::close(fd);
+    file.Close();
     document.Parse();
     return document;
 }
@@ -225,21 +203,24 @@ bool ProfileDocument::Save() const {
         return false;
 
     std::string temporaryName;
-    const int fd = CreateTemporary(target, temporaryName);
-    if (fd < 0)
+    FileDescriptor file = CreateTemporary(target, temporaryName);
+    if (!file.Valid())
         return false;
     bool ok = true;
     if (exists) {
         // Keeping the owner only matters when root edits someone else's file; if it cannot be
         // kept the file is still whole.
-        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+        if (::fchown(file.Get(), old.st_uid, old.st_gid) != 0) {
         }
-        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+        ok = ::fchmod(file.Get(), old.st_mode & 07777) == 0;
     }
-    ok = ok && WriteAll(fd, text_) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
+    ok = ok && WriteAll(file.Get(), text_) == 0 && ::fsync(file.Get()) == 0;
+    ok = file.Close() == 0 && ok;
     ok = ok && ::rename(temporaryName.c_str(), target.c_str()) == 0;
-    if (!ok)
+    if (!ok) {
         ::unlink(temporaryName.c_str());
-    return ok;
+        return false;
+    }
+    SyncFolderOf(target);
+    return true;
 }

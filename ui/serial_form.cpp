@@ -251,9 +251,9 @@ void TSerialForm::ReportPortError(std::int32_t errorCode, int line) {
     const std::string advice =
         "\r\rPlease assign a different COM Port for " + c + " or set to Off.";
     std::string text;
-    if (errorCode == -2001)
+    if (errorCode == EBadId::Code)
         text = "COM " + n + " does not exist." + advice;
-    else if (errorCode == -2008)
+    else if (errorCode == EAlreadyOpen::Code)
         text = "COM " + n + " is already open." + advice;
     else
         text = "Unspecified error for COM " + n + ".";

@@ -12,8 +12,8 @@
 CommBackgroundWrite::CommBackgroundWrite(int fd, std::vector<char> bytes, DWORD written,
                                          int timeoutMs, Signal* done)
     : fd_(fd), bytes_(std::move(bytes)), done_(done), written_(written) {
-    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ < 0) {
+    wake_ = FileDescriptor(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wake_.Valid()) {
         Finish(WindowsErrorFromErrno(errno, ErrnoSite::OpenDevice));
         return;
     }
@@ -27,8 +27,6 @@ CommBackgroundWrite::CommBackgroundWrite(int fd, std::vector<char> bytes, DWORD 
 
 CommBackgroundWrite::~CommBackgroundWrite() {
     Cancel();
-    if (wakeFd_ >= 0)
-        close(wakeFd_);
 }
 
 void CommBackgroundWrite::Cancel() {
@@ -36,7 +34,7 @@ void CommBackgroundWrite::Cancel() {
     if (!worker_.joinable())
         return;
     const std::uint64_t one = 1;
-    [[maybe_unused]] const auto ignored = write(wakeFd_, &one, sizeof one);
+    [[maybe_unused]] const auto ignored = write(wake_.Get(), &one, sizeof one);
     worker_.join();
 }
 
@@ -71,7 +69,7 @@ void CommBackgroundWrite::Run(int timeoutMs) {
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             waitMs = left.count() > 0 ? static_cast<int>(left.count()) : 0;
         }
-        pollfd fds[2] = {{fd_, POLLOUT, 0}, {wakeFd_, POLLIN, 0}};
+        pollfd fds[2] = {{fd_, POLLOUT, 0}, {wake_.Get(), POLLIN, 0}};
         const int ready = poll(fds, 2, waitMs);
         if (ready < 0 && errno == EINTR)
             continue;

@@ -3,6 +3,7 @@
 // own until it is done, its time runs out, it is aborted or the device fails. Its end sets the
 // caller's completion signal.
 
+#include "runtime/posix_io.h"
 #include "serial/platform/win32_types.h"
 
 #include <condition_variable>
@@ -36,7 +37,7 @@ private:
     DWORD WriteSome(std::size_t& offset);
 
     const int fd_;
-    int wakeFd_ = -1;
+    FileDescriptor wake_;
     const std::vector<char> bytes_;
     Signal* const done_;
     bool started_ = false;

@@ -1,11 +1,13 @@
 #include "serial/platform/comm_device.h"
 
+#include "runtime/posix_io.h"
 #include "serial/platform/comm_api.h"
 #include "serial/platform/comm_background_write.h"
 #include "serial/platform/comm_custom_baud.h"
 #include "serial/platform/comm_line_settings.h"
 #include "serial/platform/signal.h"
 #include "serial/platform/system_error.h"
+#include "serial/platform/tty_drivers.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -13,6 +15,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -49,28 +52,43 @@ DWORD Ioctl(int fd, unsigned long request) {
     return DeviceError(errno);
 }
 
-DWORD OpenError(int fd, int error) {
-    if (fd >= 0)
-        close(fd);
+DWORD OpenError(int error) {
     return WindowsErrorFromErrno(error, ErrnoSite::Opening);
 }
 
 } // namespace
 
 std::shared_ptr<CommDevice> CommDevice::Open(const std::string& path, DWORD& error) {
-    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        error = OpenError(-1, errno);
+    // Only a terminal is opened: an open alone can act on another device (it arms a watchdog).
+    struct stat node {};
+    if (::stat(path.c_str(), &node) != 0) {
+        error = OpenError(errno);
+        return nullptr;
+    }
+    if (!S_ISCHR(node.st_mode) || !IsTtyDevice(node.st_rdev)) {
+        error = ERROR_FILE_NOT_FOUND;
+        return nullptr;
+    }
+    FileDescriptor device = OpenRetrying(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (!device.Valid()) {
+        error = OpenError(errno);
+        return nullptr;
+    }
+    const int fd = device.Get();
+    // The name may have been pointed elsewhere between the check and the open.
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) || opened.st_rdev != node.st_rdev) {
+        error = ERROR_FILE_NOT_FOUND;
         return nullptr;
     }
     termios settings{};
     if (tcgetattr(fd, &settings) != 0) {
-        error = OpenError(fd, errno);
+        error = OpenError(errno);
         return nullptr;
     }
     // The lock is what keeps a second open out, in this process too and for root.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        error = OpenError(fd, errno);
+        error = OpenError(errno);
         return nullptr;
     }
     // Against programs that do not lock; root ignores it.
@@ -78,29 +96,29 @@ std::shared_ptr<CommDevice> CommDevice::Open(const std::string& path, DWORD& err
     const termios original = settings;
     QuietTermios(settings);
     if (tcsetattr(fd, TCSANOW, &settings) != 0) {
-        error = OpenError(fd, errno);
+        error = OpenError(errno);
         return nullptr;
     }
-    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd < 0) {
-        error = OpenError(fd, errno);
+    FileDescriptor wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wake.Valid()) {
+        error = OpenError(errno);
         return nullptr;
     }
     LineSample lines;
     lines.HasModemLines = lines.HasCounters = true;
     SampleLine(fd, lines);
     error = ERROR_SUCCESS;
-    return std::shared_ptr<CommDevice>(new CommDevice(fd, wakeFd, lines, original));
+    return std::shared_ptr<CommDevice>(
+        new CommDevice(std::move(device), std::move(wake), lines, original));
 }
 
-CommDevice::CommDevice(int fd, int wakeFd, const LineSample& lines, const termios& original)
-    : fd_(fd), wakeFd_(wakeFd), original_(std::make_unique<termios>(original)), waitLines_(lines),
-      errorLines_(lines) {}
+CommDevice::CommDevice(FileDescriptor device, FileDescriptor wake, const LineSample& lines,
+                       const termios& original)
+    : device_(std::move(device)), wake_(std::move(wake)), fd_(device_.Get()), wakeFd_(wake_.Get()),
+      original_(std::make_unique<termios>(original)), waitLines_(lines), errorLines_(lines) {}
 
 CommDevice::~CommDevice() {
     Close();
-    close(wakeFd_);
-    close(fd_);
 }
 
 void CommDevice::Close() {
@@ -114,8 +132,8 @@ void CommDevice::Close() {
         if (closed_)
             return;
         closed_ = true;
-        if (!stateWritten_)
-            tcsetattr(fd_, TCSANOW, original_.get());
+        // The terminal may be another program's too: it gets back the settings it had.
+        tcsetattr(fd_, TCSANOW, original_.get());
     }
     Wake();
     ioctl(fd_, TIOCNXCL);

@@ -3,6 +3,7 @@
 // written, the event mask with the pending event wait, and the pending background write. Every
 // operation returns 0 or a Windows error number.
 
+#include "runtime/posix_io.h"
 #include "serial/platform/comm_line_events.h"
 #include "serial/platform/win32_types.h"
 
@@ -18,15 +19,17 @@ struct termios;
 class CommDevice {
 public:
     // Opens, proves to be a terminal and locks the device at path, and quiets its line processing.
+    // A path that is no terminal of a tty driver is never opened: ERROR_FILE_NOT_FOUND. Permission
+    // denied is ERROR_PRIVILEGE_NOT_HELD, held by another ERROR_ACCESS_DENIED.
     static std::shared_ptr<CommDevice> Open(const std::string& path, DWORD& error);
     CommDevice(const CommDevice&) = delete;
     CommDevice& operator=(const CommDevice&) = delete;
     ~CommDevice();
 
     // Aborts the pending write, fails the pending wait and gives up the lock at once; the
-    // descriptor closes when the last call still using the device returns. A device whose
-    // settings were never written gets back the settings it had before the open, so probing a
-    // port leaves it as it was.
+    // descriptor closes when the last call still using the device returns. The device gets back
+    // the settings it had before the open, whether or not they were changed, so a terminal that
+    // another program uses is left as that program set it.
     void Close();
 
     DWORD SetupQueues(DWORD inQueue, DWORD outQueue);
@@ -53,7 +56,8 @@ public:
     DWORD ModemStatus(DWORD& status);
 
 private:
-    CommDevice(int fd, int wakeFd, const LineSample& lines, const termios& original);
+    CommDevice(FileDescriptor device, FileDescriptor wake, const LineSample& lines,
+               const termios& original);
 
     DWORD AwaitEvents(std::uint64_t generation, bool wait, DWORD& events);
     DWORD SampleLineEvents(DWORD mask, DWORD& events);
@@ -66,8 +70,10 @@ private:
     void DrainWake();
     int WriteTimeoutMs(DWORD size);
 
-    const int fd_;
-    const int wakeFd_; // written to wake the pending wait (mask change, close)
+    const FileDescriptor device_;
+    const FileDescriptor wake_; // written to wake the pending wait (mask change, close)
+    const int fd_;              // device_ and wake_, as every call takes them
+    const int wakeFd_;
     const std::unique_ptr<termios> original_;
 
     std::mutex mutex_; // guards what follows

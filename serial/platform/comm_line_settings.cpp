@@ -157,8 +157,11 @@ DWORD DcbToTermios(const DCB& dcb, termios& t, DWORD& customBaud) {
         t.c_iflag |= IXON;
     if (dcb.fInX)
         t.c_iflag |= IXOFF;
-    if (dcb.fParity && dcb.Parity != NOPARITY)
-        t.c_iflag |= INPCK;
+    // A byte with a framing or parity error and a break are dropped, never read as a NUL byte
+    // (or, for a framing error unchecked, as whatever the noise made of it). The driver counts
+    // them all the same, so ClearCommError still reports them. Parity is checked whatever fParity
+    // says: a byte known to be bad is no report text.
+    t.c_iflag |= INPCK | IGNPAR | IGNBRK;
     t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
     t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
     // Reads never wait (the descriptor is non-blocking); one byte makes a read complete.
@@ -172,7 +175,8 @@ DWORD DcbToTermios(const DCB& dcb, termios& t, DWORD& customBaud) {
 }
 
 void QuietTermios(termios& t) {
-    t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);
+    t.c_iflag &= ~(BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);
+    t.c_iflag |= IGNBRK | IGNPAR;
     t.c_oflag &= ~OPOST;
     t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag |= CLOCAL | CREAD;

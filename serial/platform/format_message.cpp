@@ -35,6 +35,7 @@ constexpr std::array kSystemMessages = {
     SystemMessage{997, "Overlapped I/O operation is in progress."},
     SystemMessage{1117, "The request could not be performed because of an I/O device error."},
     SystemMessage{1167, "The device is not connected."},
+    SystemMessage{1314, "A required privilege is not held by the client."},
     SystemMessage{1450, "Insufficient system resources exist to complete the requested service."},
     SystemMessage{1460, "This operation returned because the timeout period expired."},
 };

@@ -1,10 +1,14 @@
 #include "serial/platform/port_map.h"
 
+#include "runtime/posix_io.h"
+
 #include <cctype>
-#include <fstream>
+#include <cerrno>
+#include <fcntl.h>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string_view>
 
 namespace {
@@ -40,14 +44,22 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
+// Larger than any settings file could honestly be.
+constexpr std::size_t MaxSettingsFileSize = std::size_t{64} * 1024 * 1024;
+
 // The value of key in section of an INI file, both names matched without regard to case; none
 // when the file, the section or the key is missing. Lines may end in CR LF or LF; a value in
 // matching quotes loses them, as the profile functions do.
-std::optional<std::string> ReadIniValue(const std::string& file, std::string_view section,
+std::optional<std::string> ReadIniValue(const std::string& fileName, std::string_view section,
                                         std::string_view key) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
+    // Opened without waiting, so that a FIFO in the file's place reads as no file instead of
+    // hanging the open.
+    const FileDescriptor file =
+        OpenRetrying(fileName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    std::string text;
+    if (!file.Valid() || ReadRegularFile(file.Get(), MaxSettingsFileSize, text) != 0)
         return std::nullopt;
+    std::istringstream in(text);
     bool inSection = false;
     std::string line;
     while (std::getline(in, line)) {

@@ -29,11 +29,14 @@ DWORD WindowsErrorFromErrno(int errnoValue, ErrnoSite site) {
     // asked for a function it lacks.
     case ENOTTY:
         return opening ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_FUNCTION;
-    // Held by someone else (a lock, exclusive mode) or not ours to open.
-    case EWOULDBLOCK:
-    case EBUSY:
+    // Refused by permissions (the user is not in the dialout group): a port that exists but is not
+    // ours to open, which is not the same as one that someone else holds.
     case EACCES:
     case EPERM:
+        return opening ? ERROR_PRIVILEGE_NOT_HELD : ERROR_ACCESS_DENIED;
+    // Held by someone else (a lock, exclusive mode).
+    case EWOULDBLOCK:
+    case EBUSY:
     case EROFS:
     case ETXTBSY:
         return ERROR_ACCESS_DENIED;

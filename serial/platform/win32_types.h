@@ -1,7 +1,9 @@
 #pragma once
 // The Win32 communications types and numbers that the serial layer is written against. The calls
-// that use them are implemented on termios in this folder; Windows error numbers stay the layer's
-// currency.
+// that use them are implemented on termios in this folder; Windows error numbers
+// (runtime/windows_error.h) stay the layer's currency.
+
+#include "runtime/windows_error.h"
 
 #include <cstdint>
 
@@ -10,23 +12,6 @@ using WORD = std::uint16_t;
 using BYTE = std::uint8_t;
 using HANDLE = std::intptr_t; // a device handle of this folder's comm calls; -1 when none
 constexpr HANDLE INVALID_HANDLE_VALUE = -1;
-
-// Windows error numbers used by the serial layer.
-constexpr DWORD ERROR_SUCCESS = 0;
-constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
-constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
-constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
-constexpr DWORD ERROR_ACCESS_DENIED = 5;
-constexpr DWORD ERROR_INVALID_HANDLE = 6;
-constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
-constexpr DWORD ERROR_NOT_READY = 21;
-constexpr DWORD ERROR_BAD_COMMAND = 22;
-constexpr DWORD ERROR_GEN_FAILURE = 31;
-constexpr DWORD ERROR_SHARING_VIOLATION = 32;
-constexpr DWORD ERROR_INVALID_PARAMETER = 87;
-constexpr DWORD ERROR_OPERATION_ABORTED = 995;
-constexpr DWORD ERROR_IO_PENDING = 997;
-constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;
 
 // DCB codes.
 constexpr BYTE NOPARITY = 0, ODDPARITY = 1, EVENPARITY = 2, MARKPARITY = 3, SPACEPARITY = 4;
@@ -101,5 +86,4 @@ constexpr DWORD SETXOFF = 1, SETXON = 2, SETRTS = 3, CLRRTS = 4, SETDTR = 5, CLR
                 RESETDEV = 7, SETBREAK = 8, CLRBREAK = 9;
 
 // PurgeComm flags.
-constexpr DWORD PURGE_TXABORT = 0x1, PURGE_RXABORT = 0x2, PURGE_TXCLEAR = 0x4,
-                PURGE_RXCLEAR = 0x8;
+constexpr DWORD PURGE_TXABORT = 0x1, PURGE_RXABORT = 0x2, PURGE_TXCLEAR = 0x4, PURGE_RXCLEAR = 0x8;

@@ -84,8 +84,8 @@ TEST_P(OpenFailures, LeaveThePortClosedAndARetryWorks) {
 INSTANTIATE_TEST_SUITE_P(
     ComPortOpen, OpenFailures,
     ::testing::Values(OpenFailure{"MissingDevice", 52,
-                                  [](int n) { return std::make_shared<MissingPort>(n); }, -2001,
-                                  "ie_BadId - Specified comport doesn't exist"},
+                                  [](int n) { return std::make_shared<MissingPort>(n); },
+                                  EBadId::Code, "ie_BadId - Specified comport doesn't exist"},
                       OpenFailure{"HeldByAnotherProcess", 52,
                                   [](int n) {
                                       struct Held {
@@ -95,9 +95,10 @@ INSTANTIATE_TEST_SUITE_P(
                                       };
                                       return std::make_shared<Held>(n);
                                   },
-                                  -2008, "ie_Open - device already open"},
+                                  EAlreadyOpen::Code, "ie_Open - device already open"},
                       OpenFailure{"NoNumberAndNoPrompt", 0,
-                                  [](int) { return std::shared_ptr<void>(); }, -2011,
+                                  [](int) { return std::shared_ptr<void>(); },
+                                  ENoPortSelected::Code,
                                   "The ComNumber property of the TApdComPort has not been set"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
@@ -354,7 +355,7 @@ TEST(ComPortOpen, TapiModeFindsNoTelephonyDeviceAndAsksForNoPort) {
         port.SetOpen(true);
         FAIL() << "opened in TAPI mode";
     } catch (const ENotOpenedByTapi& error) {
-        EXPECT_EQ(error.ErrorCode, -2012);
+        EXPECT_EQ(error.ErrorCode, ENotOpenedByTapi::Code);
     }
     EXPECT_EQ(port.State(), ComPortState::Closed);
     EXPECT_EQ(port.Dispatcher(), nullptr);

@@ -159,7 +159,7 @@ TEST(ComSelectForm, CancellingTheChoiceRefusesTheOpen) {
         port.SetOpen(true);
         FAIL() << "opened without a port";
     } catch (const ENoPortSelected& error) {
-        EXPECT_EQ(error.ErrorCode, -2011);
+        EXPECT_EQ(error.ErrorCode, ENoPortSelected::Code);
     }
     EXPECT_EQ(port.ComNumber(), 0);
     EXPECT_EQ(port.State(), ComPortState::Closed);

@@ -1,32 +1,43 @@
 #include "serial/platform/comm_api.h"
+#include "serial/platform/comm_custom_baud.h"
+#include "serial/platform/comm_line_settings.h"
 #include "tests/serial/open_port.h"
 #include "tests/support/pty_pair.h"
 
 #include <chrono>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
 class CommState : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Taken before the port's open, which makes the terminal exclusive.
+        deviceView = open(line.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(deviceView, 0);
         handle = Open();
         ASSERT_NE(handle, INVALID_HANDLE_VALUE) << GetLastError();
     }
     void TearDown() override {
         if (handle != INVALID_HANDLE_VALUE)
             CloseHandle(handle);
+        close(deviceView);
     }
     HANDLE Open() { return OpenPort(line.DeviceName()); }
-    // The settings as the device holds them: a fresh handle has written nothing, so it reads them
-    // from the terminal.
+    // The settings as the device holds them, read from the terminal as a fresh handle reads them
+    // (a handle gives the terminal its own settings back when it closes).
     DCB ReadBackFromDevice() {
-        CloseHandle(handle);
-        handle = Open();
-        DCB dcb;
-        EXPECT_TRUE(GetCommState(handle, &dcb)) << GetLastError();
-        return dcb;
+        termios t{};
+        EXPECT_EQ(tcgetattr(deviceView, &t), 0);
+        DWORD customBaud = 0;
+        if (HasCustomBaud(t)) {
+            EXPECT_EQ(GetCustomBaud(deviceView, customBaud), 0);
+        }
+        return DcbFromTermios(t, customBaud);
     }
     static DCB Line(DWORD baud, BYTE size, BYTE parity, BYTE stop) {
         DCB dcb;
@@ -40,6 +51,7 @@ protected:
     }
 
     PtyPair line{2};
+    int deviceView = -1;
     HANDLE handle = INVALID_HANDLE_VALUE;
 };
 

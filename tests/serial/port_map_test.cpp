@@ -1,8 +1,13 @@
 #include "serial/platform/port_map.h"
 
 #include <QTemporaryDir>
+#include <chrono>
+#include <fcntl.h>
 #include <fstream>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,6 +31,19 @@ protected:
 TEST_F(PortMap, WithoutOverrideOrSettingsPortNIsTheNthSerialDevice) {
     EXPECT_EQ(PortDevicePath(1), "/dev/ttyS0");
     EXPECT_EQ(PortDevicePath(16), "/dev/ttyS15");
+}
+
+TEST_F(PortMap, ASettingsFileThatIsAFifoReadsAsNoneWithoutWaiting) {
+    const std::string path = dir.filePath("Tolvane.ini").toStdString();
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    SetPortMapSettingsFile(path);
+    auto lookup = std::async(std::launch::async, [] { return PortDevicePath(3); });
+    if (lookup.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        // A writer lets the waiting open go, so that the test can end.
+        close(open(path.c_str(), O_WRONLY | O_NONBLOCK));
+        FAIL() << "the lookup waits for someone to write the FIFO";
+    }
+    EXPECT_EQ(lookup.get(), "/dev/ttyS2");
 }
 
 TEST_F(PortMap, TheSettingsFileComesBeforeTheDefaultAndTheOverrideBeforeBoth) {

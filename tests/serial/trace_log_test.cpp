@@ -1,12 +1,16 @@
 // The byte trace and the event log, and their dump files.
 #include "serial/error_message_text.h"
+#include "serial/trace_file.h"
 #include "tests/serial/dispatcher_fixture.h"
+#include "tests/support/pty_pair.h"
 
 #include <QTemporaryDir>
 
 #include <cctype>
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -103,6 +107,20 @@ TEST_F(TraceAndLog, TraceDumpFailureIsReportedAndTheTraceFreed) {
     EXPECT_LT(device.DumpTrace(File("missing/folder.trc"), false, false, false), 0);
     EXPECT_FALSE(device.Trace.Exists());
     EXPECT_FALSE(device.TraceOn);
+}
+
+// A dump file is a file, whatever it names: an I/O error while writing it is the file error
+// ERROR_IO_DEVICE, not a serial device that went away.
+TEST(TraceFile, AnInputOutputErrorIsAFileError) {
+    PtyPair line(62);
+    // Nobody reads the master: the write blocks once the terminal is full, until the hang-up.
+    std::thread unplug([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        line.Close();
+    });
+    const int result = WriteTraceFile(line.SlavePath(), std::string(1 << 20, 'x'), false);
+    unplug.join();
+    EXPECT_EQ(result, -static_cast<int>(ERROR_IO_DEVICE));
 }
 
 TEST_F(TraceAndLog, LogDumpHasHeadingsAndOneLinePerEvent) {

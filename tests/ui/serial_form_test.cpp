@@ -3,6 +3,8 @@
 
 #include "runtime/message_box.h"
 #include "serial/apd_com_port.h"
+#include "serial/apd_exceptions.h"
+#include "serial/apd_win32_dispatcher.h"
 #include "serial/platform/port_map.h"
 #include "tests/ui/forms_fixture.h"
 #include "ui/line_form.h"
@@ -148,11 +150,11 @@ TEST_F(SerialFormTest, PortErrorBoxNamesThePortAndTheLine) {
         std::int32_t Code;
         std::string Text;
     } cases[] = {
-        {-2001,
+        {EBadId::Code,
          "COM 7 does not exist.\r\rPlease assign a different COM Port for Packing or set to Off."},
-        {-2008,
+        {EAlreadyOpen::Code,
          "COM 7 is already open.\r\rPlease assign a different COM Port for Packing or set to Off."},
-        {-2012, "Unspecified error for COM 7."},
+        {ENotOpenedByTapi::Code, "Unspecified error for COM 7."},
         {-1, "Unspecified error for COM 7."},
     };
     for (const auto& c : cases) {
@@ -333,9 +335,18 @@ TEST_F(SerialFormTest, OkClosesAndReopensEveryPortThatIsOn) {
 }
 
 TEST_F(SerialFormTest, PortFailureOfAnotherKindIsReportedAndTheLaterLinesAreStillSetUp) {
-    // A folder named as the device fails with a system error, not a port error.
-    SetPortDevice(9, settings.Folder());
-    StartUp("[ComPortSettings]\nComPortC=8\nComPortD=3\n");
+    // A driver that refuses the open with a system error, not a port error. (A folder named as
+    // the device is no terminal, so it is a port that does not exist.)
+    struct FailingDriver : TApdWin32Dispatcher {
+        using TApdWin32Dispatcher::TApdWin32Dispatcher;
+        HANDLE OpenDeviceHandle(const std::string&, DWORD, DWORD) override { return -1; }
+        DWORD LastDeviceError() override { return ERROR_GEN_FAILURE; }
+    };
+    settings.Write("[ComPortSettings]\nComPortC=8\nComPortD=3\n");
+    forms = std::make_unique<FormSet>();
+    Serial().ComPorts[2]->SetDispatcherFactory(
+        [](TApdCustomComPort& port) { return std::make_unique<FailingDriver>(&port); });
+    Main().StartupTimerTimer();
     ASSERT_EQ(boxes.Boxes.size(), 1u);
     EXPECT_EQ(boxes.Boxes[0].Caption, "Tolvane");
     EXPECT_FALSE(Serial().ComPorts[2]->Open());
@@ -351,5 +362,4 @@ TEST_F(SerialFormTest, PortFailureOfAnotherKindIsReportedAndTheLaterLinesAreStil
     Serial().exec();
     EXPECT_TRUE(openAfterOk);
     EXPECT_EQ(boxes.Boxes.size(), 2u);
-    ClearPortDevice(9);
 }

@@ -1,0 +1,10 @@
+#pragma once
+// Which character devices are terminals, by the kernel's own list of tty drivers.
+
+#include <sys/types.h>
+
+// True when device (a st_rdev) belongs to a tty driver listed in /proc/tty/drivers. Pseudo-
+// terminal masters and /dev/ptmx are left out: opening one makes a new terminal instead of
+// reaching a line. Asked before a port's path is opened, so that no other device (a watchdog
+// that an open arms, a disk) is ever opened as a port.
+bool IsTtyDevice(dev_t device);
