@@ -162,44 +162,6 @@ void TApdBaseDispatcher::ThreadFinished(DispatcherThreadKind kind) {
         ThreadsActive = false;
 }
 
-// --- state the threads look at ------------------------------------------------------------------
-
-bool TApdBaseDispatcher::ReceiveFull() {
-    return receive_.Lock()->Full();
-}
-
-bool TApdBaseDispatcher::HasReceiveBuffer() {
-    return receive_.Lock()->Allocated();
-}
-
-bool TApdBaseDispatcher::ReceiveRingFull() {
-    return receive_.Lock()->NoRoom();
-}
-
-bool TApdBaseDispatcher::HasUnscanned() {
-    return receive_.Lock()->Unscanned() > 0;
-}
-
-bool TApdBaseDispatcher::TriggersArmed() {
-    return triggers_.Lock()->AnyArmed();
-}
-
-bool TApdBaseDispatcher::OwnerWantsEvents() {
-    return handlers_.Lock()->OwnerWantsEvents();
-}
-
-bool TApdBaseDispatcher::DeliverEvents() {
-    return handlers_.Lock()->DeliverEvents();
-}
-
-bool TApdBaseDispatcher::RemovalPending() {
-    return handlers_.Lock()->RemovalPending();
-}
-
-std::size_t TApdBaseDispatcher::HandlerWindowCount() {
-    return handlers_.Lock()->Windows().size();
-}
-
 // --- handlers ----------------------------------------------------------------------------------
 
 void TApdBaseDispatcher::RegisterHandlerWindow(HWND window) {

@@ -219,19 +219,19 @@ public:
     // --- state the worker threads and the component look at ----------------------------------
     bool Delivering() const { return delivering_; }
     bool ClosePending() const { return closePending_; }
-    bool ReceiveFull();
+    bool ReceiveFull() { return receive_.Lock()->Full(); }
     // The receive ring exists from an open until the resources are released.
-    bool HasReceiveBuffer();
+    bool HasReceiveBuffer() { return receive_.Lock()->Allocated(); }
     // The receive ring has no room: reading more would only find the same bytes waiting.
-    bool ReceiveRingFull();
+    bool ReceiveRingFull() { return receive_.Lock()->NoRoom(); }
     // Received bytes a pass could not hand over yet.
-    bool HasUnscanned();
+    bool HasUnscanned() { return receive_.Lock()->Unscanned() > 0; }
     // A timer or status trigger waits for time to pass.
-    bool TriggersArmed();
-    bool OwnerWantsEvents();
-    bool DeliverEvents();
-    bool RemovalPending();
-    std::size_t HandlerWindowCount();
+    bool TriggersArmed() { return triggers_.Lock()->AnyArmed(); }
+    bool OwnerWantsEvents() { return handlers_.Lock()->OwnerWantsEvents(); }
+    bool DeliverEvents() { return handlers_.Lock()->DeliverEvents(); }
+    bool RemovalPending() { return handlers_.Lock()->RemovalPending(); }
+    std::size_t HandlerWindowCount() { return handlers_.Lock()->Windows().size(); }
 
     // --- fields ------------------------------------------------------------------------------
     TApdCustomComPort* const Owner;
