@@ -22,41 +22,50 @@ DWORD TApdBaseDispatcher::TickCount() {
 
 int TApdBaseDispatcher::OpenComm(const std::string& name, DWORD baud, int parity, int dataBits,
                                  int stopBits, DWORD inSize, DWORD outSize, DWORD options) {
-    RingSeen = false;
-    Delivering = false;
-    {
-        std::lock_guard lock(ControlLock);
-        RemovalPending = false;
+    if (const int code =
+            OpenSteps(name, baud, parity, dataBits, stopBits, inSize, outSize, options);
+        code < 0) {
+        CloseComm();
+        CloseSignals();
+        return code;
     }
+    StartThreads();
+    return 0;
+}
 
-    CommEventSignal = std::make_unique<Signal>(false);
-    ReadySignal = std::make_unique<Signal>(false);
-    AckSignal = std::make_unique<Signal>(false);
-    OutputSignal = std::make_unique<Signal>(false);
-    WriteDoneSignal = std::make_unique<Signal>(true);
-    OutFlushSignal = std::make_unique<Signal>(false);
+int TApdBaseDispatcher::OpenSteps(const std::string& name, DWORD baud, int parity, int dataBits,
+                                  int stopBits, DWORD inSize, DWORD outSize, DWORD options) {
+    RingSeen = false;
+    delivering_ = false;
+    handlers_.Lock()->ResetRemovalPending();
+    CreateSignals();
 
     const HANDLE handle = OpenDeviceHandle(name, inSize, outSize);
-    if (handle < 0) {
-        const int code =
-            handle == ecOutOfMemory ? ecOutOfMemory : -static_cast<int>(LastDeviceError());
-        CloseComm();
-        CloseSignals();
-        return code;
-    }
+    if (handle < 0)
+        return handle == ecOutOfMemory ? ecOutOfMemory : -static_cast<int>(LastDeviceError());
     DeviceHandle = handle;
-
-    if (const int code = ChangeQueueSizes(inSize, outSize); code < 0) {
-        CloseComm();
-        CloseSignals();
+    if (const int code = ChangeQueueSizes(inSize, outSize); code < 0)
         return code;
-    }
+    ResetForOpen(inSize, outSize, options);
+    if (const int code = SetLineParams(baud, parity, dataBits, stopBits); code < 0)
+        return code;
 
+    RefreshLineErrors();
+    std::lock_guard lock(ControlLock);
+    TraceOn = false;
+    Trace.Free();
+    TimeBase = TickCount();
+    LogOn = false;
+    Log.Free();
+    return 0;
+}
+
+void TApdBaseDispatcher::ResetForOpen(DWORD inSize, DWORD outSize, DWORD options) {
     {
-        std::scoped_lock receive(ReceiveLock);
+        auto ring = receive_.Lock();
         std::scoped_lock output(OutputLock);
-        std::scoped_lock control(ControlLock);
-        ReceiveBuffer = std::make_unique<BYTE[]>(ReceiveBufferSize);
+        auto triggers = triggers_.Lock();
+        ring->Allocate();
         OutBuffer = std::make_unique<BYTE[]>(outSize);
         OutHead = OutTail = 0;
         OutFull = false;
@@ -64,51 +73,30 @@ int TApdBaseDispatcher::OpenComm(const std::string& name, DWORD baud, int parity
         OutBufferSize = outSize;
         LineErrors = 0;
         OutputSentFlag = false;
-        ClosePending = false;
-        ReceiveFull = false;
+        closePending_ = false;
         Rs485Mode = false;
-        ReadAheadCount = 0;
         UartBase = 0;
         ReadComState(LineState);
+        triggers->Clear();
+        ModemStatus = 0;
+        RefreshModemStatus(0xF0);
+        LastBaud = 115200;
     }
-
     DtrByFlow = (options & optDtrByFlow) != 0;
     if (!DtrByFlow)
         SetDtr((options & optDtrOn) != 0);
     RtsByFlow = (options & optRtsByFlow) != 0;
     if (!RtsByFlow)
         SetRts((options & optRtsOn) != 0);
+}
 
-    {
-        std::scoped_lock receive(ReceiveLock);
-        std::scoped_lock control(ControlLock);
-        ClearTriggers();
-        ScanPos = ReceiveHead = ReceiveTail = AvailNotifyPos = Unscanned = 0;
-        AvailNotifyFull = false;
-        ClearStatusFired();
-        ReadAhead = false;
-        ModemStatus = 0;
-        RefreshModemStatus(0xF0);
-        LastBaud = 115200;
-    }
-
-    if (const int code = SetLineParams(baud, parity, dataBits, stopBits); code < 0) {
-        CloseComm();
-        CloseSignals();
-        return code;
-    }
-
-    RefreshLineErrors();
-    {
-        std::lock_guard lock(ControlLock);
-        TraceOn = false;
-        Trace.Free();
-        TimeBase = TickCount();
-        LogOn = false;
-        Log.Free();
-    }
-    StartThreads();
-    return 0;
+void TApdBaseDispatcher::CreateSignals() {
+    CommEventSignal = std::make_unique<Signal>(false);
+    ReadySignal = std::make_unique<Signal>(false);
+    AckSignal = std::make_unique<Signal>(false);
+    OutputSignal = std::make_unique<Signal>(false);
+    WriteDoneSignal = std::make_unique<Signal>(true);
+    OutFlushSignal = std::make_unique<Signal>(false);
 }
 
 void TApdBaseDispatcher::CloseSignals() {
@@ -124,11 +112,11 @@ void TApdBaseDispatcher::CloseComm() {
         CloseDeviceHandle();
     }
     {
-        std::lock_guard lock(ControlLock);
-        if (Delivering) {
+        auto handlers = handlers_.Lock();
+        if (delivering_) {
             // Asked for from inside an event handler: the dispatch thread finishes the release
             // when it leaves its loop.
-            ClosePending = true;
+            closePending_ = true;
             return;
         }
     }
@@ -136,7 +124,7 @@ void TApdBaseDispatcher::CloseComm() {
 }
 
 void TApdBaseDispatcher::CloseForDestroy() {
-    if (ClosePending)
+    if (closePending_)
         ReleaseResources();
     else
         CloseComm();
@@ -147,11 +135,11 @@ void TApdBaseDispatcher::ReleaseResources() {
     // needs the locks to finish.
     if (ThreadsActive)
         StopThreads();
-    std::scoped_lock receive(ReceiveLock);
+    auto ring = receive_.Lock();
     std::scoped_lock output(OutputLock);
     std::scoped_lock control(ControlLock);
     OutBuffer.reset();
-    ReceiveBuffer.reset();
+    ring->Release();
 }
 
 void TApdBaseDispatcher::ThreadFinished(DispatcherThreadKind kind) {
@@ -177,97 +165,32 @@ void TApdBaseDispatcher::ThreadFinished(DispatcherThreadKind kind) {
 // --- handlers ----------------------------------------------------------------------------------
 
 void TApdBaseDispatcher::RegisterHandlerWindow(HWND window) {
-    std::lock_guard lock(ControlLock);
-    HandlerWindows.push_back({window, false});
-    DeliverEvents = true;
+    handlers_.Lock()->AddWindow(window);
 }
 
 void TApdBaseDispatcher::DeregisterHandlerWindow(HWND window) {
-    std::lock_guard lock(ControlLock);
-    for (auto it = HandlerWindows.begin(); it != HandlerWindows.end(); ++it) {
-        if (it->Window != window || it->Removed)
-            continue;
-        if (Delivering) {
-            it->Removed = true;
-            RemovalPending = true;
-        } else {
-            HandlerWindows.erase(it);
-        }
-        return;
-    }
+    auto handlers = handlers_.Lock();
+    handlers->RemoveWindow(window, delivering_);
 }
 
 int TApdBaseDispatcher::RegisterHandlerProc(DispatcherHandlerProc proc) {
-    std::lock_guard lock(ControlLock);
-    const int id = nextHandlerId_++;
-    HandlerProcs.push_back({id, std::move(proc), false});
-    DeliverEvents = true;
-    return id;
+    return handlers_.Lock()->AddProc(std::move(proc));
 }
 
 int TApdBaseDispatcher::RegisterHandlerMethod(DispatcherHandlerProc method, bool onMainThread) {
-    std::lock_guard lock(ControlLock);
-    const int id = nextHandlerId_++;
-    HandlerMethods.push_back({id, std::move(method), false, onMainThread});
-    DeliverEvents = true;
-    return id;
+    return handlers_.Lock()->AddMethod(std::move(method), onMainThread);
 }
-
-namespace {
-
-template <typename Entries>
-void RemoveEntry(Entries& entries, int id, bool delivering, bool& pending) {
-    for (auto it = entries.begin(); it != entries.end(); ++it) {
-        if (it->Id != id || it->Removed)
-            continue;
-        if (delivering) {
-            it->Removed = true;
-            pending = true;
-        } else {
-            entries.erase(it);
-        }
-        return;
-    }
-}
-
-} // namespace
 
 void TApdBaseDispatcher::DeregisterHandlerProc(int id) {
-    std::lock_guard lock(ControlLock);
-    RemoveEntry(HandlerProcs, id, Delivering, RemovalPending);
+    auto handlers = handlers_.Lock();
+    handlers->RemoveProc(id, delivering_);
 }
 
 void TApdBaseDispatcher::DeregisterHandlerMethod(int id) {
-    std::lock_guard lock(ControlLock);
-    RemoveEntry(HandlerMethods, id, Delivering, RemovalPending);
+    auto handlers = handlers_.Lock();
+    handlers->RemoveMethod(id, delivering_);
 }
 
-void TApdBaseDispatcher::UpdateHandlerService(int kind) {
-    std::lock_guard lock(ControlLock);
-    const bool others =
-        HandlerWindows.size() > 1 || !HandlerProcs.empty() || !HandlerMethods.empty();
-    switch (kind) {
-    case 0:
-        DeliverEvents = others || OwnerWantsEvents;
-        break;
-    case 1:
-        OwnerWantsEvents = true;
-        DeliverEvents = true;
-        break;
-    case 2:
-        OwnerWantsEvents = false;
-        DeliverEvents = others;
-        break;
-    default:
-        break;
-    }
-}
-
-void TApdBaseDispatcher::RemoveMarkedHandlers() {
-    auto sweep = [](auto& entries) {
-        std::erase_if(entries, [](const auto& e) { return e.Removed; });
-    };
-    sweep(HandlerWindows);
-    sweep(HandlerProcs);
-    sweep(HandlerMethods);
+void TApdBaseDispatcher::UpdateHandlerService(HandlerService service) {
+    handlers_.Lock()->Update(service);
 }

@@ -9,10 +9,14 @@
 
 #include "serial/apd_exceptions.h"
 #include "serial/event_log.h"
+#include "serial/guarded.h"
+#include "serial/handler_list.h"
 #include "serial/platform/message_window.h"
 #include "serial/platform/signal.h"
 #include "serial/platform/win32_types.h"
+#include "serial/receive_ring.h"
 #include "serial/trace_buffer.h"
+#include "serial/trigger_table.h"
 
 #include <array>
 #include <atomic>
@@ -34,73 +38,10 @@ constexpr UINT TriggerTimerMessage = 0x7E03;
 constexpr UINT TriggerStatusMessage = 0x7E04;
 constexpr UINT ClosePendingMessage = 0x7E0A;
 
-constexpr DWORD ReceiveBufferSize = 8192;
-constexpr DWORD MaxTriggerLength = 21;
+constexpr DWORD ReceiveBufferSize = ReceiveRing::Size;
 
-// Status trigger kinds, also carried in the low three bits of a status trigger's handle.
-enum StatusTriggerType : DWORD {
-    stNotActive = 0,
-    stModem = 1,
-    stLine = 2,
-    stOutFree = 3,
-    stOutUsed = 4,
-    stOutSent = 5
-};
-
-struct DataTriggerRecord {
-    DWORD Handle = 0;
-    DWORD Length = 0;                   // 0..21; 0 never matches
-    std::array<DWORD, 22> MatchState{}; // slot i: bytes matched by candidate i, 0 = idle
-    bool Idle = true;                   // every match slot is 0
-    bool Matched = false;               // completed, event still to be delivered
-    bool IgnoreCase = false;
-    std::array<BYTE, MaxTriggerLength> Pattern{}; // upper-cased when IgnoreCase
-};
-
-struct StatusTriggerRecord {
-    DWORD Handle = 0;
-    DWORD Type = stNotActive;
-    WORD Value = 0; // modem: low byte reference, high byte mask; line: error bits; out: byte count
-    bool Armed = false;
-    bool Fired = false;
-};
-
-struct TimerTriggerRecord {
-    DWORD Handle = 0;
-    DWORD StartTick = 0; // ticks of 55 ms
-    DWORD ExpiryTick = 0;
-    bool Armed = false;
-};
-
-struct HandlerWindowEntry {
-    HWND Window = NullWindow;
-    bool Removed = false;
-};
-
-// A procedure called on the dispatch thread for every event.
-using DispatcherHandlerProc = std::function<void(UINT msg, WPARAM wParam, LPARAM lParam)>;
-
-struct HandlerProcEntry {
-    int Id = 0;
-    DispatcherHandlerProc Proc;
-    bool Removed = false;
-};
-
-// A method called for every event, on the GUI thread when OnMainThread is set.
-struct HandlerMethodEntry {
-    int Id = 0;
-    DispatcherHandlerProc Method;
-    bool Removed = false;
-    bool OnMainThread = false;
-};
-
-// The triggers a port takes with it across a close and reopen.
-struct TriggerSnapshot {
-    DWORD AvailThreshold = 0;
-    std::vector<TimerTriggerRecord> TimerTriggers;
-    std::vector<DataTriggerRecord> DataTriggers;
-    std::vector<StatusTriggerRecord> StatusTriggers;
-};
+// PurgeQueue's side.
+enum class QueueSide { Transmit, Receive };
 
 struct LineParams {
     DWORD Baud = 0;
@@ -145,7 +86,7 @@ public:
     // Device operations, filled by the device subclass; ReleaseResources (10), SetPriorityBoost
     // (16) and UpdateHandlerService (17) are implemented here.
     virtual int EscapeLine(DWORD function) = 0;
-    virtual int PurgeQueue(int side) = 0; // 0 transmit side, else receive side
+    virtual int PurgeQueue(QueueSide side) = 0;
     virtual DWORD PollComError(COMSTAT& status) = 0;
     virtual void NoteReadError(int code) = 0;
     virtual int ReadComState(DCB& dcb) = 0;
@@ -161,7 +102,7 @@ public:
     virtual int CloseDeviceHandle() = 0;
     virtual int YieldSlice() = 0;
     virtual void SetPriorityBoost(BYTE boost);
-    virtual void UpdateHandlerService(int kind); // 0 recompute, 1 owner has handlers, 2 has none
+    virtual void UpdateHandlerService(HandlerService service);
 
     // --- device hooks beyond the slots -------------------------------------------------------
     // The modem line states (MS_ bits), as GetCommModemStatus reports them; 0 when unknown.
@@ -201,9 +142,7 @@ public:
     void RestoreTriggers(const TriggerSnapshot& snapshot);
     static void FreeTriggerSnapshot(TriggerSnapshot& snapshot);
     DWORD NewTriggerHandle();
-    static bool MatchDataTrigger(DataTriggerRecord& trigger, BYTE b);
-    // Windows-1252 upper case of one byte, as CharUpperBuffA does it.
-    static BYTE CharUpperAnsi(BYTE b);
+    DWORD AvailThreshold();
 
     // --- handlers ----------------------------------------------------------------------------
     void RegisterHandlerWindow(HWND window);
@@ -278,6 +217,23 @@ public:
     // The millisecond clock (wraps like GetTickCount).
     static DWORD TickCount();
 
+    // --- state the worker threads and the component look at ----------------------------------
+    bool Delivering() const { return delivering_; }
+    bool ClosePending() const { return closePending_; }
+    bool ReceiveFull() { return receive_.Lock()->Full(); }
+    // The receive ring exists from an open until the resources are released.
+    bool HasReceiveBuffer() { return receive_.Lock()->Allocated(); }
+    // The receive ring has no room: reading more would only find the same bytes waiting.
+    bool ReceiveRingFull() { return receive_.Lock()->NoRoom(); }
+    // Received bytes a pass could not hand over yet.
+    bool HasUnscanned() { return receive_.Lock()->Unscanned() > 0; }
+    // A timer or status trigger waits for time to pass.
+    bool TriggersArmed() { return triggers_.Lock()->AnyArmed(); }
+    bool OwnerWantsEvents() { return handlers_.Lock()->OwnerWantsEvents(); }
+    bool DeliverEvents() { return handlers_.Lock()->DeliverEvents(); }
+    bool RemovalPending() { return handlers_.Lock()->RemovalPending(); }
+    std::size_t HandlerWindowCount() { return handlers_.Lock()->Windows().size(); }
+
     // --- fields ------------------------------------------------------------------------------
     TApdCustomComPort* const Owner;
     int DispatcherNumber = -1;
@@ -293,24 +249,6 @@ public:
     bool DtrOn = false, DtrByFlow = false, RtsOn = false, RtsByFlow = false;
     bool Rs485Mode = false;
     WORD UartBase = 0;
-    bool OwnerWantsEvents = false, DeliverEvents = false; // ControlLock
-    std::vector<HandlerWindowEntry> HandlerWindows;       // ControlLock
-    std::vector<HandlerProcEntry> HandlerProcs;
-    std::vector<HandlerMethodEntry> HandlerMethods;
-    std::vector<TimerTriggerRecord> TimerTriggers; // ControlLock
-    std::vector<DataTriggerRecord> DataTriggers;
-    std::vector<StatusTriggerRecord> StatusTriggers;
-    DWORD ScanPos = 0;        // ReceiveLock
-    DWORD Unscanned = 0;      // ReceiveLock: bytes from ScanPos on not yet scanned
-    DWORD AvailThreshold = 0; // ControlLock
-    bool StatusHit = false;   // ControlLock
-    bool ReadAhead = false;   // ReceiveLock
-    int ReadAheadCount = 0;   // ReceiveLock
-    DWORD MaxReadAhead = 0;   // ReceiveLock
-    bool ReceiveFull = false; // ReceiveLock
-    DWORD AvailNotifyPos = 0; // ReceiveLock
-    bool AvailNotifyFull =
-        false; // ReceiveLock: the last offer was of a full ring, nothing taken since
     std::atomic<bool> StopRequested{false};
     std::atomic<TApdDispatcherThread*> ComThread{nullptr}, DispThread{nullptr}, OutThread{nullptr};
     BYTE PriorityBoost = 0; // ControlLock
@@ -322,38 +260,47 @@ public:
     std::unique_ptr<BYTE[]> OutBuffer; // OutputLock
     DWORD OutHead = 0, OutTail = 0;
     bool OutFull = false;
-    std::unique_ptr<BYTE[]> ReceiveBuffer; // ReceiveLock
-    DWORD ReceiveHead = 0, ReceiveTail = 0;
-    std::atomic<bool> Delivering{false};
-    bool RemovalPending = false; // ControlLock
-    std::atomic<bool> ClosePending{false};
     bool OutputSentFlag = false; // ControlLock
     std::atomic<bool> TraceOn{false};
     TraceBuffer Trace; // ControlLock
     std::atomic<bool> LogOn{false};
     EventLog Log; // ControlLock
     DWORD TimeBase = 0;
-    DWORD NextHandleSeq = 1; // ControlLock
     std::atomic<bool> ThreadsActive{false}, TeardownOnExit{false};
     std::atomic<int> RunningThreads{0};
     // How long a handler window may take to start on an event before the send is abandoned.
     std::atomic<int> SendTimeoutMs{DefaultSendTimeoutMs}; // may be changed while the threads run
 
 private:
+    // What a scan found: a match (its data events follow an optional offer of the bytes in
+    // front of it), or the end of the received bytes (with an optional offer of them all).
+    struct ScanOutcome {
+        bool Matched = false;
+        DWORD Offer = 0;          // characters-available count, 0 for none
+        std::size_t Triggers = 0; // data triggers to look through for completed ones
+    };
+
+    int OpenSteps(const std::string& name, DWORD baud, int parity, int dataBits, int stopBits,
+                  DWORD inSize, DWORD outSize, DWORD options);
+    void ResetForOpen(DWORD inSize, DWORD outSize, DWORD options);
     // Only while no thread runs: the threads wait on the signals.
+    void CreateSignals();
     void CloseSignals();
-    void ClearTriggers();
-    void ClearStatusFired();
-    bool HandleInUse(DWORD handle) const;
-    // The following four expect ReceiveLock held.
-    DWORD UnreadLocked() const;
-    int PeekLocked(DWORD n, BYTE& c) const;
-    DWORD UnreadThrough(DWORD position) const;
-    void AdvanceTail(DWORD count);
+    ScanOutcome ScanForMatch(ReceiveRing& ring, TriggerTable& triggers);
+    bool DeliverMatches(std::size_t triggers, bool result);
+    // Starts a delivery; false when events are switched off.
+    bool BeginDelivery(UINT msg, bool& serveWindows);
+    // Runs every handler; false when a close was asked for meanwhile.
+    bool ServeHandlers(UINT msg, WPARAM wParam, LPARAM lParam, bool serveWindows);
+    template <typename Entry, typename Call>
+    bool ServeEach(const std::vector<Entry>& (HandlerList::*entries)() const, Call call);
+    bool EndDelivery(UINT msg, WPARAM wParam, bool completed);
     void CallHandler(const DispatcherHandlerProc& handler, bool onMainThread, UINT msg,
                      WPARAM wParam, LPARAM lParam);
-    void RemoveMarkedHandlers();
-    int RestartTrace(DWORD capacity);
 
-    int nextHandlerId_ = 1;
+    Guarded<ReceiveRing> receive_{ReceiveLock};
+    Guarded<TriggerTable> triggers_{ControlLock};
+    Guarded<HandlerList> handlers_{ControlLock};
+    std::atomic<bool> delivering_{false};   // an event is being delivered
+    std::atomic<bool> closePending_{false}; // a close was asked for during a delivery
 };

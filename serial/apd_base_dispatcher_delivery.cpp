@@ -6,48 +6,41 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <algorithm>
-#include <type_traits>
+#include <optional>
 
 namespace {
 
 constexpr DWORD ModemEventMask = EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_RING_TE;
 constexpr DWORD LineEventMask = EV_BREAK | EV_ERR;
 constexpr DWORD TickMs = 55;
-constexpr DWORD HalfTickRange = 39045157; // half of the tick counter's range
 
 } // namespace
 
 void TApdBaseDispatcher::RunCommPass() {
     const DWORD mask = LastEventMask;
-    auto clearFired = [this] {
-        std::lock_guard lock(ControlLock);
-        if (StatusHit) {
-            ClearStatusFired();
-            StatusHit = false;
-        }
-    };
+    auto clearFired = [this] { triggers_.Lock()->ClearFiredIfHit(); };
     // Runs a check until it delivers nothing; false when a close was asked for meanwhile.
     auto repeat = [this](bool (TApdBaseDispatcher::*check)()) {
         while ((this->*check)())
-            if (ClosePending)
+            if (closePending_)
                 return false;
         return true;
     };
 
     if (mask & ModemEventMask) {
         RefreshModemStatusChanges();
-        if (!Delivering && !repeat(&TApdBaseDispatcher::CheckStatusTriggers))
+        if (!delivering_ && !repeat(&TApdBaseDispatcher::CheckStatusTriggers))
             return;
         clearFired();
     }
     if (mask & LineEventMask) {
         RefreshLineErrors();
-        if (!Delivering && !repeat(&TApdBaseDispatcher::CheckStatusTriggers))
+        if (!delivering_ && !repeat(&TApdBaseDispatcher::CheckStatusTriggers))
             return;
         clearFired();
     }
     FillReceiveBuffer();
-    if (!Delivering) {
+    if (!delivering_) {
         bool delivered = false;
         const bool ran = RunWhereHandlersRun([&] {
             delivered = repeat(&TApdBaseDispatcher::CheckStatusTriggers) &&
@@ -64,23 +57,7 @@ void TApdBaseDispatcher::RunCommPass() {
 }
 
 bool TApdBaseDispatcher::RunWhereHandlersRun(const std::function<void()>& work) {
-    HWND window = NullWindow;
-    {
-        std::lock_guard lock(ControlLock);
-        // Procedures and methods that run on the dispatch thread keep running there.
-        const bool workerHandlers =
-            !HandlerProcs.empty() ||
-            std::any_of(HandlerMethods.begin(), HandlerMethods.end(),
-                        [](const auto& e) { return !e.Removed && !e.OnMainThread; });
-        for (const auto& entry : HandlerWindows) {
-            if (workerHandlers)
-                break;
-            if (!entry.Removed) {
-                window = entry.Window;
-                break;
-            }
-        }
-    }
+    const HWND window = handlers_.Lock()->PassWindow();
     // A flood brings many report lines per pass. Handing the whole pass to the windows' thread
     // at once costs one thread switch per pass, where a send per event would cost two per line;
     // the events themselves then reach the windows directly, in the same order.
@@ -91,88 +68,44 @@ bool TApdBaseDispatcher::RunWhereHandlersRun(const std::function<void()>& work) 
 }
 
 void TApdBaseDispatcher::RunTimerPass() {
-    if (ClosePending || Delivering)
+    if (closePending_ || delivering_)
         return;
-    {
-        std::lock_guard lock(ControlLock);
-        StatusHit = false;
-    }
+    triggers_.Lock()->ResetStatusHit();
     for (;;) {
         if (!CheckStatusTriggers() && !CheckTimerTriggers())
             break;
-        if (ClosePending)
+        if (closePending_)
             break;
     }
-    std::lock_guard lock(ControlLock);
-    if (StatusHit) {
-        ClearStatusFired();
-        StatusHit = false;
-    }
+    triggers_.Lock()->ClearFiredIfHit();
 }
 
 bool TApdBaseDispatcher::CheckStatusTriggers() {
     // Taken before ControlLock: OutputLock comes first in the lock order.
     const DWORD freeCount = OutputFree();
     const DWORD usedCount = OutputUsed();
-    DWORD handle = 0;
-    WORD value = 0;
+    std::optional<TriggerTable::Fired> fired;
     {
-        std::lock_guard lock(ControlLock);
-        auto fired = std::find_if(StatusTriggers.begin(), StatusTriggers.end(), [&](auto& s) {
-            if (!s.Armed || s.Fired)
-                return false;
-            switch (s.Type) {
-            case stModem:
-                return (((ModemStatus & 0xFF) ^ (s.Value & 0xFF)) & (s.Value >> 8)) != 0;
-            case stLine:
-                if ((s.Value & LineErrors) == 0)
-                    return false;
-                s.Value = static_cast<WORD>(LineErrors);
-                return true;
-            case stOutFree:
-                value = static_cast<WORD>(freeCount);
-                return freeCount >= s.Value;
-            case stOutUsed:
-                value = static_cast<WORD>(usedCount);
-                return usedCount <= s.Value;
-            case stOutSent:
-                if (!OutputSentFlag)
-                    return false;
-                OutputSentFlag = false;
-                return true;
-            default:
-                return false;
-            }
-        });
-        if (fired == StatusTriggers.end())
+        auto triggers = triggers_.Lock();
+        fired =
+            triggers->FireStatus({ModemStatus, LineErrors, freeCount, usedCount, OutputSentFlag});
+        if (!fired)
             return false;
-        if (fired->Type != stOutFree && fired->Type != stOutUsed)
-            value = 0;
-        fired->Armed = false;
-        fired->Fired = true;
-        StatusHit = true;
-        handle = fired->Handle;
-        LogEvent(ltTrigger, lsStatus, handle);
+        LogEvent(ltTrigger, lsStatus, fired->Handle);
     }
-    return DeliverEvent(TriggerStatusMessage, handle, value);
+    return DeliverEvent(TriggerStatusMessage, fired->Handle, fired->Value);
 }
 
 bool TApdBaseDispatcher::CheckTimerTriggers() {
-    DWORD handle = 0;
+    std::optional<DWORD> handle;
     {
-        std::lock_guard lock(ControlLock);
-        const DWORD now = TickCount() / TickMs;
-        auto expired = std::find_if(TimerTriggers.begin(), TimerTriggers.end(), [now](auto& t) {
-            return t.Armed && (now > t.ExpiryTick ||
-                               (now < t.StartTick && now + HalfTickRange > t.ExpiryTick));
-        });
-        if (expired == TimerTriggers.end())
+        auto triggers = triggers_.Lock();
+        handle = triggers->FireTimer(TickCount() / TickMs);
+        if (!handle)
             return false;
-        expired->Armed = false;
-        handle = expired->Handle;
-        LogEvent(ltTrigger, lsTimer, handle);
+        LogEvent(ltTrigger, lsTimer, *handle);
     }
-    return DeliverEvent(TriggerTimerMessage, handle, 0);
+    return DeliverEvent(TriggerTimerMessage, *handle, 0);
 }
 
 void TApdBaseDispatcher::CallHandler(const DispatcherHandlerProc& handler, bool onMainThread,
@@ -190,76 +123,73 @@ void TApdBaseDispatcher::CallHandler(const DispatcherHandlerProc& handler, bool 
 
 bool TApdBaseDispatcher::DeliverEvent(UINT msg, WPARAM wParam, WORD lowWord) {
     bool serveWindows = false;
-    {
-        std::lock_guard lock(ControlLock);
-        if (!DeliverEvents)
-            return true;
-        Delivering = true;
-        serveWindows = HandlerWindows.size() > 1 || OwnerWantsEvents;
-    }
-    const bool readAhead = msg == TriggerAvailMessage || msg == TriggerDataMessage;
-    {
-        std::lock_guard lock(ReceiveLock);
-        MaxReadAhead = 0;
-        ReadAhead = readAhead;
-    }
+    if (!BeginDelivery(msg, serveWindows))
+        return true;
     const LPARAM lParam = static_cast<LPARAM>(DispatcherNumber) * 65536 + lowWord;
+    const bool completed = ServeHandlers(msg, wParam, lParam, serveWindows);
+    return EndDelivery(msg, wParam, completed);
+}
 
-    // Each handler starts reading ahead from the tail; the largest take counts.
-    auto beginHandler = [this] {
-        std::lock_guard lock(ReceiveLock);
-        ReadAheadCount = 0;
-    };
-    auto endHandler = [this] {
-        std::lock_guard lock(ReceiveLock);
-        MaxReadAhead = std::max(MaxReadAhead, static_cast<DWORD>(std::max(ReadAheadCount, 0)));
-    };
+bool TApdBaseDispatcher::BeginDelivery(UINT msg, bool& serveWindows) {
+    {
+        auto handlers = handlers_.Lock();
+        if (!handlers->DeliverEvents())
+            return false;
+        delivering_ = true;
+        serveWindows = handlers->ServeWindows();
+    }
+    receive_.Lock()->BeginDelivery(msg == TriggerAvailMessage || msg == TriggerDataMessage);
+    return true;
+}
+
+bool TApdBaseDispatcher::ServeHandlers(UINT msg, WPARAM wParam, LPARAM lParam, bool serveWindows) {
+    if (!ServeEach(&HandlerList::Methods, [&](const HandlerMethodEntry& e) {
+            CallHandler(e.Method, e.OnMainThread, msg, wParam, lParam);
+        }))
+        return false;
+    if (!ServeEach(&HandlerList::Procs,
+                   [&](const HandlerProcEntry& e) { e.Proc(msg, wParam, lParam); }))
+        return false;
+    return !serveWindows || ServeEach(&HandlerList::Windows, [&](const HandlerWindowEntry& e) {
+        SendMessageTimeout(e.Window, msg, wParam, lParam, SendTimeoutMs);
+    });
+}
+
+template <typename Entry, typename Call>
+bool TApdBaseDispatcher::ServeEach(const std::vector<Entry>& (HandlerList::*entries)() const,
+                                   Call call) {
     // Entries are read under ControlLock one at a time: a handler may add entries meanwhile,
-    // and removed ones are only marked until the delivery ends.
-    auto serve = [&](auto& entries, auto call) {
-        for (std::size_t i = 0;; ++i) {
-            typename std::remove_reference_t<decltype(entries)>::value_type entry;
-            {
-                std::lock_guard lock(ControlLock);
-                if (i >= entries.size())
-                    return true;
-                entry = entries[i];
-            }
-            beginHandler();
-            if (!entry.Removed)
-                call(entry);
-            if (ClosePending)
-                return false;
-            endHandler();
+    // and removed ones are only marked until the delivery ends. Each handler starts reading
+    // ahead from the tail; the largest take counts.
+    for (std::size_t i = 0;; ++i) {
+        Entry entry;
+        {
+            auto handlers = handlers_.Lock();
+            const auto& list = ((*handlers).*entries)();
+            if (i >= list.size())
+                return true;
+            entry = list[i];
         }
-    };
+        receive_.Lock()->BeginHandler();
+        if (!entry.Removed)
+            call(entry);
+        if (closePending_)
+            return false;
+        receive_.Lock()->EndHandler();
+    }
+}
 
-    bool completed =
-        serve(HandlerMethods,
-              [&](auto& e) { CallHandler(e.Method, e.OnMainThread, msg, wParam, lParam); }) &&
-        serve(HandlerProcs, [&](auto& e) { e.Proc(msg, wParam, lParam); });
-    if (completed && serveWindows)
-        completed = serve(HandlerWindows, [&](auto& e) {
-            SendMessageTimeout(e.Window, msg, wParam, lParam, SendTimeoutMs);
-        });
-
+bool TApdBaseDispatcher::EndDelivery(UINT msg, WPARAM wParam, bool completed) {
     bool result = completed;
     {
-        std::lock_guard lock(ReceiveLock);
-        ReadAhead = false;
-        if (completed && readAhead) {
-            AdvanceTail(MaxReadAhead);
-            if (msg == TriggerAvailMessage && MaxReadAhead != wParam)
-                result = false;
-        }
+        const bool readAhead = msg == TriggerAvailMessage || msg == TriggerDataMessage;
+        const DWORD taken = receive_.Lock()->EndDelivery(completed && readAhead);
+        if (completed && msg == TriggerAvailMessage && taken != wParam)
+            result = false;
     }
-    std::lock_guard lock(ControlLock);
-    Delivering = false;
-    if (RemovalPending) {
-        RemoveMarkedHandlers();
-        RemovalPending = false;
-        UpdateHandlerService(0);
-    }
+    auto handlers = handlers_.Lock();
+    delivering_ = false;
+    handlers->SweepRemoved();
     return result;
 }
 

@@ -175,7 +175,8 @@ bool TApdCustomComPort::HasTriggerHandlers() const {
 void TApdCustomComPort::UpdateTriggerEventMode() {
     if (state_ != ComPortState::Open || !dispatcher_)
         return;
-    dispatcher_->UpdateHandlerService(HasTriggerHandlers() ? 1 : 2);
+    dispatcher_->UpdateHandlerService(HasTriggerHandlers() ? HandlerService::OwnerHasHandlers
+                                                           : HandlerService::OwnerHasNone);
 }
 
 void TApdCustomComPort::DoTrigger(std::uint16_t Msg, std::uint16_t TriggerHandle,

@@ -211,7 +211,7 @@ void TApdCustomComPort::ClosePort() {
     dispatcher_->SnapshotTriggers(savedTriggers_);
     triggersSaved_ = true;
     dispatcher_->CloseComm();
-    if (dispatcher_->Delivering) {
+    if (dispatcher_->Delivering()) {
         // Asked for from inside an event handler: the dispatch thread releases the port once the
         // handler has returned, and the port window completes the close after that.
         PostMessage(portWindow_ ? portWindow_->Handle() : NullWindow, ClosePendingMessage, 0,

@@ -22,9 +22,9 @@ int TApdWin32Dispatcher::EscapeLine(DWORD function) {
     return 0;
 }
 
-int TApdWin32Dispatcher::PurgeQueue(int side) {
+int TApdWin32Dispatcher::PurgeQueue(QueueSide side) {
     const HANDLE handle = handle_;
-    if (side != 0)
+    if (side == QueueSide::Receive)
         return PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR) ? 0
                                                                 : -static_cast<int>(GetLastError());
     if (OutThread) {

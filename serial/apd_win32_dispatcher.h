@@ -82,7 +82,7 @@ public:
 
     // --- device slots --------------------------------------------------------------------------
     int EscapeLine(DWORD function) override;                                                // 0
-    int PurgeQueue(int side) override;                                                      // 1
+    int PurgeQueue(QueueSide side) override;                                                // 1
     DWORD PollComError(COMSTAT& status) override;                                           // 2
     void NoteReadError(int code) override;                                                  // 3
     int ReadComState(DCB& dcb) override;                                                    // 4
@@ -117,8 +117,6 @@ private:
 
     // Output bytes written: the tail moves on, an emptied buffer starts again at 0.
     void AdvanceOutput(DWORD count);
-    // The receive ring has no room: reading more would only find the same bytes waiting.
-    bool ReceiveRingFull();
     // Something only time can move on: received bytes not yet scanned, or an armed timer or
     // status trigger. Without one the dispatch thread waits for the next comm event.
     bool NeedsPeriodicPass();

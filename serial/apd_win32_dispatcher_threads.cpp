@@ -163,7 +163,7 @@ void TDispThread::Execute() {
             return;
         d.RunCommPass();
         d.RunTimerPass();
-    } while (!d.StopRequested && !d.ClosePending);
+    } while (!d.StopRequested && !d.ClosePending());
     d.AckSignal->Set();
 }
 
@@ -180,7 +180,7 @@ void TOutThread::Execute() {
         } else {
             d.AckSignal->Set(); // a flush was seen
         }
-    } while (!d.StopRequested && !d.ClosePending);
+    } while (!d.StopRequested && !d.ClosePending());
 }
 
 // --- starting and stopping ----------------------------------------------------------------------
@@ -261,23 +261,10 @@ void TApdWin32Dispatcher::JoinEndedThreads() {
 }
 
 bool TApdWin32Dispatcher::NeedsPeriodicPass() {
-    {
-        // Bytes a pass could not hand over (the handlers' thread was busy) are scanned again.
-        // A full ring needs no pass of ours: the comm thread watches for room, and the bytes
-        // waiting in the driver then raise a comm event.
-        std::lock_guard lock(ReceiveLock);
-        if (Unscanned > 0)
-            return true;
-    }
-    std::lock_guard lock(ControlLock);
-    const auto armed = [](const auto& t) { return t.Armed; };
-    return std::any_of(TimerTriggers.begin(), TimerTriggers.end(), armed) ||
-           std::any_of(StatusTriggers.begin(), StatusTriggers.end(), armed);
-}
-
-bool TApdWin32Dispatcher::ReceiveRingFull() {
-    std::lock_guard lock(ReceiveLock);
-    return ReceiveFull || UnreadCount() >= ReceiveBufferSize || Unscanned >= ReceiveBufferSize;
+    // Bytes a pass could not hand over (the handlers' thread was busy) are scanned again. A full
+    // ring needs no pass of ours: the comm thread watches for room, and the bytes waiting in the
+    // driver then raise a comm event.
+    return HasUnscanned() || TriggersArmed();
 }
 
 // --- the output path ----------------------------------------------------------------------------

@@ -23,7 +23,7 @@ public:
     ~LineStreamDevice() override { CloseForDestroy(); }
 
     int EscapeLine(DWORD) override { return 0; }
-    int PurgeQueue(int) override { return 0; }
+    int PurgeQueue(QueueSide) override { return 0; }
     DWORD PollComError(COMSTAT& status) override {
         status.cbInQue = ReceiveBufferSize;
         return 0;
@@ -132,7 +132,7 @@ void BM_MatchDataTrigger(benchmark::State& state) {
     int matches = 0;
     for (auto _ : state) {
         for (unsigned char b : text)
-            matches += TApdBaseDispatcher::MatchDataTrigger(trigger, b);
+            matches += TriggerTable::Match(trigger, b);
         benchmark::DoNotOptimize(matches);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *

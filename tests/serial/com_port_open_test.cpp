@@ -23,11 +23,6 @@ std::string FileText(const std::string& path) {
     return text.str();
 }
 
-bool OwnerWantsEvents(TApdBaseDispatcher& dispatcher) {
-    std::lock_guard lock(dispatcher.ControlLock);
-    return dispatcher.OwnerWantsEvents;
-}
-
 TEST(ComPortOpen, AddDataTriggerOpensThePortAndReturnsEight) {
     RecordingPort p(51);
     EXPECT_EQ(p.Port.AddDataTrigger("\n", false), 8);
@@ -282,17 +277,17 @@ TEST(ComPortOpen, AssigningOrClearingHandlersSwitchesTheEventMode) {
     RecordingPort p(62);
     p.Port.AddDataTrigger("\n", false);
     TApdBaseDispatcher& d = *p.Port.Dispatcher();
-    EXPECT_TRUE(OwnerWantsEvents(d));
+    EXPECT_TRUE(d.OwnerWantsEvents());
     p.Port.SetOnTriggerAvail({});
-    EXPECT_TRUE(OwnerWantsEvents(d)) << "the data handler is still there";
+    EXPECT_TRUE(d.OwnerWantsEvents()) << "the data handler is still there";
     p.Port.SetOnTriggerData({});
-    EXPECT_FALSE(OwnerWantsEvents(d));
+    EXPECT_FALSE(d.OwnerWantsEvents());
     p.Port.SetOnWaitChar([](TApdCustomComPort&, char) {});
-    EXPECT_FALSE(OwnerWantsEvents(d)) << "OnWaitChar does not count";
+    EXPECT_FALSE(d.OwnerWantsEvents()) << "OnWaitChar does not count";
     p.Port.SetOnTriggerOutSent([](QObject&) {});
-    EXPECT_TRUE(OwnerWantsEvents(d));
+    EXPECT_TRUE(d.OwnerWantsEvents());
     p.Port.SetOnTriggerOutSent({});
-    EXPECT_FALSE(OwnerWantsEvents(d));
+    EXPECT_FALSE(d.OwnerWantsEvents());
 }
 
 TEST(ComPortOpen, TraceStatesWhileOpen) {

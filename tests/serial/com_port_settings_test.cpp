@@ -337,7 +337,7 @@ INSTANTIATE_TEST_SUITE_P(
                     nullptr,
                     [](TApdComPort&, TApdBaseDispatcher& d) {
                         std::lock_guard lock(d.ControlLock);
-                        EXPECT_EQ(d.AvailThreshold, 5u);
+                        EXPECT_EQ(d.AvailThreshold(), 5u);
                         EXPECT_EQ(d.OptionFlags & 4, 0u);
                     }},
         OpenSetting{"EventWordWhileOpen", nullptr,

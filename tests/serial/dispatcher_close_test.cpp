@@ -25,19 +25,19 @@ TEST_F(DispatcherClose, CloseFromAHandlerIsDeferredAndStopsTheDelivery) {
     device.Feed("ABC\r\nDEF");
     RunPass(device);
 
-    EXPECT_TRUE(device.ClosePending);
+    EXPECT_TRUE(device.ClosePending());
     EXPECT_EQ(first.Events, std::vector{Avail(4)});
     EXPECT_TRUE(second.Events.empty()) << "the delivery stops at the close";
-    EXPECT_FALSE(device.Delivering);
+    EXPECT_FALSE(device.Delivering());
     EXPECT_EQ(device.DeviceCloses(), 1);
-    EXPECT_NE(device.ReceiveBuffer, nullptr) << "released only when the dispatch thread ends";
+    EXPECT_TRUE(device.HasReceiveBuffer()) << "released only when the dispatch thread ends";
 
     // The dispatch thread leaves its loop and releases everything on its way out.
     device.ThreadsActive = true;
     device.RunningThreads = 1;
     device.TeardownOnExit = true;
     RunOnWorker([&] { device.ThreadFinished(DispatcherThreadKind::Dispatch); });
-    EXPECT_EQ(device.ReceiveBuffer, nullptr);
+    EXPECT_FALSE(device.HasReceiveBuffer());
     EXPECT_EQ(device.OutBuffer, nullptr);
     EXPECT_FALSE(device.ThreadsActive);
     EXPECT_FALSE(device.TeardownOnExit);
@@ -52,12 +52,12 @@ TEST_F(DispatcherClose, WindowDeregisteredDuringADeliveryIsRemovedAfterIt) {
     device.Feed("ab");
     RunPass(device);
     EXPECT_TRUE(second.Events.empty()) << "a window removed during a delivery is passed over";
-    EXPECT_EQ(device.HandlerWindows.size(), 1u);
-    EXPECT_FALSE(device.RemovalPending);
-    EXPECT_TRUE(device.DeliverEvents) << "the owner still wants events";
+    EXPECT_EQ(device.HandlerWindowCount(), 1u);
+    EXPECT_FALSE(device.RemovalPending());
+    EXPECT_TRUE(device.DeliverEvents()) << "the owner still wants events";
 
-    device.UpdateHandlerService(2);
-    EXPECT_FALSE(device.DeliverEvents) << "its own window alone is served only on request";
+    device.UpdateHandlerService(HandlerService::OwnerHasNone);
+    EXPECT_FALSE(device.DeliverEvents()) << "its own window alone is served only on request";
 }
 
 TEST_F(DispatcherClose, UnansweredSendIsAbandonedAndNeverRuns) {

@@ -47,7 +47,7 @@ public:
             return LRESULT{0};
         });
         dispatcher_.RegisterHandlerWindow(window_->Handle());
-        dispatcher_.UpdateHandlerService(1);
+        dispatcher_.UpdateHandlerService(HandlerService::OwnerHasHandlers);
     }
     // Takes up to n bytes with GetChar; returns how many it got.
     int Take(int n) {

@@ -28,7 +28,7 @@ TEST_P(DispatcherOpenFailure, ReturnsTheCodeAndReleasesEverything) {
     device.QueueSizesFail = c.QueueSizesFail;
     device.WriteResult = c.WriteResult;
     EXPECT_EQ(device.OpenDefault(), c.Expected);
-    EXPECT_EQ(device.ReceiveBuffer, nullptr);
+    EXPECT_FALSE(device.HasReceiveBuffer());
     EXPECT_EQ(device.OutBuffer, nullptr);
     EXPECT_EQ(device.ReadySignal, nullptr);
     EXPECT_LT(device.DeviceHandle, 0);

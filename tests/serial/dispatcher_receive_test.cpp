@@ -114,7 +114,7 @@ TEST_F(DispatcherReceive, FullRingStopsReadingUntilBytesAreTaken) {
     receiver.OnEvent = [](UINT, WPARAM) {}; // takes nothing
     device.Feed(Bytes(9000, 'x'));
     RunPass(device);
-    EXPECT_TRUE(device.ReceiveFull);
+    EXPECT_TRUE(device.ReceiveFull());
     EXPECT_EQ(device.UnreadCount(), ReceiveBufferSize);
     EXPECT_EQ(device.Pending(), 9000 - ReceiveBufferSize);
     EXPECT_EQ(receiver.Events, std::vector{Avail(ReceiveBufferSize)});
@@ -126,7 +126,7 @@ TEST_F(DispatcherReceive, FullRingStopsReadingUntilBytesAreTaken) {
     BYTE c = 0;
     for (int i = 0; i < 100; ++i)
         ASSERT_EQ(device.GetChar(c), 0);
-    EXPECT_FALSE(device.ReceiveFull);
+    EXPECT_FALSE(device.ReceiveFull());
     RunPass(device);
     EXPECT_EQ(device.Pending(), 9000 - ReceiveBufferSize - 100);
     EXPECT_EQ(receiver.Events.back(), Avail(ReceiveBufferSize));
@@ -191,11 +191,11 @@ TEST_F(DispatcherReceive, FlushReceiveDropsUnreadBytesAndPartialMatches) {
 }
 
 TEST_F(DispatcherReceive, EventsStopWhenDeliveryIsSwitchedOff) {
-    device.UpdateHandlerService(2);
+    device.UpdateHandlerService(HandlerService::OwnerHasNone);
     Play({"abc"});
     EXPECT_TRUE(receiver.Events.empty());
     EXPECT_EQ(device.UnreadCount(), 3u);
-    device.UpdateHandlerService(1);
+    device.UpdateHandlerService(HandlerService::OwnerHasHandlers);
     Play({"d"});
     EXPECT_EQ(receiver.Events, std::vector{Avail(4)});
 }

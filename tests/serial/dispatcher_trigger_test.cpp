@@ -45,11 +45,13 @@ TEST_F(DispatcherTriggers, RestoredTriggersKeepTheirHandlesAndNewOnesAvoidThem) 
     device.CloseComm();
 
     ASSERT_EQ(device.OpenDefault(), 0);
-    EXPECT_EQ(device.AvailThreshold, 0u);
+    EXPECT_EQ(device.AvailThreshold(), 0u);
     device.RestoreTriggers(saved);
-    EXPECT_EQ(device.AvailThreshold, 3u);
-    ASSERT_EQ(device.DataTriggers.size(), 2u);
-    EXPECT_EQ(device.DataTriggers[1].Handle, 16u);
+    EXPECT_EQ(device.AvailThreshold(), 3u);
+    TriggerSnapshot restored;
+    device.SnapshotTriggers(restored);
+    ASSERT_EQ(restored.DataTriggers.size(), 2u);
+    EXPECT_EQ(restored.DataTriggers[1].Handle, 16u);
     EXPECT_EQ(AddTrigger(device, "x"), 24) << "8 and 16 belong to restored triggers";
     TApdBaseDispatcher::FreeTriggerSnapshot(saved);
     EXPECT_TRUE(saved.DataTriggers.empty());
@@ -57,7 +59,9 @@ TEST_F(DispatcherTriggers, RestoredTriggersKeepTheirHandlesAndNewOnesAvoidThem) 
 
 TEST_F(DispatcherTriggers, LengthLimitsAndRemoval) {
     EXPECT_EQ(AddTrigger(device, std::string(22, 'a')), TApdBaseDispatcher::ecTriggerTooLong);
-    EXPECT_TRUE(device.DataTriggers.empty());
+    TriggerSnapshot none;
+    device.SnapshotTriggers(none);
+    EXPECT_TRUE(none.DataTriggers.empty());
     const int longest = AddTrigger(device, std::string(21, 'a'));
     EXPECT_EQ(longest, 8);
     const int empty = AddTrigger(device, "");
@@ -68,7 +72,7 @@ TEST_F(DispatcherTriggers, LengthLimitsAndRemoval) {
     EXPECT_EQ(device.RemoveTrigger(longest), 0);
     EXPECT_EQ(device.RemoveTrigger(longest), TApdBaseDispatcher::ecBadTriggerHandle);
     EXPECT_EQ(device.RemoveTrigger(1), 0);
-    EXPECT_EQ(device.AvailThreshold, 0u);
+    EXPECT_EQ(device.AvailThreshold(), 0u);
 }
 
 TEST_F(DispatcherTriggers, EmptyTriggerNeverFiresAndThresholdRemovalStopsAvailEvents) {
@@ -101,11 +105,11 @@ TEST_P(MatchDataTrigger, CountsCompletions) {
     record.Length = static_cast<DWORD>(c.Pattern.size());
     record.IgnoreCase = c.IgnoreCase;
     for (std::size_t i = 0; i < c.Pattern.size(); ++i)
-        record.Pattern[i] = c.IgnoreCase ? TApdBaseDispatcher::CharUpperAnsi(c.Pattern[i])
+        record.Pattern[i] = c.IgnoreCase ? TriggerTable::CharUpperAnsi(c.Pattern[i])
                                          : static_cast<BYTE>(c.Pattern[i]);
     int completions = 0;
     for (char b : c.Input)
-        completions += TApdBaseDispatcher::MatchDataTrigger(record, static_cast<BYTE>(b));
+        completions += TriggerTable::Match(record, static_cast<BYTE>(b));
     EXPECT_EQ(completions, c.Completions);
 }
 
@@ -129,8 +133,7 @@ TEST(CharUpperAnsi, FollowsWindows1252) {
         {0xFE, 0xDE}, {0xF7, 0xF7}, {0x9A, 0x8A}, {0x9C, 0x8C}, {0x9E, 0x8E},
         {0xFF, 0x9F}, {0xDF, 0xDF}, {0xB5, 0xB5}};
     for (auto [lower, upper] : cases)
-        EXPECT_EQ(TApdBaseDispatcher::CharUpperAnsi(static_cast<BYTE>(lower)), upper)
-            << "byte " << lower;
+        EXPECT_EQ(TriggerTable::CharUpperAnsi(static_cast<BYTE>(lower)), upper) << "byte " << lower;
 }
 
 TEST_F(DispatcherTriggers, StatusAndTimerTriggersFireOnceWhenTheirConditionHolds) {
@@ -158,7 +161,9 @@ TEST_F(DispatcherTriggers, StatusAndTimerTriggersFireOnceWhenTheirConditionHolds
                                                  {TriggerStatusMessage, 16 | stLine, 0},
                                                  {TriggerTimerMessage, 32, 0}};
     EXPECT_EQ(receiver.Events, expected);
-    EXPECT_EQ(device.StatusTriggers[1].Value, CE_FRAME) << "takes the errors that fired it";
+    TriggerSnapshot after;
+    device.SnapshotTriggers(after);
+    EXPECT_EQ(after.StatusTriggers[1].Value, CE_FRAME) << "takes the errors that fired it";
 
     RunOnWorker([&] {
         device.RunCommPass();

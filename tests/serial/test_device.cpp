@@ -63,9 +63,9 @@ int TestDevice::EscapeLine(DWORD function) {
     return EscapeFails ? -1 : 0;
 }
 
-int TestDevice::PurgeQueue(int side) {
+int TestDevice::PurgeQueue(QueueSide side) {
     std::lock_guard lock(mutex_);
-    if (side != 0)
+    if (side == QueueSide::Receive)
         chunks_.clear();
     return 0;
 }

@@ -39,7 +39,7 @@ public:
 
     // --- slots -----------------------------------------------------------------------------
     int EscapeLine(DWORD function) override;
-    int PurgeQueue(int side) override;
+    int PurgeQueue(QueueSide side) override;
     DWORD PollComError(COMSTAT& status) override;
     void NoteReadError(int code) override;
     int ReadComState(DCB& dcb) override;

@@ -91,11 +91,11 @@ TEST(Win32DispatcherOutput, FlushingTheTransmitSideKeepsReceivedBytes) {
         return status.cbInQue == 4;
     }));
     rig.Queue("gone");
-    EXPECT_EQ(rig.D.PurgeQueue(0), 0);
+    EXPECT_EQ(rig.D.PurgeQueue(QueueSide::Transmit), 0);
     EXPECT_EQ(rig.D.OutputUsed(), 0u);
     rig.D.PollComError(status);
     EXPECT_EQ(status.cbInQue, 4u);
-    EXPECT_EQ(rig.D.PurgeQueue(1), 0);
+    EXPECT_EQ(rig.D.PurgeQueue(QueueSide::Receive), 0);
     rig.D.PollComError(status);
     EXPECT_EQ(status.cbInQue, 0u);
 }
@@ -114,7 +114,7 @@ TEST(Win32DispatcherOutput, FlushingWhileAWriteIsPendingAbandonsIt) {
         fullLooks = d.OutputFree() == 0 ? fullLooks + 1 : 0;
         return fullLooks >= 200; // stuck full: the write is pending
     }));
-    EXPECT_EQ(d.PurgeQueue(0), 0);
+    EXPECT_EQ(d.PurgeQueue(QueueSide::Transmit), 0);
     EXPECT_EQ(d.OutputUsed(), 0u);
     EXPECT_TRUE(d.ThreadsActive) << "the output thread is still there";
     const std::string arrived = line.Read(queued, std::chrono::milliseconds(500));
