@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation fontconfig
   xvfb xauth x11-apps imagemagick
+  # the fuzz build: clang with its libFuzzer, ASan and UBSan runtimes
+  clang libclang-rt-14-dev
 )
 
 missing=()
