@@ -7,6 +7,7 @@
 #include "tests/fuzz/fuzz_target.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 class FuzzCaptureLine : public LineEndpoints {

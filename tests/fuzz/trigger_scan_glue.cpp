@@ -2,7 +2,16 @@
 
 #include "tests/fuzz/fuzz_target.h"
 
-FuzzScanPort::FuzzScanPort() {
+namespace {
+
+TestDevice& Device() {
+    static TestDevice device;
+    return device;
+}
+
+} // namespace
+
+FuzzScanPort::FuzzScanPort() : device_(Device()) {
     FuzzExpect(device_.OpenDefault() == 0, "the test device opens");
     device_.SetAvailThreshold(1);
     window_ = std::make_unique<MessageWindow>([this](HWND, UINT msg, WPARAM w, LPARAM l) {

@@ -35,6 +35,7 @@ public:
     std::string Taken;
 
 private:
-    TestDevice device_;
+    TestDevice& device_; // one for the process: reopening it finds its line settings unchanged
+                         // and so skips the drain wait that a first open takes
     std::unique_ptr<MessageWindow> window_;
 };
