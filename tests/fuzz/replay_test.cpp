@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <vector>
 
 namespace {
@@ -16,6 +17,10 @@ struct Target {
     const char* Name;
     FuzzTarget Run;
 };
+
+void PrintTo(const Target& target, std::ostream* os) {
+    *os << target.Name;
+}
 
 const Target Targets[] = {
     {"profile", FuzzProfile},
