@@ -9,7 +9,10 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation fontconfig
   xvfb xauth x11-apps imagemagick
+  # the package and its checks
   dpkg-dev file lintian desktop-file-utils
+  # the fuzz build: clang with its libFuzzer, ASan and UBSan runtimes
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -191,6 +191,17 @@ void ProfileDocument::Set(std::string_view section, std::string_view key, std::s
     Parse();
 }
 
+std::vector<ProfileDocument::SectionOutline> ProfileDocument::Outline() const {
+    std::vector<SectionOutline> outline;
+    for (const Section& s : sections_) {
+        SectionOutline& section = outline.emplace_back();
+        section.Name = Slice(s.NameBegin, s.NameEnd);
+        for (const Entry& e : s.Entries)
+            section.Keys.emplace_back(Slice(e.KeyBegin, e.KeyEnd));
+    }
+    return outline;
+}
+
 bool ProfileDocument::Save() const {
     if (!replaceable_)
         return false;

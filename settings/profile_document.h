@@ -28,6 +28,13 @@ public:
     // it over the file. False, with the old file untouched, when any step fails.
     bool Save() const;
 
+    // Every section in the order of the text, each with its keys in their order; duplicates kept.
+    struct SectionOutline {
+        std::string Name;
+        std::vector<std::string> Keys;
+    };
+    std::vector<SectionOutline> Outline() const;
+
     const std::string& Text() const { return text_; }
     const std::string& FileName() const { return fileName_; }
 

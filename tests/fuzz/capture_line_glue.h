@@ -1,0 +1,46 @@
+#pragma once
+// The one place where the capture fuzz target meets the capture handlers: a production line whose
+// port holds the fuzzed bytes, stamps off, its start button set by the target, views kept in
+// memory and a report file in the scratch folder.
+
+#include "capture/line_capture.h"
+#include "tests/fuzz/fuzz_target.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+class FuzzCaptureLine : public LineEndpoints {
+public:
+    static constexpr std::uint16_t Trigger = 8;
+
+    explicit FuzzCaptureLine(std::string reportFile) : file_(std::move(reportFile)) {
+        line_.LineTriggerHandle = Trigger;
+        line_.Delimiter = ',';
+    }
+
+    void Receive(const std::string& bytes) { port_ += bytes; }
+    void Avail(std::uint16_t count) { HandleTriggerAvail(line_, *this, count); }
+    void Data(std::uint16_t handle) { HandleTriggerData(line_, *this, handle); }
+    const std::string& Pending() const { return line_.PendingText; }
+
+    std::size_t Unread() const { return port_.size() - next_; }
+    bool IsStarted = true;
+    std::vector<std::string> Views;
+
+    char TakeChar() override {
+        FuzzExpect(next_ < port_.size(), "a handler takes only the bytes it was offered");
+        return port_[next_++];
+    }
+    bool DateStampChecked() const override { return false; }
+    bool TimeStampChecked() const override { return false; }
+    bool Started() const override { return IsStarted; }
+    void AddToViews(const std::string& reportLine) override { Views.push_back(reportLine); }
+    std::string ReportFileName() const override { return file_; }
+
+private:
+    LineCapture line_;
+    std::string port_;
+    std::size_t next_ = 0;
+    std::string file_;
+};
