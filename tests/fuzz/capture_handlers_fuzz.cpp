@@ -58,8 +58,8 @@ void FuzzCaptureHandlers(const std::uint8_t* data, std::size_t size) {
                 continue;
             if (scanned > 0)
                 line.Avail(static_cast<std::uint16_t>(scanned));
-            line.IsStarted = choices.Below(4) != 0;
-            startedAtLine.push_back(line.IsStarted);
+            line.SetStarted(choices.Below(4) != 0);
+            startedAtLine.push_back(line.Started());
             line.Data(FuzzCaptureLine::Trigger);
             scanned = 0; // the LF is still unread and comes first in the next announcement
         }

@@ -4,6 +4,7 @@
 // memory and a report file in the scratch folder.
 
 #include "capture/line_capture.h"
+#include "capture/production_line.h"
 #include "tests/fuzz/fuzz_target.h"
 
 #include <string>
@@ -14,33 +15,33 @@ class FuzzCaptureLine : public LineEndpoints {
 public:
     static constexpr std::uint16_t Trigger = 8;
 
-    explicit FuzzCaptureLine(std::string reportFile) : file_(std::move(reportFile)) {
-        line_.LineTriggerHandle = Trigger;
-        line_.Delimiter = ',';
+    explicit FuzzCaptureLine(std::string reportFile) {
+        line_.Capture.LineTriggerHandle = Trigger;
+        line_.Capture.Delimiter = ',';
+        line_.DateStamp = false;
+        line_.TimeStamp = false;
+        line_.ReportFile = std::move(reportFile);
+        line_.Started = true;
     }
 
     void Receive(const std::string& bytes) { port_ += bytes; }
     void Avail(std::uint16_t count) { HandleTriggerAvail(line_, *this, count); }
     void Data(std::uint16_t handle) { HandleTriggerData(line_, *this, handle); }
-    const std::string& Pending() const { return line_.PendingText; }
+    const std::string& Pending() const { return line_.Capture.PendingText; }
+    void SetStarted(bool started) { line_.Started = started; }
+    bool Started() const { return line_.Started; }
 
     std::size_t Unread() const { return port_.size() - next_; }
-    bool IsStarted = true;
     std::vector<std::string> Views;
 
     char TakeChar() override {
         FuzzExpect(next_ < port_.size(), "a handler takes only the bytes it was offered");
         return port_[next_++];
     }
-    bool DateStampChecked() const override { return false; }
-    bool TimeStampChecked() const override { return false; }
-    bool Started() const override { return IsStarted; }
     void AddToViews(const std::string& reportLine) override { Views.push_back(reportLine); }
-    std::string ReportFileName() const override { return file_; }
 
 private:
-    LineCapture line_;
+    ProductionLine line_;
     std::string port_;
     std::size_t next_ = 0;
-    std::string file_;
 };

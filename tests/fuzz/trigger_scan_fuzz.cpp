@@ -3,6 +3,7 @@
 // straddle its wrap. Every trigger must fire exactly where a byte-by-byte match of the whole
 // stream fires, each firing must end a real occurrence, and no occurrence clear of the one
 // before it may be missed; the bytes in front of a match must have been offered before its event.
+#include "serial/trigger_table.h"
 #include "tests/fuzz/fuzz_target.h"
 #include "tests/fuzz/trigger_scan_glue.h"
 
@@ -22,7 +23,7 @@ struct Trigger {
 
 BYTE Fold(const Trigger& t, char c) {
     const auto b = static_cast<BYTE>(c);
-    return t.IgnoreCase ? TApdBaseDispatcher::CharUpperAnsi(b) : b;
+    return t.IgnoreCase ? TriggerTable::CharUpperAnsi(b) : b;
 }
 
 // Where a trigger's pattern ends in the stream, by the plain rule: scanning forwards, an
@@ -60,7 +61,7 @@ std::vector<std::size_t> WholeStreamMatches(const Trigger& t, const std::string&
         record.Pattern[k] = Fold(t, t.Pattern[k]);
     std::vector<std::size_t> ends;
     for (std::size_t i = 0; i < stream.size(); ++i) {
-        if (TApdBaseDispatcher::MatchDataTrigger(record, static_cast<BYTE>(stream[i])))
+        if (TriggerTable::Match(record, static_cast<BYTE>(stream[i])))
             ends.push_back(i);
     }
     return ends;
@@ -72,8 +73,8 @@ char Filler(const std::vector<Trigger>& triggers) {
         bool used = false;
         for (const Trigger& t : triggers) {
             for (char c : t.Pattern)
-                used = used || TApdBaseDispatcher::CharUpperAnsi(static_cast<BYTE>(c)) ==
-                                   TApdBaseDispatcher::CharUpperAnsi(static_cast<BYTE>(b));
+                used = used || TriggerTable::CharUpperAnsi(static_cast<BYTE>(c)) ==
+                                   TriggerTable::CharUpperAnsi(static_cast<BYTE>(b));
         }
         if (!used)
             return static_cast<char>(b);

@@ -28,7 +28,7 @@ FuzzScanPort::FuzzScanPort() : device_(Device()) {
         return LRESULT{0};
     });
     device_.RegisterHandlerWindow(window_->Handle());
-    device_.UpdateHandlerService(1);
+    device_.UpdateHandlerService(HandlerService::OwnerHasHandlers);
 }
 
 FuzzScanPort::~FuzzScanPort() {
