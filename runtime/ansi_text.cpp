@@ -31,7 +31,8 @@ std::string QStringToAnsi(const QString& text) {
     out.reserve(static_cast<size_t>(text.size()));
     for (QChar qc : text) {
         char16_t u = qc.unicode();
-        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF) || (u >= 0x80 && u <= 0x9F && kHighControls[u - 0x80] == 0)) {
+        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF) ||
+            (u >= 0x80 && u <= 0x9F && kHighControls[u - 0x80] == 0)) {
             out.push_back(static_cast<char>(u));
             continue;
         }

@@ -36,8 +36,8 @@ void ShowMessageBox(const MessageBoxRequest& request) {
         icon = QMessageBox::Information;
     else if (request.Icon == MessageIcon::Warning)
         icon = QMessageBox::Warning;
-    QMessageBox box(icon, AnsiToQString(request.Caption), DisplayText(request.Text), QMessageBox::Ok,
-                    QApplication::activeWindow());
+    QMessageBox box(icon, AnsiToQString(request.Caption), DisplayText(request.Text),
+                    QMessageBox::Ok, QApplication::activeWindow());
     box.exec();
 }
 
@@ -63,7 +63,9 @@ void MessageBeep() {
     QApplication::beep();
 }
 
-int MessageBeepCount() { return beepCount.load(); }
+int MessageBeepCount() {
+    return beepCount.load();
+}
 
 bool IsMainThread() {
     return QCoreApplication::instance() != nullptr &&

@@ -18,7 +18,8 @@ using MessagePresenter = std::function<void(const MessageBoxRequest&)>;
 
 // Shows the box modally (QMessageBox) unless a presenter has been installed.
 void ShowMessageBox(const MessageBoxRequest& request);
-// Installs a presenter in place of the real box; an empty one restores it. Returns the previous one.
+// Installs a presenter in place of the real box; an empty one restores it. Returns the previous
+// one.
 MessagePresenter SetMessagePresenter(MessagePresenter presenter);
 
 // The application's standard error report: caption "Tolvane", error icon, OK, the message with a

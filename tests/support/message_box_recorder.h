@@ -8,7 +8,8 @@
 class MessageBoxRecorder {
 public:
     MessageBoxRecorder()
-        : previous_(SetMessagePresenter([this](const MessageBoxRequest& r) { Boxes.push_back(r); })) {}
+        : previous_(
+              SetMessagePresenter([this](const MessageBoxRequest& r) { Boxes.push_back(r); })) {}
     ~MessageBoxRecorder() { SetMessagePresenter(std::move(previous_)); }
     MessageBoxRecorder(const MessageBoxRecorder&) = delete;
     MessageBoxRecorder& operator=(const MessageBoxRecorder&) = delete;
