@@ -1,6 +1,5 @@
 #include "capture/line_capture.h"
 
-#include "capture/report_file.h"
 #include "capture/stamps.h"
 
 namespace {
@@ -42,5 +41,6 @@ void HandleTriggerData(ProductionLine& production, LineEndpoints& endpoints,
     if (!production.Started)
         return;
     endpoints.AddToViews(line.ReportLine);
-    AppendReportLine(production.ReportFile, line.ReportLine);
+    // Handed to the line's writer: the disk is never waited for inside a port's event.
+    production.Writer().Submit(production.ReportFile, line.ReportLine);
 }

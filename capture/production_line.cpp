@@ -1,5 +1,9 @@
 #include "capture/production_line.h"
 
+#include "capture/report_file.h"
+
+#include <filesystem>
+
 char DelimiterFromCode(int code) {
     switch (code) {
     case 1:
@@ -13,9 +17,21 @@ char DelimiterFromCode(int code) {
     }
 }
 
+ReportWriter& ProductionLine::Writer() {
+    if (!Reports)
+        Reports = std::make_unique<ReportWriter>();
+    return *Reports;
+}
+
 ProductionLines::ProductionLines() {
-    for (int line = 1; line <= LineCount; ++line)
+    for (int line = 1; line <= LineCount; ++line) {
         Line(line).Caption = "Line " + std::to_string(line);
+        // The writer's news crosses to the GUI thread as a queued call, never waiting for it.
+        Line(line).Reports = std::make_unique<ReportWriter>([this, line] {
+            QMetaObject::invokeMethod(
+                this, [this, line] { emit ReportsChanged(line); }, Qt::QueuedConnection);
+        });
+    }
 }
 
 void ProductionLines::SetCaption(int line, const std::string& caption) {
@@ -31,4 +47,51 @@ int ProductionLines::PortChoice(int line, const PortSettingKind& kind) const {
 void RefreshDelimiters(ProductionLines& lines) {
     for (int line = 1; line <= LineCount; ++line)
         lines.Line(line).Capture.Delimiter = DelimiterFromCode(lines.Line(line).DelimiterCode);
+}
+
+namespace {
+
+constexpr std::chrono::seconds FinishPatience{5};
+
+std::string Saved(const ProductionLine& line, std::size_t count, const std::string& file,
+                  const std::string& unsaved) {
+    return line.Caption + ": " + std::to_string(count) + " report lines could not be written to " +
+           file + "; they are saved in " + unsaved + ".";
+}
+
+} // namespace
+
+std::vector<std::string> FinishReports(ProductionLines& lines, const std::string& folder) {
+    std::vector<std::string> said;
+    for (int n = 1; n <= LineCount; ++n) {
+        ProductionLine& line = lines.Line(n);
+        if (!line.Reports)
+            continue;
+        const std::vector<QueuedReportLine> left = line.Reports->Finish(FinishPatience);
+        for (std::size_t first = 0; first < left.size();) {
+            const std::string& file = left[first].File;
+            std::string name = std::filesystem::path(file).filename().string();
+            const std::string unsaved =
+                (std::filesystem::path(folder) / ((name.empty() ? "report" : name) + ".unsaved"))
+                    .string();
+            std::size_t count = 0;
+            std::string failure;
+            for (std::size_t i = first; i < left.size() && left[i].File == file; ++i, ++count) {
+                if (!failure.empty())
+                    continue;
+                try {
+                    AppendReportLine(unsaved, left[i].Text);
+                } catch (const std::exception& error) {
+                    failure = error.what();
+                }
+            }
+            said.push_back(failure.empty()
+                               ? Saved(line, count, file, unsaved)
+                               : line.Caption + ": " + std::to_string(count) +
+                                     " report lines could not be written to " + file + ", nor to " +
+                                     unsaved + " (" + failure + "); they are lost.");
+            first += count;
+        }
+    }
+    return said;
 }

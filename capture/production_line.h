@@ -3,10 +3,14 @@
 // pipeline reads, what the settings file holds and what the windows show. The windows write the
 // operator's changes into it as they happen.
 
+#include "capture/report_writer.h"
+
 #include <QObject>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 constexpr int LineCount = 8;
 
@@ -73,6 +77,11 @@ struct ProductionLine {
     int DelimiterCode = 0;
     PortSettings Port;
     PortState PortStatus = PortState::Closed;
+    // The line's report lines on their way to the files, those held while a file fails and the
+    // count of those lost. Made at the first report line unless the lines made it first.
+    std::unique_ptr<ReportWriter> Reports;
+
+    ReportWriter& Writer();
 };
 
 // 0 comma, 1 space, 2 tab, 3 semicolon; anything else a comma.
@@ -98,12 +107,20 @@ public:
 
 signals:
     void CaptionChanged(int line);
+    // Emitted on the GUI thread, after the event that caused it, when a line's report file starts
+    // or stops failing or its first report line is lost.
+    void ReportsChanged(int line);
     // Emitted after every set-up of the ports, once each line's port state is known.
     void PortsSetUp();
 
 private:
     std::array<ProductionLine, LineCount> lines_;
 };
+
+// What could not be written at the end goes to <folder>/<report file's name>.unsaved, appended,
+// grouped by report file. Returns one sentence per report file saved so, naming both files, or
+// saying that even that failed.
+std::vector<std::string> FinishReports(ProductionLines& lines, const std::string& folder);
 
 // Sets every line's Capture.Delimiter from its delimiter code, lines 1 to 8.
 void RefreshDelimiters(ProductionLines& lines);

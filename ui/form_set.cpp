@@ -1,5 +1,6 @@
 #include "ui/form_set.h"
 
+#include "settings/profile.h"
 #include "settings/settings_groups.h"
 #include "ui/about_form.h"
 #include "ui/easter_egg_form.h"
@@ -8,6 +9,9 @@
 #include "ui/serial_form.h"
 #include "ui/set_line_label_form.h"
 #include "ui/stamping_form.h"
+
+#include <cstdio>
+#include <filesystem>
 
 template <class Form> Form* FormSet::Add(std::unique_ptr<Form> form) {
     Form* created = form.get();
@@ -30,8 +34,13 @@ FormSet::FormSet() {
 }
 
 FormSet::~FormSet() {
-    // Last created first. The port dialog silences and closes its ports before any of its own
-    // parts go, so no port event reaches a window that is gone.
+    // No port event may reach a window that is gone, so every port falls silent and closes while
+    // all windows still stand; then no report line comes any more and the writers can finish.
+    SerialForm->StopDeliveries();
+    const std::filesystem::path folder = std::filesystem::path(SettingsFileName()).parent_path();
+    for (const std::string& said : FinishReports(Lines, folder.empty() ? "." : folder.string()))
+        std::fprintf(stderr, "tolvane: %s\n", said.c_str());
+    // Last created first.
     while (!windows_.empty())
         windows_.pop_back();
 }

@@ -1,6 +1,7 @@
 #include "ui/main_form.h"
 
 #include "runtime/ansi_text.h"
+#include "runtime/message_box.h"
 #include "settings/settings_groups.h"
 #include "ui/about_form.h"
 #include "ui/design_fonts.h"
@@ -94,6 +95,8 @@ TMainForm::TMainForm(FormSet& forms) : QMainWindow(nullptr), forms_(forms), line
 
     connect(&lines_, &ProductionLines::CaptionChanged, this, &TMainForm::ShowCaption);
     connect(&lines_, &ProductionLines::PortsSetUp, this, &TMainForm::RefreshLinePanels);
+    connect(&lines_, &ProductionLines::ReportsChanged, this,
+            [this](int line) { RunHandler([this, line] { ReportFileNews(line); }); });
 
     StartupTimer = new QTimer(this);
     StartupTimer->setObjectName(QStringLiteral("StartupTimer"));
@@ -315,6 +318,48 @@ void TMainForm::RefreshLinePanels() {
             expanded->SetBackground(NavyColour());
         }
     }
+}
+
+std::string ReportFileErrorText(const std::string& caption, const std::string& reportFile,
+                                const ReportWriterStatus& status) {
+    std::string text;
+    if (status.ErrorCode != 0) {
+        text = caption + ": the report file " + status.File +
+               " cannot be written: " + ExceptionReportText(status.ErrorText) + "\r\r" +
+               std::to_string(status.Held) +
+               (status.Held == 1 ? " report line is" : " report lines are") +
+               " held and will be written as soon as the file can be written again.";
+    } else {
+        text = caption + ": writes to the report file " + reportFile + " do not finish.";
+    }
+    if (status.Lost > 0)
+        text += "\r\r" + std::to_string(status.Lost) +
+                (status.Lost == 1 ? " report line was" : " report lines were") +
+                " lost: more than 64 MiB of report lines were waiting.";
+    return text;
+}
+
+void TMainForm::ReportFileNews(int line) {
+    const int i = line - 1;
+    if (reportBoxOpen_[i])
+        return; // looked at again when the open box closes
+    const ReportWriterStatus status = lines_.Line(line).Writer().Status();
+    const bool newFailure = status.ErrorCode != 0 && status.Failure != toldFailure_[i];
+    // Losses are told once per failure (or once, for a file whose writes never end).
+    const bool newLoss = status.Lost > 0 && toldLossAtFailure_[i] != status.Failure + 1;
+    if (!newFailure && !newLoss)
+        return;
+    if (status.ErrorCode != 0)
+        toldFailure_[i] = status.Failure;
+    if (status.Lost > 0)
+        toldLossAtFailure_[i] = status.Failure + 1;
+    reportBoxOpen_[i] = true;
+    ShowMessageBox(
+        {"Tolvane",
+         ReportFileErrorText(lines_.Line(line).Caption, lines_.Line(line).ReportFile, status),
+         MessageIcon::Error});
+    reportBoxOpen_[i] = false;
+    ReportFileNews(line);
 }
 
 void TMainForm::LineGroupDblClick(int line) {

@@ -4,6 +4,8 @@
 
 #include <QMainWindow>
 #include <array>
+#include <cstdint>
+#include <string>
 
 class FormSet;
 class GTForm;
@@ -56,6 +58,9 @@ public:
     void RefreshLinePanels();
     // The dialog that the "COM Ports" entry shows.
     void SetPortDialog(QDialog* dialog) { portDialog_ = dialog; }
+    // The box that says that line N's report file cannot be written, or that report lines were
+    // lost: shown once per failure, at most one per line at a time, never inside a port's event.
+    void ReportFileNews(int line);
     // The line label dialog for line N.
     void EditLineLabel(int line);
 
@@ -79,7 +84,16 @@ private:
     ProductionLines& lines_;
     QDialog* portDialog_ = nullptr;
     std::array<bool, LineCount> startHintShown_{};
+    // Per line: a report file box is open; the failure and the loss that were last told.
+    std::array<bool, LineCount> reportBoxOpen_{};
+    std::array<std::uint64_t, LineCount> toldFailure_{};
+    std::array<std::uint64_t, LineCount> toldLossAtFailure_{};
 };
+
+struct ReportWriterStatus;
+// The report file box's text for a line with this caption and report file.
+std::string ReportFileErrorText(const std::string& caption, const std::string& reportFile,
+                                const ReportWriterStatus& status);
 
 // "Click to start grabbing reports from <caption>" or, for a started line, "... stop ...".
 QString StartButtonHint(bool started, const QString& caption);

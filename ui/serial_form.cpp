@@ -123,13 +123,21 @@ TSerialForm::TSerialForm(FormSet& forms)
 }
 
 TSerialForm::~TSerialForm() {
-    // The ports close while the form is still whole; closing may deliver the ports' last events,
-    // and from here on they reach no handler.
+    StopDeliveries();
     for (TApdComPort*& port : ComPorts) {
-        port->SetOnTriggerAvail({});
-        port->SetOnTriggerData({});
         delete port;
         port = nullptr;
+    }
+}
+
+void TSerialForm::StopDeliveries() {
+    for (TApdComPort* port : ComPorts) {
+        port->SetOnTriggerAvail({});
+        port->SetOnTriggerData({});
+    }
+    for (int line = 1; line <= LineCount; ++line) {
+        ComPorts[line - 1]->SetOpen(false);
+        lines_.Line(line).PortStatus = PortState::Closed;
     }
 }
 

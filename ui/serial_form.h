@@ -47,6 +47,9 @@ public:
     void ApplyComPortSettings();
     // The error box for a failed set-up of a line; the dialog then stays open.
     void ReportPortError(std::int32_t errorCode, int line);
+    // Ends every port's deliveries, then closes the ports: closing one port runs the others'
+    // pending events, which must reach no handler once any window may be going.
+    void StopDeliveries();
     void OKBtnClick();
     void CancelBtnClick();
     // Escape and the window manager's close act as Cancel.

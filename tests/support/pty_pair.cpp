@@ -58,6 +58,11 @@ bool PtyPair::Write(const std::string& bytes, std::chrono::milliseconds patience
     return true;
 }
 
+std::size_t PtyPair::WriteSome(const std::string& bytes) {
+    const ssize_t n = write(master_, bytes.data(), bytes.size());
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
 std::string PtyPair::Read(std::size_t count, std::chrono::milliseconds patience) {
     std::string got;
     while (got.size() < count) {

@@ -26,6 +26,8 @@ public:
     // makes room. False (with a test failure) when nothing could be written for `patience`.
     bool Write(const std::string& bytes,
                std::chrono::milliseconds patience = std::chrono::seconds(20));
+    // As many of the bytes as the slave takes now, without waiting; returns how many.
+    std::size_t WriteSome(const std::string& bytes);
     // What the serial layer sent: waits until count bytes came or `patience` passed without any.
     std::string Read(std::size_t count,
                      std::chrono::milliseconds patience = std::chrono::seconds(20));

@@ -2,8 +2,10 @@
 // stamped report lines in the files the operator chose, all eight lines at once; ports that cannot
 // be opened leave the other lines capturing; the port dialog's OK reopens the ports without
 // stopping the capture; a device that goes away mid-line leaves the program and the other lines
-// working.
+// working; exit while every line sends; report files that fail, recover or stall.
 
+#include "capture/report_file.h"
+#include "capture/report_writer.h"
 #include "serial/platform/port_map.h"
 #include "tests/ui/forms_fixture.h"
 #include "ui/report_view.h"
@@ -13,9 +15,13 @@
 #include <QTest>
 #include <QTextBlock>
 #include <array>
+#include <atomic>
+#include <condition_variable>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -185,4 +191,115 @@ TEST_F(EndToEndCaptureTest, OkWithEveryLineOffReleasesEveryDeviceWithoutABox) {
         close(device);
     }
     ExpectFilesComplete(all);
+}
+
+TEST_F(EndToEndCaptureTest, ExitWhileEightLinesSendEndsCleanlyWithOnlyWholeLinesInOrder) {
+    StartUp(EightLinesOn);
+    StartAllLines();
+    // Each line sends without pause, before, during and after the windows go.
+    std::atomic<bool> sending{true};
+    std::array<std::string, LineCount> sent{};
+    std::vector<std::thread> senders;
+    for (int line = 1; line <= LineCount; ++line)
+        senders.emplace_back([&, line] {
+            std::string& all = sent[static_cast<std::size_t>(line - 1)];
+            std::string waiting;
+            for (int number = 1; sending;) {
+                if (waiting.empty()) {
+                    waiting = ReportLine(line, number++) + "\r\n";
+                    all += Stamped(ReportLine(line, number - 1));
+                }
+                waiting.erase(0, lines.Com(line).WriteSome(waiting));
+            }
+        });
+    QTest::qWait(300);
+    Main().MenuExit->trigger();
+    forms.reset();
+    sending = false;
+    for (std::thread& sender : senders)
+        sender.join();
+    for (int line = 1; line <= LineCount; ++line) {
+        SCOPED_TRACE(line);
+        const std::string file = FileText(ReportFile(line));
+        EXPECT_FALSE(file.empty());
+        EXPECT_EQ(file, sent[static_cast<std::size_t>(line - 1)].substr(0, file.size()));
+        EXPECT_TRUE(file.ends_with("\r\n"));
+    }
+}
+
+TEST_F(EndToEndCaptureTest, ReportFileThatFailsThenRecoversGetsEveryLineInOrderAndOneBox) {
+    StartUp(EightLinesOn);
+    // Not even root can write the file while its folder is a plain file.
+    const std::string folder = settings.Folder() + "reports";
+    QFile blocker(QFile::decodeName(folder.c_str()));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const std::string file = folder + "/line3.txt";
+    StartLine(3, file);
+    StartLine(5, ReportFile(5));
+    Play({3, 5}, 1, 30);
+    ExpectFilesComplete({5});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Line(3).Writer().Status().Held == 30; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.Boxes.empty(); }, 10000));
+    ASSERT_EQ(boxes.Boxes.size(), 1u);
+    EXPECT_TRUE(boxes.Boxes[0].Text.starts_with("Line 3: the report file " + file +
+                                                " cannot be written: Invalid filename."))
+        << boxes.Boxes[0].Text;
+    EXPECT_EQ(Main().LineWindows[2]->LineCount(), 30) << "the views show the lines as they come";
+
+    ASSERT_TRUE(blocker.remove());
+    ASSERT_TRUE(QDir().mkdir(QFile::decodeName(folder.c_str())));
+    Play({3, 5}, 31, 40);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return FileText(file) == expected_[2]; }, 20000))
+        << FileText(file);
+    ExpectFilesComplete({5});
+    EXPECT_EQ(boxes.Boxes.size(), 1u);
+    EXPECT_EQ(Line(3).Writer().Status().ErrorCode, 0);
+}
+
+TEST_F(EndToEndCaptureTest, ReportFileWhoseWritesStallHoldsUpNoOtherLineAndLosesNothing) {
+    StartUp(EightLinesOn);
+    StartAllLines();
+    // Line 1's writes hang until released, as on a share whose server went quiet.
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    const std::string stalled = ReportFile(1);
+    ReportAppender previous = SetReportAppender([&](const std::string& f, const std::string& t) {
+        if (f == stalled) {
+            std::unique_lock lock(mutex);
+            released.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
+        }
+        AppendReportLine(f, t);
+    });
+    const std::vector<int> all{1, 2, 3, 4, 5, 6, 7, 8};
+    const std::vector<int> others{2, 3, 4, 5, 6, 7, 8};
+    Play(all, 1, 50);
+    ExpectFilesComplete(others);
+    EXPECT_EQ(FileText(stalled), "");
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    released.notify_all();
+    ExpectFilesComplete(all);
+    SetReportAppender(std::move(previous));
+    EXPECT_TRUE(boxes.Boxes.empty());
+}
+
+TEST_F(EndToEndCaptureTest, LinesStillHeldAtExitGoToAnUnsavedFileBesideTheSettings) {
+    StartUp(EightLinesOn);
+    const std::string file = settings.UnwritablePath("line2.txt");
+    StartLine(2, file);
+    Play({2}, 1, 5);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Line(2).Writer().Status().Held == 5; }, 20000));
+    testing::internal::CaptureStderr();
+    forms.reset();
+    const std::string said = testing::internal::GetCapturedStderr();
+    const std::string unsaved = settings.Folder() + "line2.txt.unsaved";
+    EXPECT_EQ(FileText(unsaved), expected_[1]);
+    EXPECT_NE(said.find("tolvane: Line 2: 5 report lines could not be written to " + file +
+                        "; they are saved in " + unsaved + ".\n"),
+              std::string::npos)
+        << said;
 }

@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+#include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -190,6 +191,8 @@ protected:
         LineCapture& capture = Line(line).Capture;
         capture.PendingText += text;
         Serial().ComPortTriggerData(line, *Serial().ComPorts[line - 1], capture.LineTriggerHandle);
+        // The line's writer has had its turn before the test looks at the file.
+        Line(line).Writer().WaitUntilTried(std::chrono::seconds(10));
     }
 
     // Starts line N with the report file of that name.

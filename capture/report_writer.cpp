@@ -1,0 +1,246 @@
+#include "capture/report_writer.h"
+
+#include "capture/report_file.h"
+#include "runtime/exceptions.h"
+
+#include <thread>
+
+namespace {
+
+std::mutex appenderMutex;
+ReportAppender& Appender() {
+    static ReportAppender appender;
+    return appender;
+}
+
+void Append(const std::string& file, const std::string& text) {
+    ReportAppender appender;
+    {
+        std::lock_guard lock(appenderMutex);
+        appender = Appender();
+    }
+    if (appender)
+        appender(file, text);
+    else
+        AppendReportLine(file, text);
+}
+
+// The report lines of one file, oldest first. Lines of different files need no order between
+// them, so a file that fails holds up only its own lines.
+struct FileQueue {
+    std::string File;
+    std::deque<std::string> Lines;
+    bool Failing = false;
+};
+
+using Clock = std::chrono::steady_clock;
+
+} // namespace
+
+ReportAppender SetReportAppender(ReportAppender appender) {
+    std::lock_guard lock(appenderMutex);
+    ReportAppender previous = std::move(Appender());
+    Appender() = std::move(appender);
+    return previous;
+}
+
+struct ReportWriter::Shared {
+    mutable std::mutex mutex;
+    std::condition_variable wake;  // the writer waits for work, a retry or the end
+    std::condition_variable tried; // WaitUntilTried and Finish wait for the writer
+    std::deque<FileQueue> files;
+    std::size_t bytes = 0;           // report text waiting, all files
+    std::uint64_t submitted = 0;     // report lines handed over
+    std::uint64_t triedUpTo = 0;     // of those, how many the writer has tried
+    std::uint64_t lostAtFailure = 0; // Lost when the latest failure began
+    bool retryNow = false;           // try again without waiting for the retry interval
+    bool stop = false;
+    bool running = true;
+    ReportWriterStatus status;
+    std::function<void()> changed;
+
+    std::size_t Waiting() const {
+        std::size_t count = 0;
+        for (const FileQueue& queue : files)
+            count += queue.Lines.size();
+        return count;
+    }
+    bool AnyFailing() const {
+        for (const FileQueue& queue : files)
+            if (queue.Failing)
+                return true;
+        return false;
+    }
+};
+
+namespace {
+
+// One try of every file's waiting lines, oldest first, each file until its first failure. The
+// lock is released around every append. Returns whether the status changed.
+bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
+    const bool wasFailing = s.AnyFailing();
+    bool changed = false;
+    // Groups are only ever added at the end while the lock is free, so indexes stay valid.
+    for (std::size_t i = 0; i < s.files.size(); ++i) {
+        FileQueue& queue = s.files[i];
+        queue.Failing = false;
+        while (!queue.Lines.empty()) {
+            const std::string& text = queue.Lines.front();
+            int code = 0;
+            std::string message;
+            lock.unlock();
+            try {
+                Append(queue.File, text);
+            } catch (const EInOutError& error) {
+                code = error.ErrorCode;
+                message = error.what();
+            } catch (const std::exception& error) {
+                code = -1;
+                message = error.what();
+            }
+            lock.lock();
+            if (code != 0) {
+                queue.Failing = true;
+                if (s.status.ErrorCode != code || s.status.File != queue.File ||
+                    s.status.ErrorText != message) {
+                    if (s.status.ErrorCode == 0) {
+                        ++s.status.Failure;
+                        s.lostAtFailure = s.status.Lost;
+                    }
+                    s.status.ErrorCode = code;
+                    s.status.ErrorText = message;
+                    s.status.File = queue.File;
+                    changed = true;
+                }
+                break;
+            }
+            s.bytes -= text.size();
+            queue.Lines.pop_front();
+        }
+    }
+    std::erase_if(s.files, [](const FileQueue& queue) { return queue.Lines.empty(); });
+    if (wasFailing && !s.AnyFailing()) {
+        s.status.ErrorCode = 0;
+        s.status.ErrorText.clear();
+        s.status.File.clear();
+        changed = true;
+    }
+    return changed;
+}
+
+} // namespace
+
+void ReportWriter::Run(std::shared_ptr<Shared> shared) {
+    Shared& s = *shared;
+    std::unique_lock lock(s.mutex);
+    Clock::time_point retryAt = Clock::time_point::max();
+    for (;;) {
+        const bool due = !s.files.empty() &&
+                         (s.triedUpTo != s.submitted || s.retryNow || Clock::now() >= retryAt);
+        if (!due) {
+            if (s.stop)
+                break;
+            if (s.files.empty())
+                s.wake.wait(lock);
+            else
+                s.wake.wait_until(lock, retryAt);
+            continue;
+        }
+        s.retryNow = false;
+        const std::uint64_t upTo = s.submitted;
+        const bool changed = WriteWaiting(s, lock);
+        retryAt = s.AnyFailing() ? Clock::now() + RetryInterval : Clock::time_point::max();
+        s.triedUpTo = std::max(s.triedUpTo, upTo);
+        s.tried.notify_all();
+        if (changed && s.changed) {
+            const std::function<void()> notify = s.changed;
+            lock.unlock();
+            notify();
+            lock.lock();
+        }
+    }
+    s.running = false;
+    s.tried.notify_all();
+}
+
+ReportWriter::ReportWriter(std::function<void()> changed) : shared_(std::make_shared<Shared>()) {
+    shared_->changed = std::move(changed);
+    thread_ = std::thread(&ReportWriter::Run, shared_);
+}
+
+ReportWriter::~ReportWriter() {
+    if (!finished_)
+        (void)Finish(std::chrono::seconds(5));
+}
+
+bool ReportWriter::Submit(std::string file, std::string text) {
+    Shared& s = *shared_;
+    std::function<void()> notify;
+    {
+        std::lock_guard lock(s.mutex);
+        if (s.stop)
+            return false;
+        if (s.bytes + text.size() > HoldLimit) {
+            ++s.status.Lost;
+            // The first loss since the latest failure began is news; the rest are counted.
+            if (s.status.Lost == s.lostAtFailure + 1)
+                notify = s.changed;
+        } else {
+            s.bytes += text.size();
+            FileQueue* queue = nullptr;
+            for (FileQueue& existing : s.files)
+                if (existing.File == file)
+                    queue = &existing;
+            if (queue == nullptr) {
+                s.files.push_back({std::move(file), {}, false});
+                queue = &s.files.back();
+            }
+            queue->Lines.push_back(std::move(text));
+            ++s.submitted;
+            s.wake.notify_one();
+            return true;
+        }
+    }
+    if (notify)
+        notify();
+    return false;
+}
+
+ReportWriterStatus ReportWriter::Status() const {
+    std::lock_guard lock(shared_->mutex);
+    ReportWriterStatus status = shared_->status;
+    status.Held = status.ErrorCode != 0 ? shared_->Waiting() : 0;
+    return status;
+}
+
+bool ReportWriter::WaitUntilTried(std::chrono::milliseconds patience) {
+    Shared& s = *shared_;
+    std::unique_lock lock(s.mutex);
+    s.tried.wait_for(lock, patience, [&] { return s.triedUpTo == s.submitted || !s.running; });
+    return s.files.empty();
+}
+
+std::vector<QueuedReportLine> ReportWriter::Finish(std::chrono::milliseconds patience) {
+    Shared& s = *shared_;
+    std::vector<QueuedReportLine> left;
+    std::unique_lock lock(s.mutex);
+    if (!finished_) {
+        finished_ = true;
+        s.stop = true;
+        // Nobody is left to tell: whoever listened may be gone before a stalled write ends.
+        s.changed = nullptr;
+        // The last try: every waiting line once more, a failing file's before its retry is due.
+        s.retryNow = true;
+        s.wake.notify_all();
+        const bool ended = s.tried.wait_for(lock, patience, [&] { return !s.running; });
+        for (FileQueue& queue : s.files)
+            for (std::string& text : queue.Lines)
+                left.push_back({queue.File, ended ? std::move(text) : text});
+        lock.unlock();
+        if (ended)
+            thread_.join();
+        else
+            thread_.detach(); // the stalled write keeps its own share of the state
+    }
+    return left;
+}

@@ -1,0 +1,72 @@
+#pragma once
+// One production line's report lines on their way to the report files: written on a thread of
+// the line's own, in the order they completed, each opened, appended and closed. A report line
+// whose append fails is held with every later one and written first as soon as its file can be
+// written again, tried at every new report line and every 2 s. A file that stalls holds up only
+// its own line; handing a report line over never waits for a disk.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A report line and the file it belongs in.
+struct QueuedReportLine {
+    std::string File;
+    std::string Text;
+};
+
+// What a line's report lines are waiting for, as the windows show it.
+struct ReportWriterStatus {
+    std::size_t Held = 0;      // report lines held since an append failed; 0 while the file works
+    std::uint64_t Lost = 0;    // report lines dropped because too much was held, since the start
+    int ErrorCode = 0;         // the failing append's error number, 0 while the file works
+    std::string ErrorText;     // "Disk full", "File access denied", "I/O error 32" ...
+    std::string File;          // the file that failed
+    std::uint64_t Failure = 0; // counts the times a working file started to fail
+};
+
+// The append step: AppendReportLine unless a test restricts the writes.
+using ReportAppender = std::function<void(const std::string& file, const std::string& text)>;
+ReportAppender SetReportAppender(ReportAppender appender);
+
+class ReportWriter {
+public:
+    // Up to this many bytes of report text wait per line; past it report lines are counted lost.
+    static constexpr std::size_t HoldLimit = 64u << 20;
+    static constexpr std::chrono::milliseconds RetryInterval{2000};
+
+    // changed runs on the writer's thread whenever the status changes; it must not block.
+    explicit ReportWriter(std::function<void()> changed = {});
+    // Finish, with what is left discarded: callers that keep it call Finish first.
+    ~ReportWriter();
+    ReportWriter(const ReportWriter&) = delete;
+    ReportWriter& operator=(const ReportWriter&) = delete;
+
+    // Hands a report line over. False when it was counted as lost instead.
+    bool Submit(std::string file, std::string text);
+    ReportWriterStatus Status() const;
+    // Waits until every report line handed over has been tried at least once; true when none is
+    // left waiting.
+    bool WaitUntilTried(std::chrono::milliseconds patience);
+    // Ends the thread after one more try of what waits, and returns what still could not be
+    // written, in order. A write stalled for longer than `patience` is left to finish on its own;
+    // its report line is returned too, so that it is not lost if the write never ends.
+    std::vector<QueuedReportLine> Finish(std::chrono::milliseconds patience);
+
+    // The state the writer's thread shares; it outlives the writer when a stalled write does.
+    struct Shared;
+
+private:
+    static void Run(std::shared_ptr<Shared> shared);
+
+    std::shared_ptr<Shared> shared_;
+    std::thread thread_;
+    bool finished_ = false;
+};

@@ -1,0 +1,70 @@
+#include "capture/report_writer.h"
+#include "tests/capture/file_bytes.h"
+
+#include <QTemporaryDir>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class ReportWriterTest : public ::testing::Test {
+protected:
+    // A report file that nobody can write, not even root, until Unblock: its folder is a file.
+    std::string BlockedFile() {
+        WriteBytes(Blocker(), "");
+        return Blocker() + "/report.txt";
+    }
+    void Unblock() {
+        fs::remove(Blocker());
+        fs::create_directory(Blocker());
+    }
+    std::string Blocker() const { return dir.filePath("folder").toStdString(); }
+
+    QTemporaryDir dir;
+};
+
+TEST_F(ReportWriterTest, HeldLinesComeFirstOnceTheFileCanBeWrittenAgainEvenWithNoNewLine) {
+    ReportWriter writer;
+    const std::string file = BlockedFile();
+    for (const char* text : {"one", "two", "three"})
+        EXPECT_TRUE(writer.Submit(file, text));
+    writer.WaitUntilTried(10s);
+    ReportWriterStatus status = writer.Status();
+    EXPECT_EQ(status.ErrorCode, 3);
+    EXPECT_EQ(status.ErrorText, "Invalid filename");
+    EXPECT_EQ(status.Held, 3u);
+    EXPECT_EQ(ReadBytes(file), "");
+
+    // No new report line comes: the retry every 2 s writes them.
+    Unblock();
+    for (int i = 0; i < 100 && writer.Status().ErrorCode != 0; ++i)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(ReadBytes(file), "one\r\ntwo\r\nthree\r\n");
+    status = writer.Status();
+    EXPECT_EQ(status.ErrorCode, 0);
+    EXPECT_EQ(status.Held, 0u);
+    EXPECT_EQ(status.Failure, 1u);
+    EXPECT_TRUE(writer.Finish(1s).empty());
+}
+
+TEST_F(ReportWriterTest, PastTheHoldLimitLinesAreCountedLostAndWhatIsHeldIsKept) {
+    ReportWriter writer;
+    const std::string file = BlockedFile();
+    const std::string mebibyte(1u << 20, 'x');
+    for (std::size_t i = 0; i < ReportWriter::HoldLimit / mebibyte.size(); ++i)
+        ASSERT_TRUE(writer.Submit(file, mebibyte));
+    EXPECT_FALSE(writer.Submit(file, "one too many"));
+    writer.WaitUntilTried(10s);
+    EXPECT_EQ(writer.Status().Lost, 1u);
+    EXPECT_EQ(writer.Status().Held, 64u);
+    const std::vector<QueuedReportLine> left = writer.Finish(1s);
+    EXPECT_EQ(left.size(), 64u);
+    EXPECT_EQ(left.front().File, file);
+}
+
+} // namespace
