@@ -81,6 +81,7 @@ void FuzzCaptureHandlers(const std::uint8_t* data, std::size_t size) {
     FuzzExpect(line.Unread() == 0, "every announced byte is taken");
     FuzzExpect(line.Pending() == expected.Pending, "text after the last LF waits for the next");
     FuzzExpect(line.Views == shown, "the views show the started lines, split at LF, CR dropped");
+    FuzzExpect(line.ReportsWritten(), "every report line is written");
     FuzzExpect(ReadFile(reportFile) == file,
                "the report file holds the started lines, CR LF ended");
 }

@@ -7,6 +7,7 @@
 #include "capture/production_line.h"
 #include "tests/fuzz/fuzz_target.h"
 
+#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +31,8 @@ public:
     const std::string& Pending() const { return line_.Capture.PendingText; }
     void SetStarted(bool started) { line_.Started = started; }
     bool Started() const { return line_.Started; }
+    // Report files are written by the line's writer thread: wait until it has tried every line.
+    bool ReportsWritten() { return line_.Writer().WaitUntilTried(std::chrono::seconds(10)); }
 
     std::size_t Unread() const { return port_.size() - next_; }
     std::vector<std::string> Views;
