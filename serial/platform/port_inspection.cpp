@@ -1,5 +1,7 @@
 #include "serial/platform/port_inspection.h"
 
+#include "serial/platform/tty_drivers.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -15,33 +17,6 @@
 namespace {
 
 constexpr int PortCount = 16;
-
-// The driver of a character device by its numbers, from the kernel's table of tty drivers, whose
-// lines read: name, node prefix, major, minor or first-last minors, type.
-std::string DriverFromProcTable(unsigned major, unsigned minor) {
-    std::ifstream table("/proc/tty/drivers");
-    std::string line;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string name, node, minors;
-        unsigned driverMajor = 0;
-        if (!(fields >> name >> node >> driverMajor >> minors) || driverMajor != major)
-            continue;
-        unsigned first = 0, last = 0;
-        const auto dash = minors.find('-');
-        try {
-            first = static_cast<unsigned>(std::stoul(minors.substr(0, dash)));
-            last = dash == std::string::npos
-                       ? first
-                       : static_cast<unsigned>(std::stoul(minors.substr(dash + 1)));
-        } catch (const std::exception&) {
-            continue;
-        }
-        if (minor >= first && minor <= last)
-            return name;
-    }
-    return {};
-}
 
 std::string LinkBaseName(const std::string& link) {
     char target[PATH_MAX];
@@ -62,7 +37,7 @@ std::string DriverFromSysfs(unsigned major, unsigned minor) {
 }
 
 std::string TtyDriver(dev_t device) {
-    const std::string driver = DriverFromProcTable(major(device), minor(device));
+    const std::string driver = FindTtyDriver(device).Name;
     return driver.empty() ? DriverFromSysfs(major(device), minor(device)) : driver;
 }
 

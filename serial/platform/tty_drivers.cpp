@@ -10,18 +10,15 @@ namespace {
 
 // One line of the list: name, node, major, minor or minor range, type. A name may hold blanks,
 // so the fields are taken from the end.
-bool Serves(const std::string& line, unsigned major, unsigned minor) {
+bool Serves(const std::string& line, unsigned major, unsigned minor, TtyDriverEntry& entry) {
     std::istringstream fields(line);
     std::vector<std::string> words;
     for (std::string word; fields >> word;)
         words.push_back(word);
     if (words.size() < 5)
         return false;
-    const std::string& type = words[words.size() - 1];
     const std::string& range = words[words.size() - 2];
     const std::string& driverMajor = words[words.size() - 3];
-    if (type == "pty:master" || type == "system")
-        return false;
     try {
         if (std::stoul(driverMajor) != major)
             return false;
@@ -29,21 +26,31 @@ bool Serves(const std::string& line, unsigned major, unsigned minor) {
         const unsigned long first = std::stoul(range.substr(0, dash));
         const unsigned long last =
             dash == std::string::npos ? first : std::stoul(range.substr(dash + 1));
-        return minor >= first && minor <= last;
+        if (minor < first || minor > last)
+            return false;
     } catch (const std::exception&) {
         return false;
     }
+    entry.Name = words[0];
+    for (std::size_t i = 1; i + 4 < words.size(); ++i)
+        entry.Name += " " + words[i];
+    entry.Type = words.back();
+    return true;
 }
 
 } // namespace
 
-bool IsTtyDevice(dev_t device) {
+TtyDriverEntry FindTtyDriver(dev_t device) {
     std::ifstream drivers("/proc/tty/drivers");
-    const unsigned major = ::major(device);
-    const unsigned minor = ::minor(device);
+    TtyDriverEntry entry;
     for (std::string line; std::getline(drivers, line);) {
-        if (Serves(line, major, minor))
-            return true;
+        if (Serves(line, ::major(device), ::minor(device), entry))
+            return entry;
     }
-    return false;
+    return {};
+}
+
+bool IsTtyDevice(dev_t device) {
+    const TtyDriverEntry entry = FindTtyDriver(device);
+    return !entry.Type.empty() && entry.Type != "pty:master" && entry.Type != "system";
 }
