@@ -37,6 +37,9 @@ constexpr UINT TriggerDataMessage = 0x7E02;
 constexpr UINT TriggerTimerMessage = 0x7E03;
 constexpr UINT TriggerStatusMessage = 0x7E04;
 constexpr UINT ClosePendingMessage = 0x7E0A;
+// Posted once, after the last pass of a device that went away (unplugged, hung up): its port
+// can do nothing more but close.
+constexpr UINT DeviceLostMessage = 0x7E0B;
 
 constexpr DWORD ReceiveBufferSize = ReceiveRing::Size;
 
@@ -127,7 +130,11 @@ public:
     int ChangeQueueSizes(DWORD inSize, DWORD outSize);
     int SetDtr(bool on);
     int SetRts(bool on);
+    // Waits for the output to leave the line before its settings change; a port that has sent
+    // nothing since it opened has nothing on the line and does not wait.
     void WaitOutputDrained();
+    // The device subclass calls this when it takes bytes to send.
+    void NoteOutputQueued() { outputQueued_ = true; }
     int ApplyLineState();
     // Milliseconds that 18 characters take at these settings (stop code as in the DCB).
     static DWORD DrainDelayMs(DWORD baud, int dataBits, int parity, int stopCode);
@@ -220,6 +227,11 @@ public:
     // --- state the worker threads and the component look at ----------------------------------
     bool Delivering() const { return delivering_; }
     bool ClosePending() const { return closePending_; }
+    // The comm thread saw the device go away, not closed by us.
+    void NoteDeviceLost() { deviceLost_ = true; }
+    bool DeviceLost() const { return deviceLost_; }
+    // After the pass that took the lost device's last bytes: tells the handler windows, once.
+    void PostDeviceLost();
     bool ReceiveFull() { return receive_.Lock()->Full(); }
     // The receive ring exists from an open until the resources are released.
     bool HasReceiveBuffer() { return receive_.Lock()->Allocated(); }
@@ -303,4 +315,7 @@ private:
     Guarded<HandlerList> handlers_{ControlLock};
     std::atomic<bool> delivering_{false};   // an event is being delivered
     std::atomic<bool> closePending_{false}; // a close was asked for during a delivery
+    std::atomic<bool> deviceLost_{false};
+    std::atomic<bool> outputQueued_{false};
+    bool deviceLostPosted_ = false; // dispatch thread only
 };

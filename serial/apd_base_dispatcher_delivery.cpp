@@ -67,6 +67,15 @@ bool TApdBaseDispatcher::RunWhereHandlersRun(const std::function<void()>& work) 
     return true;
 }
 
+void TApdBaseDispatcher::PostDeviceLost() {
+    if (!deviceLost_ || deviceLostPosted_)
+        return;
+    deviceLostPosted_ = true;
+    const HWND window = handlers_.Lock()->PassWindow();
+    if (window != NullWindow)
+        PostMessage(window, DeviceLostMessage, 0, static_cast<LPARAM>(DispatcherNumber) * 65536);
+}
+
 void TApdBaseDispatcher::RunTimerPass() {
     if (closePending_ || delivering_)
         return;

@@ -41,6 +41,10 @@ DWORD TApdBaseDispatcher::DrainDelayMs(DWORD baud, int dataBits, int parity, int
 }
 
 void TApdBaseDispatcher::WaitOutputDrained() {
+    // Every open sets the line up, and eight opens at 18 character times each kept the ports of
+    // the port dialog's OK closed for longer than a fast line leaves its driver's queue.
+    if (!outputQueued_)
+        return;
     for (int poll = 0; poll < DrainPolls && OutputUsed() != 0; ++poll)
         std::this_thread::sleep_for(DrainPollInterval);
     DWORD delay = 0;

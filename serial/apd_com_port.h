@@ -185,6 +185,9 @@ public:
     void SetOnWaitChar(TWaitCharEvent handler) { onWaitChar_ = std::move(handler); }
     void SetOnPortOpen(TNotifyEvent handler) { onPortOpen_ = std::move(handler); }
     void SetOnPortClose(TNotifyEvent handler) { onPortClose_ = std::move(handler); }
+    // The open port's device went away (unplugged, hung up) after its last bytes were delivered.
+    // The port stays open, uselessly, until the handler closes it, which it may do at once.
+    void SetOnDeviceLost(TNotifyEvent handler) { onDeviceLost_ = std::move(handler); }
 
     // --- settings that are not published -------------------------------------------------------
     // The characters-available threshold given to the dispatcher at every open; 0 = none.
@@ -350,6 +353,7 @@ private:
     TNotifyEvent onTriggerOutSent_;
     TWaitCharEvent onWaitChar_;
     TNotifyEvent onPortOpen_;
+    TNotifyEvent onDeviceLost_;
     TNotifyEvent onPortClose_;
 
     // Internal state.

@@ -125,6 +125,9 @@ void TApdCustomComPort::OpenPort() {
     try {
         if (tapiMode_ == tmOn && dispatcher_->DeviceHandle < 0)
             CheckException(this, ENotOpenedByTapi::Code);
+        // The window is registered before the threads start, so every pass is handed to this
+        // thread: none can scan the first bytes before the caller has added its triggers.
+        SetPortWindow(true);
         int result = OpenDevice();
         if (result == ecAccessDenied)
             result = EAlreadyOpen::Code;
@@ -141,7 +144,6 @@ void TApdCustomComPort::OpenPort() {
         UpdateTriggerEventMode();
         ApplySettingsAfterOpen();
         open_ = true;
-        SetPortWindow(true);
         if (triggersSaved_) {
             triggersSaved_ = false;
             dispatcher_->RestoreTriggers(savedTriggers_);
@@ -300,6 +302,7 @@ LRESULT TApdCustomComPort::WindowProc(HWND, UINT msg, WPARAM wParam, LPARAM lPar
     case TriggerTimerMessage:
     case TriggerStatusMessage:
     case ClosePendingMessage:
+    case DeviceLostMessage:
         break;
     default:
         return 0;
@@ -324,6 +327,11 @@ LRESULT TApdCustomComPort::WindowProc(HWND, UINT msg, WPARAM wParam, LPARAM lPar
 
 void TApdCustomComPort::RouteMessage(TApdBaseDispatcher& dispatcher, UINT msg, WPARAM wParam,
                                      LPARAM lParam) {
+    if (msg == DeviceLostMessage) {
+        if (state_ == ComPortState::Open && &dispatcher == dispatcher_.get() && onDeviceLost_)
+            onDeviceLost_(*this);
+        return;
+    }
     const auto handle = static_cast<std::uint16_t>(wParam);
     const auto data =
         static_cast<std::uint16_t>(msg == TriggerAvailMessage ? wParam : (lParam & 0xFFFF));
@@ -367,6 +375,7 @@ void TApdCustomComPort::RouteMessage(TApdBaseDispatcher& dispatcher, UINT msg, W
         if (state_ == ComPortState::Closing && &dispatcher == dispatcher_.get())
             FinishDeferredClose(dispatcher, lParam);
         break;
+
     default:
         break;
     }

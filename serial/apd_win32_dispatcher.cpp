@@ -95,6 +95,8 @@ int TApdWin32Dispatcher::QueueOutput(const BYTE* bytes, DWORD count) {
         if (count > 0 && OutHead == OutTail)
             OutFull = true;
     }
+    if (count > 0)
+        NoteOutputQueued();
     if (OutputSignal)
         OutputSignal->Set();
     return static_cast<int>(count);

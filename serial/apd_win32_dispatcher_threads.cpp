@@ -25,7 +25,7 @@ constexpr int DispatchPeriodMs = 50;
 // same waiting bytes over and over.
 constexpr auto RoomPollInterval = std::chrono::milliseconds(20);
 constexpr auto FailedWaitPause = std::chrono::milliseconds(10);
-constexpr auto StopPollInterval = std::chrono::milliseconds(1);
+constexpr auto StopPollInterval = std::chrono::microseconds(200);
 
 // The dispatcher whose worker thread this is; null on any other thread.
 thread_local const TApdWin32Dispatcher* WorkerOf = nullptr;
@@ -120,6 +120,8 @@ void TComThread::Execute() {
                 if (!GetOverlappedResult(d.Handle(), &block.Overlapped, &count, true)) {
                     // The device was closed or went away. One more pass takes whatever it
                     // delivered before it went.
+                    if (GetLastError() != ERROR_OPERATION_ABORTED && !d.StopRequested)
+                        d.NoteDeviceLost();
                     d.CommEventSignal->Set();
                     d.AckSignal->Set();
                     return;
@@ -132,6 +134,12 @@ void TComThread::Execute() {
                 // The driver does not know the trailing-edge event.
                 mask = TApdWin32Dispatcher::NtEventMask;
                 SetCommMask(d.Handle(), mask);
+            } else if (error == ERROR_DEVICE_NOT_CONNECTED) {
+                // Gone before the wait began: the same last pass as above.
+                d.NoteDeviceLost();
+                d.CommEventSignal->Set();
+                d.AckSignal->Set();
+                return;
             } else {
                 std::this_thread::sleep_for(FailedWaitPause);
             }
@@ -163,6 +171,8 @@ void TDispThread::Execute() {
             return;
         d.RunCommPass();
         d.RunTimerPass();
+        if (d.DeviceLost())
+            d.PostDeviceLost();
     } while (!d.StopRequested && !d.ClosePending());
     d.AckSignal->Set();
 }
