@@ -50,6 +50,10 @@ public:
 
     void Write(const char* section, const std::string& key, const std::string& value) {
         document_.Set(section, key, value);
+    }
+    // One replace of the file for the whole group: a key at a time cost the port dialog's OK
+    // forty synced rewrites, and a failure part-way left half a group written.
+    void Commit() {
         if (!PrepareSettingsFolder() || !document_.Save())
             throw EIniFileException("Unable to write to " + SettingsFileName());
     }
@@ -79,6 +83,7 @@ void SaveLineLabels(const ProductionLines& lines) {
     GroupWriter writer;
     for (int i = 0; i < LineCount; ++i)
         writer.Write(LineLabelsSection, "Line" + LineNumber(i), lines.Line(i + 1).Caption);
+    writer.Commit();
 }
 
 void LoadComPortSettings(ProductionLines& lines) {
@@ -102,6 +107,7 @@ void SaveComPortSettings(const ProductionLines& lines) {
             writer.WriteInteger(ComPortSection, PortKeyNames[k] + PortLetter(i),
                                 port.*PortSettingKinds[k].Index);
     }
+    writer.Commit();
 }
 
 void LoadStampingSettings(ProductionLines& lines) {
@@ -126,6 +132,7 @@ void SaveStampingSettings(ProductionLines& lines) {
         writer.Write(StampingSection, "TimeStamp" + n, line.TimeStamp ? "1" : "0");
         writer.WriteInteger(StampingSection, "Delimiter" + n, line.DelimiterCode);
     }
+    writer.Commit();
     RefreshDelimiters(lines);
 }
 
@@ -145,4 +152,5 @@ void SaveReportDirectory(int line, const std::string& fileName) {
         slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1);
     GroupWriter writer;
     writer.Write(DirectoriesSection, "Line" + LineNumber(line - 1), folder);
+    writer.Commit();
 }

@@ -179,11 +179,13 @@ TEST_F(SettingsGroupsTest, ReportDirectoryKeepsTheFolderWithItsSeparator) {
     EXPECT_EQ(ReadBytes(path), before);
 }
 
-TEST_F(SettingsGroupsTest, FailedWriteStopsAtTheFailingKey) {
-    const std::string written = "[LineLabels]\r\nLine1=Line 1\r\nLine2=Line 2\r\nLine3=Line 3\r\n";
+TEST_F(SettingsGroupsTest, FailedWriteLeavesTheFileAsItWasNotHalfTheGroup) {
+    const std::string before = "[LineLabels]\r\nLine1=Old\r\n";
+    WriteBytes(path, before);
     LoadLineLabels(lines);
+    lines.SetCaption(1, "New");
     {
-        FileSizeLimit limit(written.size()); // Line4 no longer fits
+        FileSizeLimit limit(before.size() + 20); // the first keys would fit, not all eight
         try {
             SaveLineLabels(lines);
             FAIL() << "no error raised";
@@ -191,7 +193,7 @@ TEST_F(SettingsGroupsTest, FailedWriteStopsAtTheFailingKey) {
             EXPECT_EQ(error.what(), "Unable to write to " + path);
         }
     }
-    EXPECT_EQ(ReadBytes(path), written);
+    EXPECT_EQ(ReadBytes(path), before);
 }
 
 TEST_F(SettingsGroupsTest, UnwritableFolderKeepsTheOldFile) {
