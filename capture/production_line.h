@@ -61,7 +61,8 @@ constexpr int DelimiterChoices = 4;
 enum class PortState {
     Closed,  // switched off, or closed for a new set-up
     Open,    // set up, its LF trigger installed
-    Refused, // its set-up failed: missing, in use, or refused otherwise
+    Refused, // its set-up failed: refused for good (a bad setting, no permission ...)
+    Waiting, // its device went away, or was missing or held: tried again every second
 };
 
 struct ProductionLine {
@@ -77,6 +78,9 @@ struct ProductionLine {
     int DelimiterCode = 0;
     PortSettings Port;
     PortState PortStatus = PortState::Closed;
+    // While Waiting: what is waited for, e.g. "COM 3 (/dev/ttyUSB0) lost at 14:02:11, waiting
+    // for it"; empty otherwise.
+    std::string PortNews;
     // The line's report lines on their way to the files, those held while a file fails and the
     // count of those lost. Made at the first report line unless the lines made it first.
     std::unique_ptr<ReportWriter> Reports;
@@ -112,6 +116,8 @@ signals:
     void ReportsChanged(int line);
     // Emitted after every set-up of the ports, once each line's port state is known.
     void PortsSetUp();
+    // Emitted when one line's port is lost or comes back outside a set-up.
+    void PortChanged(int line);
 
 private:
     std::array<ProductionLine, LineCount> lines_;

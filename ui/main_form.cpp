@@ -48,6 +48,10 @@ constexpr QSize ClientSize(1016, 694);
 constexpr int ImageSize = 16;
 constexpr int ButtonHeight = 25;
 
+const QString GroupHint = QStringLiteral("Double click to change line label");
+// A line whose port went away, or is missing, shows it from across the room.
+const QColor WaitingCaptionColour(139, 0, 0);
+
 const QString StartWording = QStringLiteral("Click to start grabbing reports from ");
 const QString StopWording = QStringLiteral("Click to stop grabbing reports from ");
 
@@ -95,6 +99,7 @@ TMainForm::TMainForm(FormSet& forms) : QMainWindow(nullptr), forms_(forms), line
 
     connect(&lines_, &ProductionLines::CaptionChanged, this, &TMainForm::ShowCaption);
     connect(&lines_, &ProductionLines::PortsSetUp, this, &TMainForm::RefreshLinePanels);
+    connect(&lines_, &ProductionLines::PortChanged, this, &TMainForm::RefreshLinePanel);
     connect(&lines_, &ProductionLines::ReportsChanged, this,
             [this](int line) { RunHandler([this, line] { ReportFileNews(line); }); });
 
@@ -143,7 +148,7 @@ void TMainForm::CreateLinePanel(int line) {
     group->setObjectName(QStringLiteral("Line%1Group").arg(n));
     group->setGeometry(LinePanels[i].Group);
     group->setFont(DesignFont(true));
-    group->setToolTip(QStringLiteral("Double click to change line label"));
+    group->setToolTip(GroupHint);
     SetCaptionColour(group, Qt::black);
     group->installEventFilter(this);
     LineGroups[i] = group;
@@ -297,27 +302,36 @@ void TMainForm::StartLineBtnClick(int line) {
 }
 
 void TMainForm::RefreshLinePanels() {
-    for (int line = 1; line <= LineCount; ++line) {
-        const int i = line - 1;
-        TReportView* expanded = forms_.LineForms[i]->LineWindow;
-        if (lines_.SwitchedOff(line)) {
-            SetCaptionColour(LineGroups[i], GrayColour());
-            StartLineBtns[i]->setChecked(false);
-            StartLineBtns[i]->setEnabled(false);
-            SetStartHint(line, StartButtonHint(false, Caption(line)));
-            SetStartHintShown(line, false);
-            LineWindows[i]->ClearLines();
-            LineWindows[i]->SetBackground(ButtonFaceColour());
-            expanded->ClearLines();
-            expanded->SetBackground(ButtonFaceColour());
-        } else {
-            SetCaptionColour(LineGroups[i], Qt::black);
-            StartLineBtns[i]->setEnabled(true);
-            SetStartHintShown(line, true);
-            LineWindows[i]->SetBackground(NavyColour());
-            expanded->SetBackground(NavyColour());
-        }
+    for (int line = 1; line <= LineCount; ++line)
+        RefreshLinePanel(line);
+}
+
+void TMainForm::RefreshLinePanel(int line) {
+    const int i = line - 1;
+    TReportView* expanded = forms_.LineForms[i]->LineWindow;
+    const ProductionLine& production = lines_.Line(line);
+    QString hint = GroupHint;
+    if (lines_.SwitchedOff(line)) {
+        SetCaptionColour(LineGroups[i], GrayColour());
+        StartLineBtns[i]->setChecked(false);
+        StartLineBtns[i]->setEnabled(false);
+        SetStartHint(line, StartButtonHint(false, Caption(line)));
+        SetStartHintShown(line, false);
+        LineWindows[i]->ClearLines();
+        LineWindows[i]->SetBackground(ButtonFaceColour());
+        expanded->ClearLines();
+        expanded->SetBackground(ButtonFaceColour());
+    } else {
+        const bool waiting = production.PortStatus == PortState::Waiting;
+        SetCaptionColour(LineGroups[i], waiting ? WaitingCaptionColour : QColor(Qt::black));
+        if (waiting)
+            hint += QChar('\n') + QString::fromStdString(production.PortNews);
+        StartLineBtns[i]->setEnabled(true);
+        SetStartHintShown(line, true);
+        LineWindows[i]->SetBackground(NavyColour());
+        expanded->SetBackground(NavyColour());
     }
+    LineGroups[i]->setToolTip(hint);
 }
 
 std::string ReportFileErrorText(const std::string& caption, const std::string& reportFile,

@@ -56,6 +56,9 @@ public:
     // Gives each line's panel its on or off look from its COM port setting; runs after every
     // set-up of the ports.
     void RefreshLinePanels();
+    // One line's panel: off, on, or on and waiting for its port (caption in dark red, the wait
+    // in the group's hint).
+    void RefreshLinePanel(int line);
     // The dialog that the "COM Ports" entry shows.
     void SetPortDialog(QDialog* dialog) { portDialog_ = dialog; }
     // The box that says that line N's report file cannot be written, or that report lines were

@@ -4,6 +4,7 @@
 #include "runtime/message_box.h"
 #include "serial/apd_com_port.h"
 #include "serial/apd_exceptions.h"
+#include "serial/platform/port_map.h"
 #include "settings/profile.h"
 #include "settings/settings_groups.h"
 #include "ui/design_fonts.h"
@@ -17,6 +18,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTime>
+#include <QTimer>
 #include <optional>
 
 namespace {
@@ -80,6 +83,19 @@ constexpr int GroupHeight = 153;
 constexpr int GroupLeft[2] = {16, 400};
 constexpr int GroupTop[4] = {16, 177, 338, 499};
 constexpr int VisiblePortItems = 9;
+constexpr int PortRetryMs = 1000;
+
+// A port whose device is missing or held by another program is tried again until it opens.
+bool DeviceMayAppear(std::int32_t errorCode) {
+    return errorCode == EBadId::Code || errorCode == EAlreadyOpen::Code;
+}
+
+// "COM 3 (/dev/ttyUSB0) lost at 14:02:11, waiting for it".
+std::string WaitingNews(int comNumber, const char* what) {
+    return "COM " + std::to_string(comNumber) + " (" + PortDevicePath(comNumber) + ") " + what +
+           " " + QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString() +
+           ", waiting for it";
+}
 
 // The integer value of the item's text ("9600" -> 9600).
 int ItemValue(const QComboBox* list, int index) {
@@ -116,6 +132,12 @@ TSerialForm::TSerialForm(FormSet& forms)
     for (int line = 1; line <= LineCount; ++line)
         CreatePort(line);
 
+    PortRetryTimer = new QTimer(this);
+    PortRetryTimer->setObjectName(QStringLiteral("PortRetryTimer"));
+    PortRetryTimer->setInterval(PortRetryMs);
+    connect(PortRetryTimer, &QTimer::timeout, this,
+            [this] { RunHandler([this] { RetryWaitingPorts(); }); });
+
     connect(&lines_, &ProductionLines::CaptionChanged, this, [this](int line) {
         ComPortGroups[line - 1]->setTitle(AnsiToQString(lines_.Line(line).Caption));
     });
@@ -131,9 +153,11 @@ TSerialForm::~TSerialForm() {
 }
 
 void TSerialForm::StopDeliveries() {
+    PortRetryTimer->stop();
     for (TApdComPort* port : ComPorts) {
         port->SetOnTriggerAvail({});
         port->SetOnTriggerData({});
+        port->SetOnDeviceLost({});
     }
     for (int line = 1; line <= LineCount; ++line) {
         ComPorts[line - 1]->SetOpen(false);
@@ -188,6 +212,7 @@ void TSerialForm::CreatePort(int line) {
     port->SetOnTriggerData([this, line](TApdCustomComPort& CP, std::uint16_t TriggerHandle) {
         ComPortTriggerData(line, CP, TriggerHandle);
     });
+    port->SetOnDeviceLost([this, line](QObject&) { ComPortDeviceLost(line); });
     ComPorts[i] = port;
 }
 
@@ -212,24 +237,34 @@ void TSerialForm::ShowPortSettings() {
 }
 
 void TSerialForm::ApplyComPortSettings() {
+    const bool nested = settingUp_;
+    settingUp_ = true;
     for (int line = 1; line <= LineCount; ++line) {
         if (lines_.SwitchedOff(line))
             continue;
-        PortState& state = lines_.Line(line).PortStatus;
+        ProductionLine& production = lines_.Line(line);
         try {
             SetUpPort(line);
-            state = PortState::Open;
+            production.PortStatus = PortState::Open;
+            production.PortNews.clear();
         } catch (const EAPDException& error) {
-            state = PortState::Refused;
+            production.PortStatus = PortState::Refused;
+            production.PortNews.clear();
+            if (DeviceMayAppear(error.ErrorCode))
+                StartWaiting(line, WaitingNews(ComPorts[line - 1]->ComNumber(),
+                                               error.ErrorCode == EBadId::Code ? "missing since"
+                                                                               : "in use since"));
             ReportPortError(error.ErrorCode, line);
         } catch (const std::exception& error) {
-            state = PortState::Refused;
+            production.PortStatus = PortState::Refused;
+            production.PortNews.clear();
             // A failure of another kind is one port's failure too: it is reported in the standard
             // error box and the remaining lines are still set up.
             ShowException(error);
             ModalResult = 0;
         }
     }
+    settingUp_ = nested;
     emit lines_.PortsSetUp();
 }
 
@@ -243,13 +278,85 @@ void TSerialForm::SetUpPort(int line) {
     };
     constexpr TParity Parities[] = {pNone, pOdd, pEven};
     TApdComPort* port = ComPorts[i];
+    // An open port is only ever kept on its own COM number (KeepsPort), so this never reopens
+    // it; the character format goes to an open port without closing it.
     port->SetComNumber(static_cast<std::uint16_t>(value(0)));
     port->SetBaud(value(1));
     port->SetParity(Parities[choice(2)]);
     port->SetDataBits(static_cast<std::uint16_t>(value(3)));
     port->SetStopBits(static_cast<std::uint16_t>(value(4)));
-    // The port is closed here: adding the trigger opens it with the settings just made.
+    if (port->Open())
+        return;
+    // Adding the trigger opens the closed port with the settings just made.
     lines_.Line(line).Capture.LineTriggerHandle = port->AddDataTrigger(std::string(1, '\n'), false);
+}
+
+bool TSerialForm::KeepsPort(int line) const {
+    const TApdComPort* port = ComPorts[line - 1];
+    return !lines_.SwitchedOff(line) && lines_.Line(line).PortStatus == PortState::Open &&
+           port->Open() &&
+           port->ComNumber() ==
+               ItemValue(Ports[line - 1].ComPort, lines_.PortChoice(line, PortSettingKinds[0]));
+}
+
+void TSerialForm::ReleasePort(int line) {
+    TApdComPort* port = ComPorts[line - 1];
+    ProductionLine& production = lines_.Line(line);
+    production.PortStatus = PortState::Closed;
+    production.PortNews.clear();
+    port->RemoveTrigger(production.Capture.LineTriggerHandle);
+    port->SetOpen(false);
+}
+
+void TSerialForm::StartWaiting(int line, const std::string& what) {
+    ProductionLine& production = lines_.Line(line);
+    production.PortStatus = PortState::Waiting;
+    production.PortNews = what;
+    if (!PortRetryTimer->isActive())
+        PortRetryTimer->start();
+}
+
+void TSerialForm::ComPortDeviceLost(int line) {
+    // Not inside the port's own message: its close waits for the threads, pumping messages.
+    QTimer::singleShot(0, this, [this, line] { RunHandler([this, line] { LoseDevice(line); }); });
+}
+
+void TSerialForm::LoseDevice(int line) {
+    if (lines_.Line(line).PortStatus != PortState::Open)
+        return;
+    const int comNumber = ComPorts[line - 1]->ComNumber();
+    try {
+        ReleasePort(line);
+    } catch (const std::exception&) {
+        // A device that is gone cannot refuse anything that matters: the port is closed.
+    }
+    StartWaiting(line, WaitingNews(comNumber, "lost at"));
+    emit lines_.PortChanged(line);
+}
+
+void TSerialForm::RetryWaitingPorts() {
+    // Opening a port may pump events, among them this timer's next tick.
+    if (settingUp_)
+        return;
+    settingUp_ = true;
+    bool waiting = false;
+    for (int line = 1; line <= LineCount; ++line) {
+        ProductionLine& production = lines_.Line(line);
+        if (production.PortStatus != PortState::Waiting)
+            continue;
+        try {
+            SetUpPort(line);
+        } catch (const std::exception&) {
+            waiting = true; // still missing or held; the box was shown when it first failed
+            continue;
+        }
+        production.PortStatus = PortState::Open;
+        production.PortNews.clear();
+        emit lines_.PortChanged(line);
+    }
+    settingUp_ = false;
+    if (!waiting)
+        PortRetryTimer->stop();
 }
 
 void TSerialForm::ReportPortError(std::int32_t errorCode, int line) {
@@ -263,6 +370,11 @@ void TSerialForm::ReportPortError(std::int32_t errorCode, int line) {
         text = "COM " + n + " does not exist." + advice;
     else if (errorCode == EAlreadyOpen::Code)
         text = "COM " + n + " is already open." + advice;
+    else if (errorCode == EPortAccessDenied::Code)
+        text = "COM " + n +
+               " cannot be opened: permission denied.\r\rAdd the user to the dialout "
+               "group, or choose another COM Port for " +
+               c + ".";
     else
         text = "Unspecified error for COM " + n + ".";
     ShowMessageBox({"Error", text, MessageIcon::Error});
@@ -271,22 +383,25 @@ void TSerialForm::ReportPortError(std::int32_t errorCode, int line) {
 
 void TSerialForm::OKBtnClick() {
     ModalResult = QDialog::Accepted;
-    for (int i = 0; i < LineCount; ++i)
-        ComPorts[i]->RemoveTrigger(lines_.Line(i + 1).Capture.LineTriggerHandle);
-    for (int i = 0; i < LineCount; ++i) {
-        ComPorts[i]->SetOpen(false);
-        lines_.Line(i + 1).PortStatus = PortState::Closed;
-    }
-    // A settings file that cannot be written must not leave every port closed: the ports are set
-    // up from the lists all the same, and the failure is reported with the dialog left open.
+    settingUp_ = true;
+    // Written while every port still reads: however long the settings file takes, no byte waits.
+    // A file that cannot be written is reported once the ports are set up from the lists.
     std::optional<EIniFileException> writeFailure;
     try {
         SaveComPortSettings(lines_);
     } catch (const EIniFileException& error) {
         writeFailure = error;
     }
+    // Only a port that moves to another COM number, or whose line is switched off, is closed,
+    // and all of those before any opens, so that lines may swap ports. A port that stays keeps
+    // its LF trigger and every byte it holds: a report line is never split across a reopen.
+    for (int line = 1; line <= LineCount; ++line) {
+        if (!KeepsPort(line))
+            ReleasePort(line);
+    }
     // The set-up ends with the lines reporting it, on which the main window's panels follow.
     ApplyComPortSettings();
+    settingUp_ = false;
     if (writeFailure) {
         ShowException(*writeFailure);
         ModalResult = 0;

@@ -11,6 +11,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class QTimer;
 class TApdComPort;
 class TApdCustomComPort;
 
@@ -59,13 +60,30 @@ public:
     void ComPortTriggerAvail(int line, TApdCustomComPort& CP, std::uint16_t Count);
     void ComPortTriggerData(int line, TApdCustomComPort& CP, std::uint16_t TriggerHandle);
 
+    // Line N's port device went away: the port is closed at once, so that a returning USB
+    // adapter gets its old name, and is tried again every second. The line stays started, with its
+    // report file and the text pending at the loss.
+    void ComPortDeviceLost(int line);
+    // Sets up every waiting line's port again; one that opens captures as before.
+    void RetryWaitingPorts();
+
     // The result the dialog closes with after OK; ReportPortError sets it back to none (0).
     int ModalResult = 0;
+    QTimer* PortRetryTimer = nullptr;
 
 private:
     void CreateLineGroup(int line);
     void CreatePort(int line);
+    // Opens the line's closed port with its settings and LF trigger, or gives an open one the
+    // settings it may keep while open.
     void SetUpPort(int line);
+    // The line's port is open on the COM number its list names: nothing needs closing it.
+    bool KeepsPort(int line) const;
+    void ReleasePort(int line);
+    void StartWaiting(int line, const std::string& what);
+    void LoseDevice(int line);
+
+    bool settingUp_ = false; // no retry runs inside a set-up
 
     FormSet& forms_;
     ProductionLines& lines_;

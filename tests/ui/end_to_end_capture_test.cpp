@@ -2,7 +2,8 @@
 // stamped report lines in the files the operator chose, all eight lines at once; ports that cannot
 // be opened leave the other lines capturing; the port dialog's OK reopens the ports without
 // stopping the capture; a device that goes away mid-line leaves the program and the other lines
-// working; exit while every line sends; report files that fail, recover or stall.
+// working and is closed, shown and taken up again when it comes back; exit while every line
+// sends; report files that fail, recover or stall; OK while a line sends.
 
 #include "capture/report_file.h"
 #include "capture/report_writer.h"
@@ -11,12 +12,14 @@
 #include "ui/report_view.h"
 
 #include <QComboBox>
+#include <QGroupBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTextBlock>
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/file.h>
@@ -302,4 +305,97 @@ TEST_F(EndToEndCaptureTest, LinesStillHeldAtExitGoToAnUnsavedFileBesideTheSettin
                         "; they are saved in " + unsaved + ".\n"),
               std::string::npos)
         << said;
+}
+
+TEST_F(EndToEndCaptureTest, ThreeOksWhileALineSendsMergeSplitOrLoseNoReportLine) {
+    StartUp(EightLinesOn);
+    StartLine(1, ReportFile(1));
+    // About 200 report lines a second, each written in two parts so that OK often finds one
+    // half-way.
+    std::atomic<bool> sending{true};
+    std::string sent;
+    std::thread sender([&] {
+        for (int number = 1; sending; ++number) {
+            const std::string text = ReportLine(1, number);
+            lines.Com(1).Write(text.substr(0, 6));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            lines.Com(1).Write(text.substr(6) + "\r\n");
+            sent += Stamped(text);
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
+    });
+    // Unchanged, then a new baud rate, then a new parity: none of them may cost a line.
+    for (int change = 0; change < 3; ++change) {
+        QTest::qWait(300);
+        if (change == 1)
+            Serial().Ports[0].BaudRate->setCurrentIndex(4);
+        if (change == 2)
+            Serial().Ports[0].Parity->setCurrentIndex(2);
+        ModalDriver driver([&](QWidget*) { QTest::mouseClick(Serial().OKBtn, Qt::LeftButton); });
+        EXPECT_EQ(Serial().exec(), QDialog::Accepted);
+    }
+    QTest::qWait(300);
+    sending = false;
+    sender.join();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return FileText(ReportFile(1)) == sent; }, 20000))
+        << FileText(ReportFile(1)).substr(0, 2000);
+    EXPECT_TRUE(boxes.Boxes.empty());
+}
+
+TEST_F(EndToEndCaptureTest, UnpluggedAdapterIsClosedShownAndCapturesAgainWhenPluggedBack) {
+    // COM 3 names a link, as a by-id name does; plugging back points it at a new device.
+    const std::string adapter = settings.Folder() + "adapter";
+    const auto plug = [&](int com) {
+        const std::string next = adapter + ".next";
+        ASSERT_EQ(symlink(lines.Com(com).SlavePath().c_str(), next.c_str()), 0);
+        ASSERT_EQ(rename(next.c_str(), adapter.c_str()), 0);
+    };
+    plug(3);
+    SetPortDevice(3, adapter);
+    StartUp("[ComPortSettings]\nComPort=2\n");
+    StartLine(1, ReportFile(1));
+    ASSERT_TRUE(lines.Com(3).Write("LOT 1\r\nLOT 2 HA"));
+    const std::string first = Stamped("LOT 1");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FileText(ReportFile(1)) == first; }, 20000));
+    QTest::qWait(100); // the half line is in
+
+    lines.Com(3).Close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Line(1).PortStatus == PortState::Waiting; }, 5000));
+    EXPECT_FALSE(Serial().ComPorts[0]->Open()) << "a dead device is not kept open";
+    EXPECT_EQ(Main().LineGroups[0]->palette().color(QPalette::WindowText), QColor(139, 0, 0));
+    const QString hint = Main().LineGroups[0]->toolTip();
+    EXPECT_TRUE(hint.contains(QString::fromStdString("COM 3 (" + adapter + ") lost at ")) &&
+                hint.endsWith(QStringLiteral(", waiting for it")))
+        << hint.toStdString();
+
+    // A fresh terminal cooks what it receives until it is opened raw: the adapter sends once
+    // the port is open again, as a real one would only then be receiving.
+    plug(12);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Line(1).PortStatus == PortState::Open; }, 10000));
+    ASSERT_TRUE(lines.Com(12).Write("LF\r\nLOT 3\r\n"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return FileText(ReportFile(1)) == first + Stamped("LOT 2 HALF") + Stamped("LOT 3"); },
+        10000))
+        << FileText(ReportFile(1));
+    EXPECT_TRUE(Main().StartLineBtns[0]->isChecked());
+    EXPECT_EQ(Main().LineGroups[0]->toolTip(), QStringLiteral("Double click to change line label"));
+    EXPECT_TRUE(boxes.Boxes.empty());
+    ClearPortDevice(3);
+}
+
+TEST_F(EndToEndCaptureTest, DeviceMissingAtStartUpIsToldOnceAndCapturesWhenItAppears) {
+    const std::string adapter = settings.Folder() + "late-adapter";
+    SetPortDevice(3, adapter);
+    StartUp("[ComPortSettings]\nComPort=2\n");
+    ASSERT_EQ(boxes.Boxes.size(), 1u);
+    EXPECT_TRUE(boxes.Boxes[0].Text.starts_with("COM 3 does not exist.")) << boxes.Boxes[0].Text;
+    StartLine(1, ReportFile(1));
+    QTest::qWait(1500);
+    ASSERT_EQ(symlink(lines.Com(3).SlavePath().c_str(), adapter.c_str()), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Line(1).PortStatus == PortState::Open; }, 10000));
+    ASSERT_TRUE(lines.Com(3).Write("LOT 1\r\n"));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return FileText(ReportFile(1)) == Stamped("LOT 1"); }, 10000));
+    EXPECT_EQ(boxes.Boxes.size(), 1u);
+    ClearPortDevice(3);
 }

@@ -286,7 +286,7 @@ TEST_F(SerialFormTest, TwoLinesOnOnePortReportTheSecondAsAlreadyOpen) {
 TEST_F(SerialFormTest, EachLinesPortStateFollowsItsLatestSetUp) {
     StartUp("[ComPortSettings]\nComPortB=0\nComPortC=2\n");
     EXPECT_EQ(Line(1).PortStatus, PortState::Open);
-    EXPECT_EQ(Line(2).PortStatus, PortState::Refused) << "COM1 is line 1's";
+    EXPECT_EQ(Line(2).PortStatus, PortState::Waiting) << "COM1 is line 1's until it is let go";
     EXPECT_EQ(Line(3).PortStatus, PortState::Open);
     EXPECT_EQ(Line(4).PortStatus, PortState::Closed);
     Serial().Ports[1].ComPort->setCurrentIndex(OffIndex);
