@@ -4,19 +4,26 @@
 //   (a) report lines per second one line sustains, every line checked in the report file;
 //   (b) the same with all eight lines at once;
 //   (c) latency from the LF on the master to the line in the report file at 10 lines per second;
-//   (d) CPU of the idle program with eight ports open.
+//   (d) CPU of the idle program with eight ports open;
+//   (e) OK in COM Ports with eight lines on and sending: how long ports stay closed, from the first
+//       close to the last open, and the whole OK with its settings file write, when nothing
+//       changed and when every line swaps its COM port with its neighbour's; every line checked.
 // Usage: capture_bench [lines for (a)] [lines per line for (b)] [samples for (c)] [idle seconds]
+//        [OK rounds for (e)]
 
 #include "bench/resident_bytes.h"
 #include "capture/stamps.h"
 #include "runtime/message_box.h"
+#include "serial/apd_com_port.h"
 #include "serial/platform/port_map.h"
 #include "settings/profile.h"
 #include "ui/form_set.h"
 #include "ui/main_form.h"
 #include "ui/save_dialog.h"
+#include "ui/serial_form.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
@@ -368,6 +375,92 @@ public:
         std::fflush(stdout);
     }
 
+    void PortSetUp(int rounds) {
+        TSerialForm& serial = *forms_->SerialForm;
+        Clock::time_point firstClose{};
+        Clock::time_point lastOpen{};
+        int closes = 0;
+        for (TApdComPort* port : serial.ComPorts) {
+            port->SetOnPortClose([&](QObject&) {
+                if (closes++ == 0)
+                    firstClose = Clock::now();
+            });
+            port->SetOnPortOpen([&](QObject&) { lastOpen = Clock::now(); });
+        }
+        const auto pump = [](int ms) {
+            QEventLoop loop;
+            QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+            loop.exec();
+        };
+        const auto millis = [](Clock::duration d) {
+            return std::chrono::duration<double, std::milli>(d).count();
+        };
+        const auto measure = [&](const char* title, bool swap) {
+            std::vector<double> closed;
+            std::vector<double> whole;
+            for (int round = 0; round < rounds; ++round) {
+                pump(50);
+                if (swap)
+                    for (std::size_t i = 0; i < LineCount; i += 2) {
+                        QComboBox* a = serial.Ports[i].ComPort;
+                        QComboBox* b = serial.Ports[i + 1].ComPort;
+                        const int first = a->currentIndex();
+                        a->setCurrentIndex(b->currentIndex());
+                        b->setCurrentIndex(first);
+                    }
+                closes = 0;
+                const Clock::time_point start = Clock::now();
+                serial.OKBtnClick();
+                whole.push_back(millis(Clock::now() - start));
+                closed.push_back(closes > 0 ? millis(lastOpen - firstClose) : 0.0);
+            }
+            std::sort(closed.begin(), closed.end());
+            std::sort(whole.begin(), whole.end());
+            std::printf("(e) OK, eight lines on, %s, %d rounds: ports closed median %.1f ms, max "
+                        "%.1f ms; whole OK median %.1f ms, max %.1f ms\n",
+                        title, rounds, closed[closed.size() / 2], closed.back(),
+                        whole[whole.size() / 2], whole.back());
+        };
+
+        std::vector<std::string> files;
+        for (int line = 1; line <= LineCount; ++line)
+            files.push_back(StartLine(line, "ok-" + std::to_string(line) + ".txt"));
+        // Every line sends a report line every 5 ms, in two halves, so OK finds lines half-way.
+        std::atomic<bool> sending{true};
+        std::array<int, LineCount> sent{};
+        std::vector<std::thread> players;
+        for (std::size_t i = 0; i < LineCount; ++i)
+            players.emplace_back([&, i] {
+                for (int& n = sent[i]; sending; ++n) {
+                    const std::string text = Payload(n) + "\r\n";
+                    WriteAll(lines_[i].Master, text.substr(0, 5));
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                    WriteAll(lines_[i].Master, text.substr(5));
+                    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+                }
+            });
+        measure("nothing changed, every line sending", false);
+        sending = false;
+        for (std::thread& player : players)
+            player.join();
+        pump(500);
+        long lost = 0;
+        long corrupted = 0;
+        for (std::size_t i = 0; i < LineCount; ++i) {
+            const Check check = CheckReport(FileText(files[i]), stamps_, sent[i]);
+            lost += check.Lost;
+            corrupted += check.Corrupted + check.Duplicated;
+        }
+        std::printf("  checked: %ld lost, %ld corrupted or duplicated\n", lost, corrupted);
+        // Lines that trade ports mid-line would splice their halves, so this one runs quiet.
+        measure("every line swaps its COM port with its neighbour's", true);
+        for (TApdComPort* port : serial.ComPorts) {
+            port->SetOnPortClose({});
+            port->SetOnPortOpen({});
+        }
+        std::fflush(stdout);
+    }
+
 private:
     QTemporaryDir dir_;
     std::array<Line, LineCount> lines_;
@@ -390,6 +483,7 @@ int main(int argc, char** argv) {
     const int eachOfEight = Argument(argc, argv, 2, 50000);
     const int samples = Argument(argc, argv, 3, 200);
     const int idleSeconds = Argument(argc, argv, 4, 10);
+    const int okRounds = Argument(argc, argv, 5, 20);
 
     // A measure given 0 is left out.
     Bench bench;
@@ -402,6 +496,8 @@ int main(int argc, char** argv) {
                     eachOfEight);
     if (samples > 0)
         bench.Latency(samples, 10);
+    if (okRounds > 0)
+        bench.PortSetUp(okRounds);
     std::printf("message boxes shown: %d\n", bench.Boxes());
     return 0;
 }
