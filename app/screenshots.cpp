@@ -4,6 +4,7 @@
 #include "ui/form_set.h"
 #include "ui/line_form.h"
 #include "ui/main_form.h"
+#include "ui/port_devices_form.h"
 #include "ui/report_view.h"
 #include "ui/serial_form.h"
 #include "ui/set_line_label_form.h"
@@ -79,6 +80,7 @@ bool SaveScreenshots(FormSet& forms, const QString& folder) {
     bool saved = SaveWindow(forms.MainForm, dir, QStringLiteral("main_window"));
     saved = SaveScaledMainWindow(forms, dir) && saved;
     saved = SaveWindow(forms.SerialForm, dir, QStringLiteral("port_dialog")) && saved;
+    saved = SaveWindow(forms.PortDevicesForm, dir, QStringLiteral("port_devices_dialog")) && saved;
     saved = SaveWindow(forms.StampingForm, dir, QStringLiteral("stamping_dialog")) && saved;
     saved = SaveWindow(forms.SetLineLabelForm, dir, QStringLiteral("label_dialog")) && saved;
     saved = SaveWindow(forms.LineForms[0], dir, QStringLiteral("expanded_view")) && saved;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -189,6 +190,28 @@ void ProfileDocument::Set(std::string_view section, std::string_view key, std::s
         }
     }
     Parse();
+}
+
+bool ProfileDocument::Remove(std::string_view section, std::string_view key) {
+    // The lines go from the last to the first, so that the offsets of those before stay valid.
+    std::vector<std::pair<std::size_t, std::size_t>> lines;
+    for (const Section& s : sections_) {
+        if (!EqualNoCase(Slice(s.NameBegin, s.NameEnd), section))
+            continue;
+        for (const Entry& e : s.Entries) {
+            if (!EqualNoCase(Slice(e.KeyBegin, e.KeyEnd), key))
+                continue;
+            const std::size_t begin = text_.rfind('\n', e.KeyBegin);
+            const std::size_t lineFeed = text_.find('\n', e.LineEnd);
+            lines.emplace_back(begin == std::string::npos ? 0 : begin + 1,
+                               lineFeed == std::string::npos ? text_.size() : lineFeed + 1);
+        }
+    }
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line)
+        text_.erase(line->first, line->second - line->first);
+    if (!lines.empty())
+        Parse();
+    return !lines.empty();
 }
 
 std::vector<ProfileDocument::SectionOutline> ProfileDocument::Outline() const {

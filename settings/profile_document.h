@@ -23,6 +23,8 @@ public:
     // section at the end of the text. A value is cut at its first CR, LF or NUL, so that it can
     // never make lines of its own.
     void Set(std::string_view section, std::string_view key, std::string_view value);
+    // Removes every line of the key in every section of that name; false when there was none.
+    bool Remove(std::string_view section, std::string_view key);
 
     // Writes the text to a temporary file in the file's folder, flushes it to the disk and renames
     // it over the file. False, with the old file untouched, when any step fails.

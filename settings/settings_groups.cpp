@@ -11,6 +11,7 @@ constexpr const char* LineLabelsSection = "LineLabels";
 constexpr const char* ComPortSection = "ComPortSettings";
 constexpr const char* StampingSection = "StampingSettings";
 constexpr const char* DirectoriesSection = "Directories";
+constexpr const char* PortDevicesSection = "PortDevices";
 
 // The port settings' keys (plus the line's letter), in the order of PortSettingKinds.
 constexpr const char* PortKeyNames[] = {"ComPort", "BaudRate", "Parity", "DataBits", "StopBits"};
@@ -60,10 +61,22 @@ public:
     void WriteInteger(const char* section, const std::string& key, int value) {
         Write(section, key, std::to_string(value));
     }
+    void Remove(const char* section, const std::string& key) {
+        if (document_.Remove(section, key) && (!PrepareSettingsFolder() || !document_.Save()))
+            throw EIniFileException("Unable to write to " + SettingsFileName());
+    }
 
 private:
     ProfileDocument document_;
 };
+
+// A value in matching quotes loses them, as the port map reads it.
+std::string Unquoted(const std::string& value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        return value.substr(1, value.size() - 2);
+    return value;
+}
 
 bool LineInRange(int line) {
     return line >= 1 && line <= LineCount;
@@ -153,4 +166,25 @@ void SaveReportDirectory(int line, const std::string& fileName) {
     GroupWriter writer;
     writer.Write(DirectoriesSection, "Line" + LineNumber(line - 1), folder);
     writer.Commit();
+}
+
+PortDeviceNames LoadPortDevices() {
+    const auto document = ProfileDocument::Load(SettingsFileName());
+    PortDeviceNames devices;
+    for (int n = 1; n <= PortDeviceCount; ++n)
+        devices[n - 1] =
+            Unquoted(document.Find(PortDevicesSection, "COM" + std::to_string(n)).value_or(""));
+    return devices;
+}
+
+void SavePortDevices(const PortDeviceNames& devices) {
+    GroupWriter writer;
+    for (int n = 1; n <= PortDeviceCount; ++n) {
+        const std::string key = "COM" + std::to_string(n);
+        const std::string& device = devices[n - 1];
+        if (device.empty())
+            writer.Remove(PortDevicesSection, key);
+        else
+            writer.Write(PortDevicesSection, key, device);
+    }
 }

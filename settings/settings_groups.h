@@ -1,9 +1,11 @@
 #pragma once
-// The eight operations that move one settings group between the settings file and the production
-// lines that hold it. A failed write raises EIniFileException at the failing key.
+// The operations that move one settings group between the settings file and the production lines
+// (or, for the port devices, the dialog) that hold it. A failed write raises EIniFileException at
+// the failing key.
 
 #include "capture/production_line.h"
 
+#include <array>
 #include <string>
 
 void LoadLineLabels(ProductionLines& lines);
@@ -16,3 +18,11 @@ void SaveStampingSettings(ProductionLines& lines);
 // Line 1..8; other numbers do nothing.
 void LoadReportDirectory(int line, std::string& initialDir);
 void SaveReportDirectory(int line, const std::string& fileName);
+
+// The devices that the operator named for COM1 to COM16 (section PortDevices), index n - 1; empty
+// where the port keeps its default device.
+constexpr int PortDeviceCount = 16;
+using PortDeviceNames = std::array<std::string, PortDeviceCount>;
+PortDeviceNames LoadPortDevices();
+// Writes COM1 to COM16; the key of an empty name is removed.
+void SavePortDevices(const PortDeviceNames& devices);

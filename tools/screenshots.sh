@@ -14,8 +14,10 @@ fi
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-# Line 2 switched on and line 3 renamed, so that both looks of a panel and a changed caption show.
-printf '[LineLabels]\r\nLine3=Packing\r\n[ComPortSettings]\r\nComPortB=1\r\n' >"$work/Tolvane.ini"
+# Line 2 switched on and line 3 renamed, so that both looks of a panel and a changed caption show;
+# COM4, which no line uses, named after an adapter that is not plugged in.
+printf '[LineLabels]\r\nLine3=Packing\r\n[ComPortSettings]\r\nComPortB=1\r\n[PortDevices]\r\nCOM4=%s\r\n' \
+  /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0 >"$work/Tolvane.ini"
 
 mkdir -p "$out"
 xvfb-run -a -s "-screen 0 1680x1050x24" \

@@ -6,6 +6,7 @@
 #include "ui/easter_egg_form.h"
 #include "ui/line_form.h"
 #include "ui/main_form.h"
+#include "ui/port_devices_form.h"
 #include "ui/serial_form.h"
 #include "ui/set_line_label_form.h"
 #include "ui/stamping_form.h"
@@ -29,6 +30,7 @@ FormSet::FormSet() {
     MainForm->SetPortDialog(SerialForm);
     SetLineLabelForm = Add(std::make_unique<TSetLineLabelForm>(Lines));
     StampingForm = Add(std::make_unique<TStampingForm>(Lines));
+    PortDevicesForm = Add(std::make_unique<TPortDevicesForm>(*this));
     for (int line = 1; line <= LineCount; ++line)
         LineForms[line - 1] = Add(std::make_unique<TLineForm>(Lines, line));
 }

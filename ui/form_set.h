@@ -10,6 +10,7 @@
 class TAboutForm;
 class TEasterEggForm;
 class TMainForm;
+class TPortDevicesForm;
 class TSerialForm;
 class TSetLineLabelForm;
 class TStampingForm;
@@ -33,6 +34,7 @@ public:
     TSerialForm* SerialForm = nullptr;
     TSetLineLabelForm* SetLineLabelForm = nullptr;
     TStampingForm* StampingForm = nullptr;
+    TPortDevicesForm* PortDevicesForm = nullptr;
     std::array<TLineForm*, LineCount> LineForms{};
 
     // The start-up sequence once the main window shows: the settings loaded into the lines and

@@ -8,6 +8,7 @@
 #include "ui/form_set.h"
 #include "ui/handler_guard.h"
 #include "ui/line_form.h"
+#include "ui/port_devices_form.h"
 #include "ui/report_view.h"
 #include "ui/save_dialog.h"
 #include "ui/scaling/gt_form.h"
@@ -134,6 +135,8 @@ void TMainForm::CreateMenu() {
     };
     MenuStamping = add("MenuStamping", QStringLiteral("Stamping"), &TMainForm::MenuStampingClick);
     MenuCom = add("MenuCom", QStringLiteral("COM Ports"), &TMainForm::MenuComClick);
+    MenuPortDevices =
+        add("MenuPortDevices", QStringLiteral("Port Devices"), &TMainForm::MenuPortDevicesClick);
     MainMenu->addSeparator();
     MenuExit = add("MenuExit", QStringLiteral("Exit"), &TMainForm::MenuExitClick);
     MainMenu->addSeparator();
@@ -407,6 +410,10 @@ void TMainForm::MenuStampingClick() {
 
 void TMainForm::MenuComClick() {
     portDialog_->exec();
+}
+
+void TMainForm::MenuPortDevicesClick() {
+    forms_.PortDevicesForm->exec();
 }
 
 void TMainForm::MenuExitClick() {

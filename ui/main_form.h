@@ -39,6 +39,7 @@ public:
     QMenu* MainMenu = nullptr;
     QAction* MenuStamping = nullptr;
     QAction* MenuCom = nullptr;
+    QAction* MenuPortDevices = nullptr;
     QAction* MenuExit = nullptr;
     QAction* MenuAbout = nullptr;
 
@@ -50,6 +51,7 @@ public:
     void LineWindowKeyDown(int line, int key);
     void MenuStampingClick();
     void MenuComClick();
+    void MenuPortDevicesClick();
     void MenuExitClick();
     void MenuAboutClick();
 

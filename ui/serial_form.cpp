@@ -367,7 +367,7 @@ void TSerialForm::ReportPortError(std::int32_t errorCode, int line) {
         "\r\rPlease assign a different COM Port for " + c + " or set to Off.";
     std::string text;
     if (errorCode == EBadId::Code)
-        text = "COM " + n + " does not exist." + advice;
+        text = "COM " + n + " does not exist. Choose its device in Menu, Port Devices." + advice;
     else if (errorCode == EAlreadyOpen::Code)
         text = "COM " + n + " is already open." + advice;
     else if (errorCode == EPortAccessDenied::Code)

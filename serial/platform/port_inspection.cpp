@@ -58,17 +58,13 @@ bool AllDigits(const char* text) {
     return true;
 }
 
-} // namespace
-
-PortInspection InspectPort(int n) {
-    PortInspection port;
-    port.Number = n;
-    port.Device = ResolvePortDevice(n);
+// Fills in what the path of port.Device names.
+void Inspect(PortInspection& port) {
     struct stat info {};
     if (::stat(port.Device.Path.c_str(), &info) != 0) {
         if (errno != ENOENT && errno != ENOTDIR)
             port.Problem = std::strerror(errno);
-        return port;
+        return;
     }
     port.Exists = true;
     char real[PATH_MAX];
@@ -77,6 +73,22 @@ PortInspection InspectPort(int n) {
     if (port.CharacterDevice)
         port.Driver = TtyDriver(info.st_rdev);
     port.ReadWrite = ::access(port.RealPath.c_str(), R_OK | W_OK) == 0;
+}
+
+} // namespace
+
+PortInspection InspectPort(int n) {
+    PortInspection port;
+    port.Number = n;
+    port.Device = ResolvePortDevice(n);
+    Inspect(port);
+    return port;
+}
+
+PortInspection InspectDevice(const std::string& path) {
+    PortInspection port;
+    port.Device.Path = path;
+    Inspect(port);
     return port;
 }
 

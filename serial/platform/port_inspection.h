@@ -29,6 +29,8 @@ struct PortInspection {
 
 // One port, without its holders.
 PortInspection InspectPort(int n);
+// A device given by its path, as a port would name it, without its holders; Number stays 0.
+PortInspection InspectDevice(const std::string& path);
 // Fills in the holders of every inspected tty from one pass over /proc/*/fd.
 void FindPortHolders(std::vector<PortInspection>& ports);
 // COM1 to COM16 with their holders.

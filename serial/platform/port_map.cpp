@@ -117,7 +117,11 @@ PortDevice ResolvePortDevice(int n) {
         if (value && !value->empty())
             return {*value, PortDeviceSource::Settings};
     }
-    return {"/dev/ttyS" + std::to_string(n - 1), PortDeviceSource::Default};
+    return {DefaultPortDevicePath(n), PortDeviceSource::Default};
+}
+
+std::string DefaultPortDevicePath(int n) {
+    return "/dev/ttyS" + std::to_string(n - 1);
 }
 
 std::string PortDevicePath(int n) {

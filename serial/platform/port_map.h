@@ -25,6 +25,8 @@ struct PortDevice {
 PortDevice ResolvePortDevice(int n);
 // The device path of port n (n >= 1).
 std::string PortDevicePath(int n);
+// The device of port n when nothing else names one: /dev/ttyS<n-1>.
+std::string DefaultPortDevicePath(int n);
 
 // The port number of a device name of the form "\\.\COMn" (or plain "COMn"), letters in any case;
 // 0 when the name is not such a name.

@@ -33,9 +33,9 @@ TEST_F(ProgramTest, WindowsAreCreatedHiddenInTheProgramsOrder) {
     }
     EXPECT_EQ(names,
               (std::vector<std::string>{"TMainForm", "EasterEggForm", "AboutForm", "TSerialForm",
-                                        "TSetLineLabelForm", "TStampingForm", "TLine1Form",
-                                        "TLine2Form", "TLine3Form", "TLine4Form", "TLine5Form",
-                                        "TLine6Form", "TLine7Form", "TLine8Form"}));
+                                        "TSetLineLabelForm", "TStampingForm", "TPortDevicesForm",
+                                        "TLine1Form", "TLine2Form", "TLine3Form", "TLine4Form",
+                                        "TLine5Form", "TLine6Form", "TLine7Form", "TLine8Form"}));
     EXPECT_TRUE(program.Forms().MainForm->StartupTimer->isActive());
     EXPECT_EQ(program.Forms().MainForm->StartupTimer->interval(), 250);
     program.Forms().MainForm->StartupTimer->stop();

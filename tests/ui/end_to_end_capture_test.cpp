@@ -111,9 +111,9 @@ TEST_F(EndToEndCaptureTest, PortsThatCannotBeOpenedAreReportedAndTheOtherLinesSt
     StartUp("[LineLabels]\nLine3=Packing\nLine5=Wrapping\n[ComPortSettings]\nComPortB=1\n"
             "ComPortC=2\nComPortD=3\nComPortE=0\n");
     ASSERT_EQ(boxes.Boxes.size(), 2u);
-    EXPECT_EQ(
-        boxes.Boxes[0].Text,
-        "COM 3 does not exist.\r\rPlease assign a different COM Port for Packing or set to Off.");
+    EXPECT_EQ(boxes.Boxes[0].Text,
+              "COM 3 does not exist. Choose its device in Menu, Port Devices.\r\rPlease assign a "
+              "different COM Port for Packing or set to Off.");
     EXPECT_EQ(
         boxes.Boxes[1].Text,
         "COM 1 is already open.\r\rPlease assign a different COM Port for Wrapping or set to Off.");

@@ -97,7 +97,8 @@ TEST_F(MainFormTest, MenuOffersItsItemsInOrder) {
     QStringList items;
     for (QAction* action : Main().MainMenu->actions())
         items << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    EXPECT_EQ(items, (QStringList{"Stamping", "COM Ports", "-", "Exit", "-", "About"}));
+    EXPECT_EQ(items,
+              (QStringList{"Stamping", "COM Ports", "Port Devices", "-", "Exit", "-", "About"}));
 }
 
 TEST_F(MainFormTest, MenuItemsShowTheirDialogs) {
@@ -105,8 +106,10 @@ TEST_F(MainFormTest, MenuItemsShowTheirDialogs) {
     ModalDriver driver([](QWidget* modal) { modal->close(); });
     Main().MenuStamping->trigger();
     Main().MenuCom->trigger();
+    Main().MenuPortDevices->trigger();
     Main().MenuAbout->trigger();
-    EXPECT_EQ(driver.Seen, (std::vector<std::string>{"TStampingForm", "TSerialForm", "AboutForm"}));
+    EXPECT_EQ(driver.Seen, (std::vector<std::string>{"TStampingForm", "TSerialForm",
+                                                     "TPortDevicesForm", "AboutForm"}));
     EXPECT_FALSE(driver.Stuck);
 }
 

@@ -151,7 +151,8 @@ TEST_F(SerialFormTest, PortErrorBoxNamesThePortAndTheLine) {
         std::string Text;
     } cases[] = {
         {EBadId::Code,
-         "COM 7 does not exist.\r\rPlease assign a different COM Port for Packing or set to Off."},
+         "COM 7 does not exist. Choose its device in Menu, Port Devices.\r\rPlease assign a "
+         "different COM Port for Packing or set to Off."},
         {EAlreadyOpen::Code,
          "COM 7 is already open.\r\rPlease assign a different COM Port for Packing or set to Off."},
         {ENotOpenedByTapi::Code, "Unspecified error for COM 7."},
@@ -313,9 +314,9 @@ TEST_F(SerialFormTest, OkWithAMissingPortStaysOpenUntilTheLineIsSetOff) {
     EXPECT_TRUE(openAfterFirstOk);
     EXPECT_EQ(boxesAfterFirstOk, 1);
     ASSERT_EQ(boxes.Boxes.size(), 1u);
-    EXPECT_EQ(
-        boxes.Boxes[0].Text,
-        "COM 9 does not exist.\r\rPlease assign a different COM Port for Line 3 or set to Off.");
+    EXPECT_EQ(boxes.Boxes[0].Text,
+              "COM 9 does not exist. Choose its device in Menu, Port Devices.\r\rPlease assign a "
+              "different COM Port for Line 3 or set to Off.");
     EXPECT_TRUE(Serial().ComPorts[0]->Open()) << "the other lines are set up all the same";
     EXPECT_FALSE(driver.Stuck);
     ClearPortDevice(9);
