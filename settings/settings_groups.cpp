@@ -3,6 +3,8 @@
 #include "settings/profile.h"
 #include "settings/profile_document.h"
 
+#include <cassert>
+#include <exception>
 #include <iterator>
 
 namespace {
@@ -48,26 +50,29 @@ int ListIndex(int index, int choices) {
 class GroupWriter {
 public:
     GroupWriter() : document_(ProfileDocument::Load(SettingsFileName())) {}
+    GroupWriter(const GroupWriter&) = delete;
+    GroupWriter& operator=(const GroupWriter&) = delete;
+    // A group that was changed and never committed is a mistake of ours, not of the file.
+    ~GroupWriter() { assert(committed_ || std::uncaught_exceptions() > 0); }
 
     void Write(const char* section, const std::string& key, const std::string& value) {
         document_.Set(section, key, value);
     }
-    // One replace of the file for the whole group: a key at a time cost the port dialog's OK
-    // forty synced rewrites, and a failure part-way left half a group written.
-    void Commit() {
-        if (!PrepareSettingsFolder() || !document_.Save())
-            throw EIniFileException("Unable to write to " + SettingsFileName());
-    }
     void WriteInteger(const char* section, const std::string& key, int value) {
         Write(section, key, std::to_string(value));
     }
-    void Remove(const char* section, const std::string& key) {
-        if (document_.Remove(section, key) && (!PrepareSettingsFolder() || !document_.Save()))
+    void Remove(const char* section, const std::string& key) { document_.Remove(section, key); }
+    // One replace of the file for the whole group: a key at a time cost the port dialog's OK
+    // forty synced rewrites, and a failure part-way left half a group written.
+    void Commit() {
+        committed_ = true;
+        if (!PrepareSettingsFolder() || !document_.Save())
             throw EIniFileException("Unable to write to " + SettingsFileName());
     }
 
 private:
     ProfileDocument document_;
+    bool committed_ = false;
 };
 
 // A value in matching quotes loses them, as the port map reads it.
@@ -187,4 +192,5 @@ void SavePortDevices(const PortDeviceNames& devices) {
         else
             writer.Write(PortDevicesSection, key, device);
     }
+    writer.Commit();
 }

@@ -177,15 +177,14 @@ void TPortDevicesForm::OKBtnClick() {
     } catch (const EIniFileException& error) {
         writeFailure = error;
     }
-    // The ports read their devices as they open: the COM Ports dialog's OK sets them up again,
-    // with its error boxes.
-    TSerialForm& ports = *forms_.SerialForm;
-    ports.OKBtnClick();
+    // The ports read their devices as they open: they are set up again as the COM Ports
+    // dialog's OK does, with its error boxes, and a port whose device changed is reopened.
+    const bool clean = forms_.SerialForm->SetUpPortsAgain();
     if (writeFailure)
         ShowException(*writeFailure);
     // As in the COM Ports dialog, a box leaves the dialog open so that a device can be chosen
     // again.
-    if (!writeFailure && ports.ModalResult != 0)
+    if (!writeFailure && clean)
         accept();
 }
 

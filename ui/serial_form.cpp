@@ -289,6 +289,7 @@ void TSerialForm::SetUpPort(int line) {
         return;
     // Adding the trigger opens the closed port with the settings just made.
     lines_.Line(line).Capture.LineTriggerHandle = port->AddDataTrigger(std::string(1, '\n'), false);
+    openedDevices_[static_cast<std::size_t>(i)] = PortDevicePath(port->ComNumber());
 }
 
 bool TSerialForm::KeepsPort(int line) const {
@@ -296,7 +297,8 @@ bool TSerialForm::KeepsPort(int line) const {
     return !lines_.SwitchedOff(line) && lines_.Line(line).PortStatus == PortState::Open &&
            port->Open() &&
            port->ComNumber() ==
-               ItemValue(Ports[line - 1].ComPort, lines_.PortChoice(line, PortSettingKinds[0]));
+               ItemValue(Ports[line - 1].ComPort, lines_.PortChoice(line, PortSettingKinds[0])) &&
+           PortDevicePath(port->ComNumber()) == openedDevices_[static_cast<std::size_t>(line - 1)];
 }
 
 void TSerialForm::ReleasePort(int line) {
@@ -381,9 +383,23 @@ void TSerialForm::ReportPortError(std::int32_t errorCode, int line) {
     ModalResult = 0;
 }
 
-void TSerialForm::OKBtnClick() {
+bool TSerialForm::SetUpPortsAgain() {
     ModalResult = QDialog::Accepted;
     settingUp_ = true;
+    // Only a port that moves to another COM number or device, or whose line is switched off, is
+    // closed, and all of those before any opens, so that lines may swap ports. A port that stays
+    // keeps its LF trigger and every byte it holds: a report line is never split by a reopen.
+    for (int line = 1; line <= LineCount; ++line) {
+        if (!KeepsPort(line))
+            ReleasePort(line);
+    }
+    // The set-up ends with the lines reporting it, on which the main window's panels follow.
+    ApplyComPortSettings();
+    settingUp_ = false;
+    return ModalResult != 0;
+}
+
+void TSerialForm::OKBtnClick() {
     // Written while every port still reads: however long the settings file takes, no byte waits.
     // A file that cannot be written is reported once the ports are set up from the lists.
     std::optional<EIniFileException> writeFailure;
@@ -392,16 +408,7 @@ void TSerialForm::OKBtnClick() {
     } catch (const EIniFileException& error) {
         writeFailure = error;
     }
-    // Only a port that moves to another COM number, or whose line is switched off, is closed,
-    // and all of those before any opens, so that lines may swap ports. A port that stays keeps
-    // its LF trigger and every byte it holds: a report line is never split across a reopen.
-    for (int line = 1; line <= LineCount; ++line) {
-        if (!KeepsPort(line))
-            ReleasePort(line);
-    }
-    // The set-up ends with the lines reporting it, on which the main window's panels follow.
-    ApplyComPortSettings();
-    settingUp_ = false;
+    SetUpPortsAgain();
     if (writeFailure) {
         ShowException(*writeFailure);
         ModalResult = 0;

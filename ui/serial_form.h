@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 class FormSet;
 class QComboBox;
@@ -51,6 +52,9 @@ public:
     // Ends every port's deliveries, then closes the ports: closing one port runs the others'
     // pending events, which must reach no handler once any window may be going.
     void StopDeliveries();
+    // Sets the ports up again from the lines' settings and devices, closing only the ports that
+    // need it; false when a box was shown.
+    bool SetUpPortsAgain();
     void OKBtnClick();
     void CancelBtnClick();
     // Escape and the window manager's close act as Cancel.
@@ -83,7 +87,8 @@ private:
     void StartWaiting(int line, const std::string& what);
     void LoseDevice(int line);
 
-    bool settingUp_ = false; // no retry runs inside a set-up
+    bool settingUp_ = false;                           // no retry runs inside a set-up
+    std::array<std::string, LineCount> openedDevices_; // each open port's device path
 
     FormSet& forms_;
     ProductionLines& lines_;

@@ -71,6 +71,22 @@ TEST_F(PortDevicesFormTest, ADeviceChosenInTheDialogCarriesItsLineToTheReportFil
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return FileText(reportFile) == "07-Dec-26,15:04:09,LOT 77 OK\r\n"; }, 20000))
         << FileText(reportFile);
+
+    // Moved to another adapter while open: the port opens again on the new one.
+    const std::string other = lines.Com(6).SlavePath();
+    EXPECT_EQ(InDialog([&] {
+                  Devices().DeviceBoxes[4]->setEditText(QString::fromStdString(other));
+                  QTest::mouseClick(Devices().OKBtn, Qt::LeftButton);
+              }),
+              QDialog::Accepted);
+    ASSERT_TRUE(lines.Com(6).Write("LOT 78 OK\r\n"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return FileText(reportFile) ==
+                   "07-Dec-26,15:04:09,LOT 77 OK\r\n07-Dec-26,15:04:09,LOT 78 OK\r\n";
+        },
+        20000))
+        << FileText(reportFile);
 }
 
 TEST_F(PortDevicesFormTest, CancelLeavesTheSettingsFileAndThePortsAsTheyWere) {
