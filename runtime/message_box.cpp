@@ -1,6 +1,7 @@
 #include "runtime/message_box.h"
 
 #include "runtime/ansi_text.h"
+#include "runtime/system_log.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -27,6 +28,9 @@ QString DisplayText(const std::string& text) {
 } // namespace
 
 void ShowMessageBox(const MessageBoxRequest& request) {
+    if (request.Icon == MessageIcon::Error || request.Icon == MessageIcon::Warning)
+        SystemLog(request.Icon == MessageIcon::Error ? LogLevel::Error : LogLevel::Warning,
+                  request.Text);
     if (Presenter()) {
         Presenter()(request);
         return;

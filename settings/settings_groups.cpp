@@ -14,6 +14,7 @@ constexpr const char* ComPortSection = "ComPortSettings";
 constexpr const char* StampingSection = "StampingSettings";
 constexpr const char* DirectoriesSection = "Directories";
 constexpr const char* PortDevicesSection = "PortDevices";
+constexpr const char* CaptureSection = "Capture";
 
 // The port settings' keys (plus the line's letter), in the order of PortSettingKinds.
 constexpr const char* PortKeyNames[] = {"ComPort", "BaudRate", "Parity", "DataBits", "StopBits"};
@@ -192,5 +193,31 @@ void SavePortDevices(const PortDeviceNames& devices) {
         else
             writer.Write(PortDevicesSection, key, device);
     }
+    writer.Commit();
+}
+
+bool LoadResumeAtStartup() {
+    const auto document = ProfileDocument::Load(SettingsFileName());
+    return ReadInteger(document, CaptureSection, "ResumeAtStartup", 0) != 0;
+}
+
+void SaveResumeAtStartup(bool resume) {
+    GroupWriter writer;
+    writer.Write(CaptureSection, "ResumeAtStartup", resume ? "1" : "0");
+    writer.Commit();
+}
+
+std::string LoadResumeReportFile(int line) {
+    if (!LineInRange(line))
+        return std::string();
+    const auto document = ProfileDocument::Load(SettingsFileName());
+    return document.Find(CaptureSection, "ReportFile" + LineNumber(line - 1)).value_or("");
+}
+
+void SaveResumeReportFile(int line, const std::string& fileName) {
+    if (!LineInRange(line))
+        return;
+    GroupWriter writer;
+    writer.Write(CaptureSection, "ReportFile" + LineNumber(line - 1), fileName);
     writer.Commit();
 }

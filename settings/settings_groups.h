@@ -1,7 +1,7 @@
 #pragma once
 // The operations that move one settings group between the settings file and the production lines
-// (or, for the port devices, the dialog) that hold it. A failed write raises EIniFileException at
-// the failing key.
+// (or, for the port devices, the dialog) that hold it. A group is written whole or not at all; a
+// failed write raises EIniFileException.
 
 #include "capture/production_line.h"
 
@@ -26,3 +26,10 @@ using PortDeviceNames = std::array<std::string, PortDeviceCount>;
 PortDeviceNames LoadPortDevices();
 // Writes COM1 to COM16; the key of an empty name is removed.
 void SavePortDevices(const PortDeviceNames& devices);
+
+// Section Capture: whether lines resume at start-up (default no), and the report file each line
+// last started with, empty once it was stopped or turned off. Line 1..8.
+bool LoadResumeAtStartup();
+void SaveResumeAtStartup(bool resume);
+std::string LoadResumeReportFile(int line);
+void SaveResumeReportFile(int line, const std::string& fileName);

@@ -57,6 +57,7 @@ void FormSet::StartUp() {
     SerialForm->ShowPortSettings();
     // The main window's panels follow the set-up.
     SerialForm->ApplyComPortSettings();
+    MainForm->ResumeLines();
 }
 
 std::vector<QWidget*> FormSet::Windows() const {

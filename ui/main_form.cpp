@@ -2,6 +2,8 @@
 
 #include "runtime/ansi_text.h"
 #include "runtime/message_box.h"
+#include "runtime/system_log.h"
+#include "settings/profile.h"
 #include "settings/settings_groups.h"
 #include "ui/about_form.h"
 #include "ui/design_fonts.h"
@@ -137,6 +139,9 @@ void TMainForm::CreateMenu() {
     MenuCom = add("MenuCom", QStringLiteral("COM Ports"), &TMainForm::MenuComClick);
     MenuPortDevices =
         add("MenuPortDevices", QStringLiteral("Port Devices"), &TMainForm::MenuPortDevicesClick);
+    MenuResume =
+        add("MenuResume", QStringLiteral("Resume Lines at Start-up"), &TMainForm::MenuResumeClick);
+    MenuResume->setCheckable(true);
     MainMenu->addSeparator();
     MenuExit = add("MenuExit", QStringLiteral("Exit"), &TMainForm::MenuExitClick);
     MainMenu->addSeparator();
@@ -285,6 +290,8 @@ void TMainForm::StartLineBtnClick(int line) {
     QToolButton* button = StartLineBtns[i];
     if (!button->isChecked()) {
         SetStartHint(line, StartButtonHint(false, Caption(line)));
+        SystemLog(LogLevel::Notice, lines_.Line(line).Caption + ": stopped");
+        ForgetResumeFile(line);
         return;
     }
     // Stopped while the operator chooses a file: report lines completed meanwhile are discarded.
@@ -297,11 +304,66 @@ void TMainForm::StartLineBtnClick(int line) {
         return;
     // A folder that cannot be stored ends the start here: the line stays stopped.
     SaveReportDirectory(line, dialog->FileName);
+    StartCapture(line, dialog->FileName);
+    SystemLog(LogLevel::Notice,
+              lines_.Line(line).Caption + ": started, reporting to " + dialog->FileName);
+    // Remembered for a resume after a power cut; a file that cannot take it is told, and the
+    // line captures all the same.
+    resumeFiles_[static_cast<std::size_t>(i)] = dialog->FileName;
+    try {
+        SaveResumeReportFile(line, dialog->FileName);
+    } catch (const EIniFileException& error) {
+        ShowException(error);
+    }
+}
+
+void TMainForm::StartCapture(int line, const std::string& reportFile) {
+    const int i = line - 1;
     LineWindows[i]->ClearLines();
     forms_.LineForms[i]->LineWindow->ClearLines();
     SetStartHint(line, StartButtonHint(true, Caption(line)));
-    lines_.Line(line).ReportFile = dialog->FileName;
-    button->setChecked(true);
+    lines_.Line(line).ReportFile = reportFile;
+    StartLineBtns[i]->setChecked(true);
+}
+
+void TMainForm::ForgetResumeFile(int line) {
+    std::string& remembered = resumeFiles_[static_cast<std::size_t>(line - 1)];
+    if (remembered.empty())
+        return;
+    remembered.clear();
+    try {
+        SaveResumeReportFile(line, std::string());
+    } catch (const EIniFileException& error) {
+        ShowException(error);
+    }
+}
+
+void TMainForm::MenuResumeClick() {
+    try {
+        SaveResumeAtStartup(MenuResume->isChecked());
+    } catch (const EIniFileException& error) {
+        MenuResume->setChecked(!MenuResume->isChecked());
+        ShowException(error);
+    }
+}
+
+void TMainForm::ResumeLines() {
+    for (int line = 1; line <= LineCount; ++line)
+        resumeFiles_[static_cast<std::size_t>(line - 1)] = LoadResumeReportFile(line);
+    const bool resume = LoadResumeAtStartup();
+    MenuResume->setChecked(resume);
+    if (!resume)
+        return;
+    for (int line = 1; line <= LineCount; ++line) {
+        const std::string file = resumeFiles_[static_cast<std::size_t>(line - 1)];
+        if (lines_.SwitchedOff(line))
+            ForgetResumeFile(line);
+        if (lines_.SwitchedOff(line) || file.empty())
+            continue;
+        StartCapture(line, file);
+        SystemLog(LogLevel::Notice,
+                  lines_.Line(line).Caption + ": resumed at start-up, reporting to " + file);
+    }
 }
 
 void TMainForm::RefreshLinePanels() {
@@ -320,6 +382,7 @@ void TMainForm::RefreshLinePanel(int line) {
         StartLineBtns[i]->setEnabled(false);
         SetStartHint(line, StartButtonHint(false, Caption(line)));
         SetStartHintShown(line, false);
+        ForgetResumeFile(line);
         LineWindows[i]->ClearLines();
         LineWindows[i]->SetBackground(ButtonFaceColour());
         expanded->ClearLines();

@@ -40,6 +40,7 @@ public:
     QAction* MenuStamping = nullptr;
     QAction* MenuCom = nullptr;
     QAction* MenuPortDevices = nullptr;
+    QAction* MenuResume = nullptr; // "Resume Lines at Start-up", checkable
     QAction* MenuExit = nullptr;
     QAction* MenuAbout = nullptr;
 
@@ -52,6 +53,10 @@ public:
     void MenuStampingClick();
     void MenuComClick();
     void MenuPortDevicesClick();
+    void MenuResumeClick();
+    // At start-up, once the panels follow the ports: with resuming on, every line that is on and
+    // was capturing when the program last ran starts again into the same file, with no dialog.
+    void ResumeLines();
     void MenuExitClick();
     void MenuAboutClick();
 
@@ -84,11 +89,16 @@ private:
     void CreateLinePanel(int line);
     int LineOf(const QObject* object) const;
     void ShowCaption(int line);
+    // The line's views emptied, its hint to stop, its report file set and its button down.
+    void StartCapture(int line, const std::string& reportFile);
+    // The line no longer resumes at the next start-up.
+    void ForgetResumeFile(int line);
 
     FormSet& forms_;
     ProductionLines& lines_;
     QDialog* portDialog_ = nullptr;
     std::array<bool, LineCount> startHintShown_{};
+    std::array<std::string, LineCount> resumeFiles_{}; // as the settings file holds them
     // Per line: a report file box is open; the failure and the loss that were last told.
     std::array<bool, LineCount> reportBoxOpen_{};
     std::array<std::uint64_t, LineCount> toldFailure_{};

@@ -2,6 +2,7 @@
 
 #include "runtime/ansi_text.h"
 #include "runtime/message_box.h"
+#include "runtime/system_log.h"
 #include "serial/apd_com_port.h"
 #include "serial/apd_exceptions.h"
 #include "serial/platform/port_map.h"
@@ -333,6 +334,7 @@ void TSerialForm::LoseDevice(int line) {
         // A device that is gone cannot refuse anything that matters: the port is closed.
     }
     StartWaiting(line, WaitingNews(comNumber, "lost at"));
+    SystemLog(LogLevel::Warning, lines_.Line(line).Caption + ": " + lines_.Line(line).PortNews);
     emit lines_.PortChanged(line);
 }
 
@@ -354,6 +356,9 @@ void TSerialForm::RetryWaitingPorts() {
         }
         production.PortStatus = PortState::Open;
         production.PortNews.clear();
+        const int comNumber = ComPorts[line - 1]->ComNumber();
+        SystemLog(LogLevel::Notice, production.Caption + ": COM " + std::to_string(comNumber) +
+                                        " (" + PortDevicePath(comNumber) + ") is back");
         emit lines_.PortChanged(line);
     }
     settingUp_ = false;

@@ -399,3 +399,33 @@ TEST_F(EndToEndCaptureTest, DeviceMissingAtStartUpIsToldOnceAndCapturesWhenItApp
     EXPECT_EQ(boxes.Boxes.size(), 1u);
     ClearPortDevice(3);
 }
+
+TEST_F(EndToEndCaptureTest, LinesResumeAtStartUpIntoTheirFilesWithNoClickWhenAsked) {
+    const std::string file = ReportFile(2);
+    {
+        QFile earlier(QFile::decodeName(file.c_str()));
+        ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+        earlier.write(Stamped("BEFORE THE POWER CUT").c_str());
+    }
+    StartUp(EightLinesOn + "[Capture]\nResumeAtStartup=1\nReportFile2=" + file +
+            "\nReportFile3=\n");
+    EXPECT_TRUE(Main().MenuResume->isChecked());
+    EXPECT_TRUE(Main().StartLineBtns[1]->isChecked());
+    EXPECT_FALSE(Main().StartLineBtns[2]->isChecked());
+    EXPECT_EQ(Main().StartLineBtns[1]->toolTip(),
+              QStringLiteral("Click to stop grabbing reports from Line 2"));
+    ASSERT_TRUE(lines.Com(2).Write("AFTER\r\n"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return FileText(file) == Stamped("BEFORE THE POWER CUT") + Stamped("AFTER"); },
+        20000))
+        << FileText(file);
+
+    // Starting remembers the file, stopping forgets it; the menu item writes its own key.
+    StartLine(3, ReportFile(3));
+    EXPECT_EQ(settings.Value("Capture", "ReportFile3"), ReportFile(3));
+    Main().StartLineBtns[1]->click();
+    EXPECT_EQ(settings.Value("Capture", "ReportFile2"), "");
+    Main().MenuResume->trigger();
+    EXPECT_EQ(settings.Value("Capture", "ResumeAtStartup"), "0");
+    EXPECT_TRUE(boxes.Boxes.empty());
+}

@@ -97,8 +97,8 @@ TEST_F(MainFormTest, MenuOffersItsItemsInOrder) {
     QStringList items;
     for (QAction* action : Main().MainMenu->actions())
         items << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    EXPECT_EQ(items,
-              (QStringList{"Stamping", "COM Ports", "Port Devices", "-", "Exit", "-", "About"}));
+    EXPECT_EQ(items, (QStringList{"Stamping", "COM Ports", "Port Devices",
+                                  "Resume Lines at Start-up", "-", "Exit", "-", "About"}));
 }
 
 TEST_F(MainFormTest, MenuItemsShowTheirDialogs) {
