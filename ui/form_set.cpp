@@ -6,6 +6,7 @@
 #include "ui/easter_egg_form.h"
 #include "ui/line_form.h"
 #include "ui/main_form.h"
+#include "ui/report_view.h"
 #include "ui/serial_form.h"
 #include "ui/set_line_label_form.h"
 #include "ui/stamping_form.h"
@@ -30,7 +31,8 @@ FormSet::FormSet() {
     SetLineLabelForm = Add(std::make_unique<TSetLineLabelForm>(Lines));
     StampingForm = Add(std::make_unique<TStampingForm>(Lines));
     for (int line = 1; line <= LineCount; ++line)
-        LineForms[line - 1] = Add(std::make_unique<TLineForm>(Lines, line));
+        LineForms[line - 1] = Add(std::make_unique<TLineForm>(
+            Lines, line, MainForm->LineWindows[line - 1]->SharedStore()));
 }
 
 FormSet::~FormSet() {

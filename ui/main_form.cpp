@@ -289,8 +289,8 @@ void TMainForm::StartLineBtnClick(int line) {
         return;
     // A folder that cannot be stored ends the start here: the line stays stopped.
     SaveReportDirectory(line, dialog->FileName);
+    // The expanded view shows the same store, so it is emptied too.
     LineWindows[i]->ClearLines();
-    forms_.LineForms[i]->LineWindow->ClearLines();
     SetStartHint(line, StartButtonHint(true, Caption(line)));
     lines_.Line(line).ReportFile = dialog->FileName;
     button->setChecked(true);
@@ -306,9 +306,8 @@ void TMainForm::RefreshLinePanels() {
             StartLineBtns[i]->setEnabled(false);
             SetStartHint(line, StartButtonHint(false, Caption(line)));
             SetStartHintShown(line, false);
-            LineWindows[i]->ClearLines();
+            LineWindows[i]->ClearLines(); // and the expanded view, which shows the same store
             LineWindows[i]->SetBackground(ButtonFaceColour());
-            expanded->ClearLines();
             expanded->SetBackground(ButtonFaceColour());
         } else {
             SetCaptionColour(LineGroups[i], Qt::black);
