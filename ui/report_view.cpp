@@ -8,8 +8,10 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -80,10 +82,15 @@ int TReportView::LineCount() const {
 }
 
 void TReportView::LinesAdded() {
-    if (flushQueued_)
-        return;
-    flushQueued_ = true;
-    QMetaObject::invokeMethod(this, &TReportView::FlushLines, Qt::QueuedConnection);
+    if (!flushTimer_.isActive())
+        flushTimer_.start(0, this);
+}
+
+void TReportView::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == flushTimer_.timerId())
+        FlushLines();
+    else
+        QAbstractScrollArea::timerEvent(event);
 }
 
 void TReportView::LinesCleared() {
@@ -93,18 +100,15 @@ void TReportView::LinesCleared() {
     checkpoints_.shrink_to_fit();
     anchor_ = cursor_ = Place{};
     selecting_ = false;
-    UpdateScrollBar();
-    viewport()->update();
+    ShowRows(0);
 }
 
 void TReportView::FlushLines() {
-    if (!flushQueued_)
+    if (!flushTimer_.isActive())
         return;
-    flushQueued_ = false;
+    flushTimer_.stop();
     TakeLines();
-    UpdateScrollBar();
-    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    viewport()->update();
+    ShowRows(rowCount_);
 }
 
 void TReportView::SetBackground(const QColor& colour) {
@@ -123,12 +127,24 @@ void TReportView::MeasureFont() {
     charWidth_ = std::max(1.0, metrics.horizontalAdvance(QLatin1Char('M')));
     rowHeight_ = std::max(1, static_cast<int>(std::ceil(metrics.lineSpacing())));
     ascent_ = static_cast<int>(std::ceil(metrics.ascent()));
+    fit_ = Fit{};
+}
+
+const TReportView::Fit& TReportView::Fitted() const {
+    // Asking the scroll bar for its width costs more than taking in a line, so it is asked only
+    // when the view's size or font has changed. A hidden view gets no resize events, yet its size
+    // is known: the viewport's, as it will be, follows from it.
+    if (size() != fit_.ForSize) {
+        const QSize viewport = maximumViewportSize();
+        fit_.ForSize = size();
+        fit_.Columns = std::max(1, static_cast<int>((viewport.width() - 2 * Margin) / charWidth_));
+        fit_.Rows = std::max(1, (viewport.height() - Margin) / rowHeight_);
+    }
+    return fit_;
 }
 
 int TReportView::Columns() const {
-    // The viewport's width as it will be, even before a hidden view has been laid out.
-    const int width = maximumViewportSize().width() - 2 * Margin;
-    return std::max(1, static_cast<int>(width / charWidth_));
+    return Fitted().Columns;
 }
 
 qint64 TReportView::TopRow() const {
@@ -136,7 +152,7 @@ qint64 TReportView::TopRow() const {
 }
 
 int TReportView::VisibleRows() const {
-    return std::max(1, (maximumViewportSize().height() - Margin) / rowHeight_);
+    return Fitted().Rows;
 }
 
 qint64 TReportView::RowsOf(std::size_t line) const {
@@ -203,7 +219,7 @@ void TReportView::TakeLines() {
 }
 
 void TReportView::Relayout() {
-    QScrollBar* bar = verticalScrollBar();
+    const QScrollBar* bar = verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
     Place top;
     if (TopRow() < rowCount_) {
@@ -211,22 +227,26 @@ void TReportView::Relayout() {
         top = {row.Line, row.From};
     }
     TakeLines();
-    UpdateScrollBar();
     if (atEnd || top.Line >= takenLines_)
-        bar->setValue(bar->maximum());
+        ShowRows(rowCount_);
     else
-        bar->setValue(static_cast<int>(std::min<qint64>(
-            FirstRowOf(top.Line) + static_cast<qint64>(top.Offset) / std::max(1, columns_),
-            INT_MAX)));
-    viewport()->update();
+        ShowRows(FirstRowOf(top.Line) + static_cast<qint64>(top.Offset) / std::max(1, columns_));
 }
 
-void TReportView::UpdateScrollBar() {
+void TReportView::ShowRows(qint64 top) {
     QScrollBar* bar = verticalScrollBar();
     const int visible = VisibleRows();
-    bar->setPageStep(visible);
-    bar->setSingleStep(1);
-    bar->setRange(0, static_cast<int>(std::clamp<qint64>(rowCount_ - visible, 0, INT_MAX)));
+    const int last = static_cast<int>(std::clamp<qint64>(rowCount_ - visible, 0, INT_MAX));
+    {
+        // The scroll bars' policies never change, so the area's re-check of them at every change
+        // of range is not needed, and it would wake the event loop with a system call each time.
+        const QSignalBlocker quiet(bar);
+        bar->setPageStep(visible);
+        bar->setSingleStep(1);
+        bar->setRange(0, last);
+        bar->setValue(static_cast<int>(std::clamp<qint64>(top, 0, last)));
+    }
+    viewport()->update();
 }
 
 QString TReportView::RowText(qint64 row) const {
@@ -263,20 +283,23 @@ TReportView::Place TReportView::PlaceAt(QPoint point) const {
             shown.From + std::min<std::size_t>(static_cast<std::size_t>(column), shown.Count)};
 }
 
-void TReportView::paintEvent(QPaintEvent* /*event*/) {
+void TReportView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
-    painter.fillRect(viewport()->rect(), palette().color(QPalette::Base));
-    const qint64 top = TopRow();
+    const QRect area = event->rect();
+    painter.fillRect(area, palette().color(QPalette::Base));
+    // Only the rows that the area to paint crosses.
+    const qint64 top = TopRow() + std::max(0, area.top() - Margin) / rowHeight_;
     if (top >= rowCount_)
         return;
     painter.setFont(font());
     const auto [selFrom, selTo] = std::minmax(anchor_, cursor_);
     // A line that runs on past the edge is drawn only as far as the edge.
     const auto edge = static_cast<std::size_t>(viewport()->width() / charWidth_) + 1;
-    const qint64 end = std::min(rowCount_, top + VisibleRows() + 1);
+    const qint64 end =
+        std::min(rowCount_, TopRow() + std::max(0, area.bottom() - Margin) / rowHeight_ + 1);
     Row row = RowAt(top);
     for (qint64 r = top; r < end; ++r, row = NextRow(row)) {
-        const int y = Margin + static_cast<int>(r - top) * rowHeight_;
+        const int y = Margin + static_cast<int>(r - TopRow()) * rowHeight_;
         const QString text = Drawn(store_->Bytes(row.Line, row.From, std::min(row.Count, edge)));
         painter.setPen(palette().color(QPalette::Text));
         painter.drawText(QPointF(Margin, y + ascent_), text);
@@ -306,7 +329,7 @@ void TReportView::resizeEvent(QResizeEvent* event) {
 
 void TReportView::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
-    if (event->type() == QEvent::FontChange) {
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
         MeasureFont();
         Relayout();
     }

@@ -3,6 +3,7 @@
 #include "ui/report_store.h"
 
 #include <QAbstractScrollArea>
+#include <QBasicTimer>
 #include <memory>
 #include <vector>
 
@@ -55,6 +56,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void timerEvent(QTimerEvent* event) override;
 
 private:
     // A place between two bytes of a line.
@@ -72,7 +74,15 @@ private:
 
     void LinesAdded() override;
     void LinesCleared() override;
+    // What fits into the viewport at a size of the view.
+    struct Fit {
+        QSize ForSize;
+        int Columns = 1;
+        int Rows = 1;
+    };
+
     void MeasureFont();
+    const Fit& Fitted() const;
     qint64 RowsOf(std::size_t line) const;
     Row FirstRow(std::size_t line) const;
     Row NextRow(const Row& row) const;
@@ -83,14 +93,18 @@ private:
     void TakeLines();
     // After a change of width or font: the rows counted again, the top row's text kept in view.
     void Relayout();
-    void UpdateScrollBar();
+    // The scroll bar set for the rows, with top as the first row shown or as near as it can be.
+    void ShowRows(qint64 top);
 
     std::shared_ptr<ReportStore> store_;
     bool wrap_;
-    bool flushQueued_ = false;
+    // Runs FlushLines once the event loop is free. A timer, not a posted call: posting would wake
+    // the event loop with a system call for every line.
+    QBasicTimer flushTimer_;
     double charWidth_ = 1;
     int rowHeight_ = 1;
     int ascent_ = 0;
+    mutable Fit fit_;
     int columns_ = 0; // the columns that the rows were counted for
     std::size_t takenLines_ = 0;
     qint64 rowCount_ = 0;
