@@ -250,6 +250,8 @@ void TReportView::ShowRows(qint64 top) {
 }
 
 QString TReportView::RowText(qint64 row) const {
+    if (row < 0 || row >= rowCount_)
+        return {};
     const Row shown = RowAt(row);
     return AnsiToQString(store_->Bytes(shown.Line, shown.From, shown.Count));
 }
@@ -298,7 +300,10 @@ void TReportView::paintEvent(QPaintEvent* event) {
     const qint64 end =
         std::min(rowCount_, TopRow() + std::max(0, area.bottom() - Margin) / rowHeight_ + 1);
     Row row = RowAt(top);
-    for (qint64 r = top; r < end; ++r, row = NextRow(row)) {
+    for (qint64 r = top; r < end; ++r) {
+        // Only to a row that exists: past the last line there is no line to measure.
+        if (r > top)
+            row = NextRow(row);
         const int y = Margin + static_cast<int>(r - TopRow()) * rowHeight_;
         const QString text = Drawn(store_->Bytes(row.Line, row.From, std::min(row.Count, edge)));
         painter.setPen(palette().color(QPalette::Text));
