@@ -44,10 +44,9 @@ void FillSampleLines(FormSet& forms, int line) {
             "5.0 BAR - OPERATOR CHECK REQUIRED BEFORE THE NEXT LOT IS RELEASED TO PACKING"),
         QStringLiteral("07-Dec-26,15:04:18,LOT 45 OK"),
     };
-    for (const QString& sample : samples) {
+    // The expanded view shows the same lines.
+    for (const QString& sample : samples)
         forms.MainForm->LineWindows[line - 1]->AddLine(sample);
-        forms.LineForms[line - 1]->LineWindow->AddLine(sample);
-    }
 }
 
 // The main window dragged one and a half times as wide: form scaling enlarges every panel, font

@@ -12,7 +12,7 @@ class LineEndpoints {
 public:
     virtual ~LineEndpoints() = default;
     virtual char TakeChar() = 0; // the next byte from the line's port
-    virtual void AddToViews(const std::string& reportLine) = 0; // main window view, then expanded
+    virtual void AddToViews(const std::string& reportLine) = 0; // the store both views show
 };
 
 // Characters available: take Count bytes, keeping all but CR and LF.

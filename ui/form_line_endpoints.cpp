@@ -1,9 +1,7 @@
 #include "ui/form_line_endpoints.h"
 
-#include "runtime/ansi_text.h"
 #include "serial/apd_com_port.h"
 #include "ui/form_set.h"
-#include "ui/line_form.h"
 #include "ui/main_form.h"
 #include "ui/report_view.h"
 #include "ui/serial_form.h"
@@ -16,7 +14,7 @@ char FormLineEndpoints::TakeChar() {
 }
 
 void FormLineEndpoints::AddToViews(const std::string& reportLine) {
-    const QString text = AnsiToQString(reportLine);
-    forms_.MainForm->LineWindows[index_]->AddLine(text);
-    forms_.LineForms[index_]->LineWindow->AddLine(text);
+    // The expanded view shows the same store. Without memory to show the line, it still goes to
+    // its file.
+    forms_.MainForm->LineWindows[index_]->Store().Append(reportLine);
 }

@@ -4,8 +4,8 @@
 
 class FormSet;
 
-// What one line's capture takes from and gives to the windows: the line's own port and its two
-// views.
+// What one line's capture takes from and gives to the windows: the line's own port and the store
+// that its two views show.
 class FormLineEndpoints : public LineEndpoints {
 public:
     FormLineEndpoints(const FormSet& forms, int line);

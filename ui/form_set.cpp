@@ -7,6 +7,7 @@
 #include "ui/line_form.h"
 #include "ui/main_form.h"
 #include "ui/port_devices_form.h"
+#include "ui/report_view.h"
 #include "ui/serial_form.h"
 #include "ui/set_line_label_form.h"
 #include "ui/stamping_form.h"
@@ -32,7 +33,8 @@ FormSet::FormSet() {
     StampingForm = Add(std::make_unique<TStampingForm>(Lines));
     PortDevicesForm = Add(std::make_unique<TPortDevicesForm>(*this));
     for (int line = 1; line <= LineCount; ++line)
-        LineForms[line - 1] = Add(std::make_unique<TLineForm>(Lines, line));
+        LineForms[line - 1] = Add(std::make_unique<TLineForm>(
+            Lines, line, MainForm->LineWindows[line - 1]->SharedStore()));
 }
 
 FormSet::~FormSet() {

@@ -7,7 +7,7 @@
 
 #include <QGroupBox>
 
-TLineForm::TLineForm(ProductionLines& lines, int line)
+TLineForm::TLineForm(ProductionLines& lines, int line, std::shared_ptr<ReportStore> reports)
     : TFixedDialog(QStringLiteral("TLine%1Form").arg(line), QStringLiteral("Line %1").arg(line),
                    QSize(1016, 683), true) {
     LineGroup = new QGroupBox(this);
@@ -15,7 +15,7 @@ TLineForm::TLineForm(ProductionLines& lines, int line)
     LineGroup->setGeometry(16, 22, 985, 639);
     LineGroup->setFont(DesignFont(true));
 
-    LineWindow = new TReportView(LineGroup, true);
+    LineWindow = new TReportView(LineGroup, true, std::move(reports));
     LineWindow->setObjectName(QStringLiteral("LineWindow"));
     LineWindow->setGeometry(24, 23, 937, 594);
 

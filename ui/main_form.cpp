@@ -319,8 +319,8 @@ void TMainForm::StartLineBtnClick(int line) {
 
 void TMainForm::StartCapture(int line, const std::string& reportFile) {
     const int i = line - 1;
+    // The expanded view shows the same store, so it is emptied too.
     LineWindows[i]->ClearLines();
-    forms_.LineForms[i]->LineWindow->ClearLines();
     SetStartHint(line, StartButtonHint(true, Caption(line)));
     lines_.Line(line).ReportFile = reportFile;
     StartLineBtns[i]->setChecked(true);
@@ -383,9 +383,8 @@ void TMainForm::RefreshLinePanel(int line) {
         SetStartHint(line, StartButtonHint(false, Caption(line)));
         SetStartHintShown(line, false);
         ForgetResumeFile(line);
-        LineWindows[i]->ClearLines();
+        LineWindows[i]->ClearLines(); // and the expanded view, which shows the same store
         LineWindows[i]->SetBackground(ButtonFaceColour());
-        expanded->ClearLines();
         expanded->SetBackground(ButtonFaceColour());
     } else {
         const bool waiting = production.PortStatus == PortState::Waiting;

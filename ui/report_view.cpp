@@ -1,64 +1,114 @@
 #include "ui/report_view.h"
 
+#include "runtime/ansi_text.h"
 #include "ui/design_fonts.h"
 
+#include <QClipboard>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
-#include <QTextBlock>
-#include <QTextCursor>
+#include <QSignalBlocker>
+#include <algorithm>
+#include <climits>
+#include <cmath>
 
-TReportView::TReportView(QWidget* parent, bool wrap) : QPlainTextEdit(parent) {
-    setReadOnly(true);
-    // Nothing is ever undone in a read-only view; an undo history would grow with every line.
-    setUndoRedoEnabled(false);
-    setTabChangesFocus(true);
+namespace {
+
+// As far from the edges as a plain text view keeps its text.
+constexpr int Margin = 4;
+constexpr std::size_t CheckpointLines = 1024;
+
+// Report bytes as the view draws them: control characters take their cell as a blank, so that
+// every byte stays one character wide.
+QString Drawn(const std::string& bytes) {
+    QString text = AnsiToQString(bytes);
+    for (QChar& c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+            c = QChar(u' ');
+    }
+    return text;
+}
+
+} // namespace
+
+TReportView::TReportView(QWidget* parent, bool wrap, std::shared_ptr<ReportStore> store)
+    : QAbstractScrollArea(parent),
+      store_(store ? std::move(store) : std::make_shared<ReportStore>()), wrap_(wrap) {
+    setFocusPolicy(Qt::StrongFocus);
     setFont(ViewFont());
-    setLineWrapMode(wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    viewport()->setCursor(Qt::IBeamCursor);
     QPalette colours = palette();
     colours.setColor(QPalette::Text, Qt::white);
     setPalette(colours);
     SetBackground(NavyColour());
+    MeasureFont();
+    store_->AddListener(this);
+    // Lines the store held before this view came are taken in like any others.
+    if (store_->LineCount() > 0)
+        LinesAdded();
+}
+
+TReportView::~TReportView() {
+    store_->RemoveListener(this);
 }
 
 void TReportView::AddLine(const QString& line) {
-    if (pending_.isEmpty())
-        QMetaObject::invokeMethod(this, &TReportView::FlushLines, Qt::QueuedConnection);
-    pending_.append(line);
-}
-
-void TReportView::FlushLines() {
-    if (pending_.isEmpty())
-        return;
-    QTextCursor end(document());
-    // Inside the edit block the move skips laying out the last line to find its x position.
-    end.beginEditBlock();
-    end.movePosition(QTextCursor::End);
-    if (hasLines_)
-        end.insertBlock();
-    // Report lines hold no line breaks (CR and LF end them), so each joined line is one block.
-    end.insertText(pending_.join(QChar('\n')));
-    end.endEditBlock();
-    pending_.clear();
-    hasLines_ = true;
-    QScrollBar* bar = verticalScrollBar();
-    bar->setValue(bar->maximum());
-}
-
-QString TReportView::Text() {
-    FlushLines();
-    return toPlainText();
-}
-
-int TReportView::LineCount() {
-    FlushLines();
-    return hasLines_ ? document()->blockCount() : 0;
+    store_->Append(QStringToAnsi(line));
 }
 
 void TReportView::ClearLines() {
-    pending_.clear();
-    clear();
-    hasLines_ = false;
+    store_->Clear();
+}
+
+QString TReportView::Text() const {
+    std::string bytes;
+    for (std::size_t line = 0; line < store_->LineCount(); ++line) {
+        if (line > 0)
+            bytes += '\n';
+        bytes += store_->Line(line);
+    }
+    return AnsiToQString(bytes);
+}
+
+int TReportView::LineCount() const {
+    return static_cast<int>(std::min<std::size_t>(store_->LineCount(), INT_MAX));
+}
+
+void TReportView::LinesAdded() {
+    if (!flushTimer_.isActive())
+        flushTimer_.start(0, this);
+}
+
+void TReportView::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == flushTimer_.timerId())
+        FlushLines();
+    else
+        QAbstractScrollArea::timerEvent(event);
+}
+
+void TReportView::LinesCleared() {
+    takenLines_ = 0;
+    rowCount_ = 0;
+    checkpoints_.clear();
+    checkpoints_.shrink_to_fit();
+    anchor_ = cursor_ = Place{};
+    selecting_ = false;
+    ShowRows(0);
+}
+
+void TReportView::FlushLines() {
+    if (!flushTimer_.isActive())
+        return;
+    flushTimer_.stop();
+    TakeLines();
+    ShowRows(rowCount_);
 }
 
 void TReportView::SetBackground(const QColor& colour) {
@@ -70,4 +120,267 @@ void TReportView::SetBackground(const QColor& colour) {
 
 QColor TReportView::Background() const {
     return palette().color(QPalette::Base);
+}
+
+void TReportView::MeasureFont() {
+    const QFontMetricsF metrics(font());
+    charWidth_ = std::max(1.0, metrics.horizontalAdvance(QLatin1Char('M')));
+    rowHeight_ = std::max(1, static_cast<int>(std::ceil(metrics.lineSpacing())));
+    ascent_ = static_cast<int>(std::ceil(metrics.ascent()));
+    fit_ = Fit{};
+}
+
+const TReportView::Fit& TReportView::Fitted() const {
+    // Asking the scroll bar for its width costs more than taking in a line, so it is asked only
+    // when the view's size or font has changed. A hidden view gets no resize events, yet its size
+    // is known: the viewport's, as it will be, follows from it.
+    if (size() != fit_.ForSize) {
+        const QSize viewport = maximumViewportSize();
+        fit_.ForSize = size();
+        fit_.Columns = std::max(1, static_cast<int>((viewport.width() - 2 * Margin) / charWidth_));
+        fit_.Rows = std::max(1, (viewport.height() - Margin) / rowHeight_);
+    }
+    return fit_;
+}
+
+int TReportView::Columns() const {
+    return Fitted().Columns;
+}
+
+qint64 TReportView::TopRow() const {
+    return verticalScrollBar()->value();
+}
+
+int TReportView::VisibleRows() const {
+    return Fitted().Rows;
+}
+
+qint64 TReportView::RowsOf(std::size_t line) const {
+    if (!wrap_)
+        return 1;
+    const auto length = static_cast<qint64>(store_->LineLength(line));
+    return std::max<qint64>(1, (length + columns_ - 1) / columns_);
+}
+
+TReportView::Row TReportView::FirstRow(std::size_t line) const {
+    const std::size_t length = store_->LineLength(line);
+    return {line, 0, wrap_ ? std::min<std::size_t>(length, columns_) : length};
+}
+
+TReportView::Row TReportView::NextRow(const Row& row) const {
+    const std::size_t length = store_->LineLength(row.Line);
+    const std::size_t from = row.From + row.Count;
+    if (wrap_ && from < length)
+        return {row.Line, from, std::min<std::size_t>(length - from, columns_)};
+    return FirstRow(row.Line + 1);
+}
+
+TReportView::Row TReportView::RowAt(qint64 row) const {
+    if (!wrap_)
+        return FirstRow(static_cast<std::size_t>(row));
+    const auto checkpoint = std::upper_bound(checkpoints_.begin(), checkpoints_.end(), row) - 1;
+    std::size_t line =
+        static_cast<std::size_t>(checkpoint - checkpoints_.begin()) * CheckpointLines;
+    qint64 first = *checkpoint;
+    while (first + RowsOf(line) <= row)
+        first += RowsOf(line++);
+    const std::size_t from = static_cast<std::size_t>(row - first) * columns_;
+    return {line, from, std::min<std::size_t>(store_->LineLength(line) - from, columns_)};
+}
+
+qint64 TReportView::FirstRowOf(std::size_t line) const {
+    if (!wrap_ || line == 0)
+        return static_cast<qint64>(line);
+    const std::size_t checkpoint = line / CheckpointLines;
+    qint64 first = checkpoints_[checkpoint];
+    for (std::size_t before = checkpoint * CheckpointLines; before < line; ++before)
+        first += RowsOf(before);
+    return first;
+}
+
+void TReportView::TakeLines() {
+    if (wrap_ && Columns() != columns_) {
+        columns_ = Columns();
+        takenLines_ = 0;
+        rowCount_ = 0;
+        checkpoints_.clear();
+    }
+    const std::size_t lines = store_->LineCount();
+    if (!wrap_) {
+        takenLines_ = lines;
+        rowCount_ = static_cast<qint64>(lines);
+        return;
+    }
+    for (; takenLines_ < lines; ++takenLines_) {
+        if (takenLines_ % CheckpointLines == 0)
+            checkpoints_.push_back(rowCount_);
+        rowCount_ += RowsOf(takenLines_);
+    }
+}
+
+void TReportView::Relayout() {
+    const QScrollBar* bar = verticalScrollBar();
+    const bool atEnd = bar->value() == bar->maximum();
+    Place top;
+    if (TopRow() < rowCount_) {
+        const Row row = RowAt(TopRow());
+        top = {row.Line, row.From};
+    }
+    TakeLines();
+    if (atEnd || top.Line >= takenLines_)
+        ShowRows(rowCount_);
+    else
+        ShowRows(FirstRowOf(top.Line) + static_cast<qint64>(top.Offset) / std::max(1, columns_));
+}
+
+void TReportView::ShowRows(qint64 top) {
+    QScrollBar* bar = verticalScrollBar();
+    const int visible = VisibleRows();
+    const int last = static_cast<int>(std::clamp<qint64>(rowCount_ - visible, 0, INT_MAX));
+    {
+        // The scroll bars' policies never change, so the area's re-check of them at every change
+        // of range is not needed, and it would wake the event loop with a system call each time.
+        const QSignalBlocker quiet(bar);
+        bar->setPageStep(visible);
+        bar->setSingleStep(1);
+        bar->setRange(0, last);
+        bar->setValue(static_cast<int>(std::clamp<qint64>(top, 0, last)));
+    }
+    viewport()->update();
+}
+
+QString TReportView::RowText(qint64 row) const {
+    if (row < 0 || row >= rowCount_)
+        return {};
+    const Row shown = RowAt(row);
+    return AnsiToQString(store_->Bytes(shown.Line, shown.From, shown.Count));
+}
+
+QString TReportView::SelectedText() const {
+    const auto [from, to] = std::minmax(anchor_, cursor_);
+    std::string bytes;
+    for (std::size_t line = from.Line; line <= to.Line && line < store_->LineCount(); ++line) {
+        const std::size_t start = line == from.Line ? from.Offset : 0;
+        const std::size_t end = line == to.Line ? to.Offset : store_->LineLength(line);
+        bytes += store_->Bytes(line, start, end - start);
+        if (line != to.Line)
+            bytes += '\n';
+    }
+    return AnsiToQString(bytes);
+}
+
+TReportView::Place TReportView::PlaceAt(QPoint point) const {
+    if (rowCount_ == 0)
+        return {};
+    const qint64 row =
+        TopRow() +
+        static_cast<qint64>(std::floor(static_cast<double>(point.y() - Margin) / rowHeight_));
+    if (row < 0)
+        return {};
+    if (row >= rowCount_)
+        return {takenLines_ - 1, store_->LineLength(takenLines_ - 1)};
+    const Row shown = RowAt(row);
+    const double column = std::max(0.0, std::round((point.x() - Margin) / charWidth_));
+    return {shown.Line,
+            shown.From + std::min<std::size_t>(static_cast<std::size_t>(column), shown.Count)};
+}
+
+void TReportView::paintEvent(QPaintEvent* event) {
+    QPainter painter(viewport());
+    const QRect area = event->rect();
+    painter.fillRect(area, palette().color(QPalette::Base));
+    // Only the rows that the area to paint crosses.
+    const qint64 top = TopRow() + std::max(0, area.top() - Margin) / rowHeight_;
+    if (top >= rowCount_)
+        return;
+    painter.setFont(font());
+    const auto [selFrom, selTo] = std::minmax(anchor_, cursor_);
+    // A line that runs on past the edge is drawn only as far as the edge.
+    const auto edge = static_cast<std::size_t>(viewport()->width() / charWidth_) + 1;
+    const qint64 end =
+        std::min(rowCount_, TopRow() + std::max(0, area.bottom() - Margin) / rowHeight_ + 1);
+    Row row = RowAt(top);
+    for (qint64 r = top; r < end; ++r) {
+        // Only to a row that exists: past the last line there is no line to measure.
+        if (r > top)
+            row = NextRow(row);
+        const int y = Margin + static_cast<int>(r - TopRow()) * rowHeight_;
+        const QString text = Drawn(store_->Bytes(row.Line, row.From, std::min(row.Count, edge)));
+        painter.setPen(palette().color(QPalette::Text));
+        painter.drawText(QPointF(Margin, y + ascent_), text);
+        const std::size_t rowEnd = row.From + row.Count;
+        const Place from = std::max(selFrom, Place{row.Line, row.From});
+        const Place to = std::min(selTo, Place{row.Line, rowEnd});
+        // A selected line end shows as one more selected cell.
+        const bool lineEnd = selTo.Line > row.Line && selFrom <= Place{row.Line, rowEnd} &&
+                             rowEnd == store_->LineLength(row.Line);
+        if (from > to || (from == to && !lineEnd))
+            continue;
+        const auto cells = static_cast<qsizetype>(to.Offset - from.Offset);
+        const double x = Margin + static_cast<double>(from.Offset - row.From) * charWidth_;
+        painter.fillRect(
+            QRectF(x, y, (static_cast<double>(cells) + (lineEnd ? 1 : 0)) * charWidth_, rowHeight_),
+            palette().color(QPalette::Highlight));
+        painter.setPen(palette().color(QPalette::HighlightedText));
+        painter.drawText(QPointF(x, y + ascent_),
+                         text.mid(static_cast<qsizetype>(from.Offset - row.From), cells));
+    }
+}
+
+void TReportView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    Relayout();
+}
+
+void TReportView::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        MeasureFont();
+        Relayout();
+    }
+}
+
+void TReportView::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) {
+        if (anchor_ != cursor_)
+            QGuiApplication::clipboard()->setText(SelectedText());
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+void TReportView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return QAbstractScrollArea::mousePressEvent(event);
+    anchor_ = cursor_ = PlaceAt(event->position().toPoint());
+    selecting_ = true;
+    viewport()->update();
+}
+
+void TReportView::mouseMoveEvent(QMouseEvent* event) {
+    if (!selecting_)
+        return QAbstractScrollArea::mouseMoveEvent(event);
+    // Dragging past the top or bottom edge scrolls on, a row a move.
+    const int y = event->position().toPoint().y();
+    QScrollBar* bar = verticalScrollBar();
+    if (y < 0)
+        bar->setValue(bar->value() - 1);
+    else if (y >= viewport()->height())
+        bar->setValue(bar->value() + 1);
+    cursor_ = PlaceAt(event->position().toPoint());
+    viewport()->update();
+}
+
+void TReportView::mouseReleaseEvent(QMouseEvent* event) {
+    if (!selecting_ || event->button() != Qt::LeftButton)
+        return QAbstractScrollArea::mouseReleaseEvent(event);
+    selecting_ = false;
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (anchor_ != cursor_ && clipboard->supportsSelection())
+        clipboard->setText(SelectedText(), QClipboard::Selection);
+}
+
+void TReportView::scrollContentsBy(int /*dx*/, int /*dy*/) {
+    viewport()->update();
 }

@@ -1,33 +1,116 @@
 #pragma once
 
-#include <QPlainTextEdit>
+#include "ui/report_store.h"
 
-#include <QStringList>
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <memory>
+#include <vector>
 
-// A read-only view of one line's report lines, in white Courier New on navy. Lines are only ever
-// added at the end; adding one costs the same however many the view already holds. Lines added
-// while the GUI thread is busy go into the document together once it is free: a flood of report
-// lines would otherwise spend most of its time updating the view line by line.
-class TReportView : public QPlainTextEdit {
+// A read-only view of one line's report lines, in white Courier New on navy, that lays out and
+// paints only the rows it shows, so that millions of lines, or a line of megabytes, cost no more
+// than a screenful. The font is monospaced and each byte is one character, so a row is a slice of
+// a line found by arithmetic. Lines added while the GUI thread is busy are taken in together once
+// it is free: a flood is counted and painted once, not once a line.
+class TReportView : public QAbstractScrollArea, private ReportStoreListener {
     Q_OBJECT
 
 public:
-    TReportView(QWidget* parent, bool wrap);
+    // A view of lines of its own, or of a store that another view shows too.
+    TReportView(QWidget* parent, bool wrap, std::shared_ptr<ReportStore> store = nullptr);
+    ~TReportView() override;
 
-    // Adds the line as the new last line and scrolls so that it is visible.
+    ReportStore& Store() { return *store_; }
+    std::shared_ptr<ReportStore> SharedStore() const { return store_; }
+
+    // Adds the line as the new last line; the view scrolls to it once the event loop is free.
     void AddLine(const QString& line);
-    // Empties the view.
+    // Empties the store, and so every view of it.
     void ClearLines();
-    // The view's lines, one per text line, including those not yet in the document.
-    QString Text();
-    int LineCount();
-    // Puts the lines added since the last time into the document and scrolls to the end.
+    // The lines, one per text line, including those not yet taken into the view.
+    QString Text() const;
+    int LineCount() const;
+    // Takes in the lines added since the last time and scrolls to the end.
     void FlushLines();
     void SetBackground(const QColor& colour);
     QColor Background() const;
+    // Long lines wrap at the right edge, or run on past it.
+    bool Wraps() const { return wrap_; }
+    // The characters a wrapped row holds at the view's width.
+    int Columns() const;
+
+    // The rows that the lines taken in fill, the first one shown, how many fit, what one shows.
+    qint64 RowCount() const { return rowCount_; }
+    qint64 TopRow() const;
+    int VisibleRows() const;
+    QString RowText(qint64 row) const;
+    // The text selected with the mouse, lines separated by line feeds; Ctrl+C copies it.
+    QString SelectedText() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void timerEvent(QTimerEvent* event) override;
 
 private:
-    // An empty document cannot tell "no lines" from "one empty line"; this flag can.
-    bool hasLines_ = false;
-    QStringList pending_;
+    // A place between two bytes of a line.
+    struct Place {
+        std::size_t Line = 0;
+        std::size_t Offset = 0;
+        auto operator<=>(const Place&) const = default;
+    };
+    // A row: its line and the slice of the line's bytes that it shows.
+    struct Row {
+        std::size_t Line = 0;
+        std::size_t From = 0;
+        std::size_t Count = 0;
+    };
+
+    void LinesAdded() override;
+    void LinesCleared() override;
+    // What fits into the viewport at a size of the view.
+    struct Fit {
+        QSize ForSize;
+        int Columns = 1;
+        int Rows = 1;
+    };
+
+    void MeasureFont();
+    const Fit& Fitted() const;
+    qint64 RowsOf(std::size_t line) const;
+    Row FirstRow(std::size_t line) const;
+    Row NextRow(const Row& row) const;
+    Row RowAt(qint64 row) const;
+    qint64 FirstRowOf(std::size_t line) const;
+    Place PlaceAt(QPoint point) const;
+    // Counts the rows of the lines not yet taken in, from the start when the width has changed.
+    void TakeLines();
+    // After a change of width or font: the rows counted again, the top row's text kept in view.
+    void Relayout();
+    // The scroll bar set for the rows, with top as the first row shown or as near as it can be.
+    void ShowRows(qint64 top);
+
+    std::shared_ptr<ReportStore> store_;
+    bool wrap_;
+    // Runs FlushLines once the event loop is free. A timer, not a posted call: posting would wake
+    // the event loop with a system call for every line.
+    QBasicTimer flushTimer_;
+    double charWidth_ = 1;
+    int rowHeight_ = 1;
+    int ascent_ = 0;
+    mutable Fit fit_;
+    int columns_ = 0; // the columns that the rows were counted for
+    std::size_t takenLines_ = 0;
+    qint64 rowCount_ = 0;
+    // The rows before every CheckpointLines-th line, so that finding a row counts few lines.
+    std::vector<qint64> checkpoints_;
+    Place anchor_;
+    Place cursor_;
+    bool selecting_ = false;
 };

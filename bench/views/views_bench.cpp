@@ -1,81 +1,147 @@
-// Adding the n-th report line to a line's two views (the main window's, shown, and the expanded
-// one, hidden until asked for), for n up to 200,000, and the memory the views then hold: the
-// resident size's growth and the heap's (the resident size of a later case may reuse memory an
-// earlier one freed). "batch" lines go in before the views take them into their documents: 1 is a
-// line arriving on its own, 100 a flood. With "events" the event loop runs after each batch, so
-// layout and painting of the shown view count. Times are per line.
+// A line's two views (the main window's and the expanded one, both shown) over the store they
+// share:
+// - BM_AddReportLine: adding the n-th report line, for n up to 5 million, and the heap that the
+//   held lines take, per line (the resident size would count memory an earlier case freed).
+//   "batch" lines go in before the views take them: 1 is a line arriving on its own, 100 a flood.
+//   With "events" the event loop runs after each batch, so painting counts too. CPU per line.
+// - BM_LongReportLine: one report line of "bytes" bytes added, taken in and painted by both views.
+// - BM_RewrapHeldLines: the expanded view made wider or narrower while it holds "held" lines.
 
-#include "bench/resident_bytes.h"
 #include "ui/report_view.h"
 
 #include <QApplication>
 #include <QWidget>
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <malloc.h>
+#include <memory>
+#include <string>
 
 namespace {
 
-// The heap in use: unlike the resident size, it falls again when an earlier case frees its views.
+// The heap in use, the blocks it maps on their own included: unlike the resident size, it falls
+// again when an earlier case frees its views.
 double HeapBytes() {
-    return static_cast<double>(mallinfo2().uordblks);
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<double>(info.uordblks + info.hblkhd);
 }
 
-QString ReportLine(long number) {
-    return QStringLiteral("07-Dec-26,15:04:09,LOT %1 COUNT 42 PASS").arg(number, 6, 10, QChar('0'));
+std::string ReportLine(long number) {
+    char line[64];
+    std::snprintf(line, sizeof line, "07-Dec-26,15:04:09,LOT %06ld COUNT 42 PASS", number);
+    return line;
 }
 
-// state.range(0): lines already in both views; state.range(1): lines per batch; state.range(2):
-// 1 to run the event loop after each batch.
+// The two views of one line at their sizes in the program, both windows showing.
+struct LineViews {
+    QWidget MainWindow;
+    QWidget ExpandedWindow;
+    TReportView* Main;
+    TReportView* Expanded;
+
+    LineViews() {
+        MainWindow.resize(480, 200);
+        Main = new TReportView(&MainWindow, false);
+        Main->setGeometry(8, 8, 405, 121);
+        ExpandedWindow.resize(985, 639);
+        Expanded = new TReportView(&ExpandedWindow, true, Main->SharedStore());
+        Expanded->setGeometry(24, 23, 937, 594);
+        MainWindow.show();
+        ExpandedWindow.show();
+        QApplication::processEvents();
+    }
+    ReportStore& Store() { return Main->Store(); }
+};
+
+// state.range(0): lines already held; state.range(1): lines per batch; state.range(2): 1 to run
+// the event loop after each batch.
 void BM_AddReportLine(benchmark::State& state) {
     const long held = state.range(0);
     const long batch = state.range(1);
     const bool events = state.range(2) != 0;
-    const double rssBefore = ResidentBytes();
+    // After the windows, whose backing stores and fonts cost the same however many lines.
+    auto views = std::make_unique<LineViews>();
     const double heapBefore = HeapBytes();
-    QWidget mainWindow;
-    mainWindow.resize(480, 200);
-    auto* mainView = new TReportView(&mainWindow, false);
-    mainView->setGeometry(8, 8, 460, 180);
-    mainWindow.show();
-    QWidget expandedWindow;
-    auto* expandedView = new TReportView(&expandedWindow, true);
-    expandedView->setGeometry(24, 23, 937, 594);
+    double textBytes = 0;
     for (long n = 0; n < held; ++n) {
-        const QString line = ReportLine(n);
-        mainView->AddLine(line);
-        expandedView->AddLine(line);
+        const std::string line = ReportLine(n);
+        textBytes += static_cast<double>(line.size());
+        views->Store().Append(line);
     }
     QApplication::processEvents();
-    const double rssHeld = ResidentBytes();
     const double heapHeld = HeapBytes();
 
     long n = held;
     for (auto _ : state) {
-        for (long i = 0; i < batch; ++i) {
-            const QString line = ReportLine(n++);
-            mainView->AddLine(line);
-            expandedView->AddLine(line);
-        }
+        for (long i = 0; i < batch; ++i)
+            views->Store().Append(ReportLine(n++));
         if (events) {
             QApplication::processEvents();
         } else {
-            mainView->FlushLines();
-            expandedView->FlushLines();
+            views->Main->FlushLines();
+            views->Expanded->FlushLines();
         }
     }
-    state.SetItemsProcessed(state.iterations() * batch);
-    state.counters["views_MiB"] = (rssHeld - rssBefore) / 1048576.0;
-    state.counters["heap_MiB"] = (heapHeld - heapBefore) / 1048576.0;
-    state.counters["heap_per_line"] = held > 0 ? (heapHeld - heapBefore) / held : 0.0;
-    state.counters["lines"] = static_cast<double>(n);
+    state.counters["per_line"] = benchmark::Counter(static_cast<double>(batch),
+                                                    benchmark::Counter::kIsIterationInvariantRate |
+                                                        benchmark::Counter::kInvert);
+    if (held > 0) {
+        state.counters["text_per_line"] = textBytes / static_cast<double>(held);
+        state.counters["heap_per_line"] = (heapHeld - heapBefore) / static_cast<double>(held);
+    }
 }
 
 BENCHMARK(BM_AddReportLine)
-    ->ArgsProduct({{0, 10000, 200000}, {1, 100}, {0, 1}})
+    ->ArgsProduct({{0, 100000, 1000000, 5000000}, {1, 100}, {0, 1}})
     ->ArgNames({"held", "batch", "events"})
     ->Unit(benchmark::kMicrosecond);
+
+// state.range(0): bytes in the line. Wall time: this is how long every line waits.
+void BM_LongReportLine(benchmark::State& state) {
+    LineViews views;
+    for (long n = 0; n < 10000; ++n)
+        views.Store().Append(ReportLine(n));
+    QApplication::processEvents();
+    const std::string line(static_cast<std::size_t>(state.range(0)), 'X');
+    for (auto _ : state) {
+        views.Store().Append(line);
+        QApplication::processEvents();
+        // Painted now, whatever the window system would have asked for.
+        views.Main->viewport()->repaint();
+        views.Expanded->viewport()->repaint();
+    }
+}
+
+BENCHMARK(BM_LongReportLine)
+    ->Arg(256 * 1024)
+    ->Arg(1024 * 1024)
+    ->ArgName("bytes")
+    ->Iterations(30)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// state.range(0): lines held. Each pass changes the expanded view's width, so every row is
+// counted again, and paints it.
+void BM_RewrapHeldLines(benchmark::State& state) {
+    LineViews views;
+    for (long n = 0; n < state.range(0); ++n)
+        views.Store().Append(ReportLine(n) + (n % 10 == 0 ? std::string(300, 'W') : std::string()));
+    QApplication::processEvents();
+    bool wide = false;
+    for (auto _ : state) {
+        wide = !wide;
+        views.Expanded->resize(wide ? 1200 : 937, 594);
+        views.Expanded->viewport()->repaint();
+    }
+}
+
+BENCHMARK(BM_RewrapHeldLines)
+    ->Arg(5000000)
+    ->ArgName("held")
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -92,7 +92,7 @@ TEST_F(LineCaptureViewsTest, ExpandedViewShowsTheSameLinesAndReceivesNewOnesWhil
         auto* expanded = modal->findChild<TReportView*>(QStringLiteral("LineWindow"));
         title = modal->windowTitle();
         shownAtOpen = expanded->Text();
-        wraps = expanded->lineWrapMode() == QPlainTextEdit::WidgetWidth;
+        wraps = expanded->Wraps();
         CompleteReportLine(6, "LOT 44 OK");
         shownAfterNewLine = expanded->Text().section(QChar('\n'), -1);
         modal->close();

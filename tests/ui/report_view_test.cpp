@@ -1,11 +1,13 @@
-// The report views: lines added at the end, empty lines kept, the newest line scrolled into view.
+// The report views: lines added at the end, empty lines kept, the newest line scrolled into view,
+// two views of one store, rows of a wrapped view, selection and copy.
 
 #include "ui/report_view.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QClipboard>
+#include <QFontMetricsF>
 #include <QScrollBar>
-#include <QTextBlock>
-#include <QTextCursor>
+#include <QTest>
 #include <gtest/gtest.h>
 
 TEST(ReportViewTest, EmptyReportLinesAreLinesToo) {
@@ -40,8 +42,75 @@ TEST(ReportViewTest, NewestLineIsScrolledIntoViewEvenAfterTheUserScrolledUp) {
         QScrollBar* bar = view.verticalScrollBar();
         EXPECT_GT(bar->maximum(), 0);
         EXPECT_EQ(bar->value(), bar->maximum());
-        const QTextBlock last = view.document()->lastBlock();
-        EXPECT_EQ(last.text(), QStringLiteral("newest"));
-        EXPECT_TRUE(view.viewport()->rect().intersects(view.cursorRect(QTextCursor(last))));
+        const qint64 last = view.RowCount() - 1;
+        EXPECT_EQ(view.RowText(last), QStringLiteral("newest"));
+        EXPECT_GE(last, view.TopRow());
+        EXPECT_LT(last, view.TopRow() + view.VisibleRows());
     }
+}
+
+TEST(ReportViewTest, TwoViewsOfOneStoreShowTheSameLinesAndAreEmptiedTogether) {
+    TReportView small(nullptr, false);
+    TReportView expanded(nullptr, true, small.SharedStore());
+    small.Store().Append("LOT 42 \x80 OK");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(expanded.Text(), QStringLiteral("LOT 42 \u20AC OK"));
+    EXPECT_EQ(expanded.RowCount(), 1);
+    expanded.ClearLines();
+    EXPECT_EQ(small.LineCount(), 0);
+    EXPECT_EQ(small.RowCount(), 0);
+}
+
+TEST(ReportViewTest, WrappedRowsAreSlicesOfTheViewsWidthAndFollowAResize) {
+    TReportView wrapped(nullptr, true);
+    TReportView unwrapped(nullptr, false, wrapped.SharedStore());
+    wrapped.resize(300, 120);
+    wrapped.show();
+    const int columns = wrapped.Columns();
+    ASSERT_GT(columns, 10);
+    const QString longLine = QString(2 * columns, QChar('a')) + QStringLiteral("tail");
+    wrapped.AddLine(longLine);
+    // Past the first thousand lines, where rows are found from a second starting point.
+    for (int i = 0; i < 2000; ++i)
+        wrapped.AddLine(QStringLiteral("LOT %1").arg(i));
+    wrapped.AddLine(longLine);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(wrapped.RowCount(), 2006);
+    EXPECT_EQ(wrapped.RowText(1), QString(columns, QChar('a')));
+    EXPECT_EQ(wrapped.RowText(2), QStringLiteral("tail"));
+    EXPECT_EQ(wrapped.RowText(2002), QStringLiteral("LOT 1999"));
+    EXPECT_EQ(wrapped.RowText(2005), QStringLiteral("tail"));
+    EXPECT_EQ(unwrapped.RowCount(), 2002);
+    EXPECT_EQ(unwrapped.RowText(2001), longLine);
+
+    wrapped.resize(3 * wrapped.width(), 120);
+    ASSERT_GE(wrapped.Columns(), longLine.size());
+    EXPECT_EQ(wrapped.RowCount(), 2002);
+    EXPECT_EQ(wrapped.RowText(0), longLine);
+    EXPECT_EQ(wrapped.verticalScrollBar()->value(), wrapped.verticalScrollBar()->maximum());
+}
+
+TEST(ReportViewTest, DraggingSelectsAcrossRowsAndCtrlCCopiesIt) {
+    TReportView view(nullptr, true);
+    view.resize(300, 200);
+    view.show();
+    const int columns = view.Columns();
+    view.AddLine(QStringLiteral("first line"));
+    view.AddLine(QString(columns, QChar('x')) + QStringLiteral("yz"));
+    view.AddLine(QStringLiteral("third"));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(view.TopRow(), 0);
+    const QFontMetricsF metrics(view.font());
+    const auto cell = [&](int row, int column) {
+        return QPoint(4 + static_cast<int>(column * metrics.horizontalAdvance(QLatin1Char('M'))) +
+                          1,
+                      4 + static_cast<int>((row + 0.5) * std::ceil(metrics.lineSpacing())));
+    };
+    QTest::mousePress(view.viewport(), Qt::LeftButton, {}, cell(0, 6));
+    QTest::mouseMove(view.viewport(), cell(2, 1));
+    QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, cell(2, 1));
+    const QString expected = QStringLiteral("line\n") + QString(columns, QChar('x')) + "y";
+    EXPECT_EQ(view.SelectedText(), expected);
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), expected);
 }
