@@ -1,7 +1,8 @@
 // The program measured end to end over pseudo-terminals: the program's own windows and ports,
 // lines started through their start buttons (the save dialog answered in-process), production
 // lines played on the masters from other threads. Prints:
-//   (a) report lines per second one line sustains, every line checked in the report file;
+//   (a) report lines per second one line sustains, every line checked in the report file, and
+//       the share it reaches of the floor: the same lines opened, appended and closed in a loop;
 //   (b) the same with all eight lines at once;
 //   (c) latency from the LF on the master to the line in the report file at 10 lines per second;
 //   (d) CPU of the idle program with eight ports open;
@@ -11,7 +12,7 @@
 // Usage: capture_bench [lines for (a)] [lines per line for (b)] [samples for (c)] [idle seconds]
 //        [OK rounds for (e)]
 
-#include "bench/resident_bytes.h"
+#include "bench/program_under_test.h"
 #include "capture/stamps.h"
 #include "runtime/message_box.h"
 #include "serial/apd_com_port.h"
@@ -53,169 +54,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// One production line's far end: the master of a pseudo-terminal whose slave is COMn. The slave
-// stays open here too, so the terminal outlives the program's opens and closes.
-struct Line {
-    int Master = -1;
-    int Slave = -1;
-};
-
-std::array<Line, LineCount> OpenLines() {
-    std::array<Line, LineCount> lines{};
-    for (int n = 1; n <= LineCount; ++n) {
-        Line& line = lines[static_cast<std::size_t>(n - 1)];
-        char name[256] = {};
-        if (openpty(&line.Master, &line.Slave, name, nullptr, nullptr) != 0)
-            throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
-        fcntl(line.Master, F_SETFL, fcntl(line.Master, F_GETFL) | O_NONBLOCK);
-        fcntl(line.Master, F_SETFD, FD_CLOEXEC);
-        fcntl(line.Slave, F_SETFD, FD_CLOEXEC);
-        SetPortDevice(n, name);
-    }
-    return lines;
-}
-
-// Writes every byte, waiting for room as the program reads; false if the slave stays full.
-bool WriteAll(int master, const std::string& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = write(master, bytes.data() + sent, bytes.size() - sent);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
-            return false;
-        pollfd room{master, POLLOUT, 0};
-        if (poll(&room, 1, 20000) == 0)
-            return false;
-    }
-    return true;
-}
-
-long long FileSize(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
-}
-
-std::string FileText(const std::string& path) {
-    QFile file(QFile::decodeName(path.c_str()));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::string();
-    return file.readAll().toStdString();
-}
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-double RssMiB() {
-    return ResidentBytes() / 1048576.0;
-}
-
-std::string Payload(int number) {
-    char text[32];
-    std::snprintf(text, sizeof text, "LOT %06d OK", number);
-    return text;
-}
-
-// What a report file holds after numbered lines: lines in order, and every line not so.
-struct Check {
-    long Good = 0;
-    long Lost = 0;
-    long Duplicated = 0;
-    long Corrupted = 0;
-};
-
-// True when a line's stamps have the shape of the stamps the program wrote at the start: the
-// clock is the real one, so digits may differ, letters may (a new month), the rest may not.
-bool StampsFit(const std::string& line, const std::string& stamps) {
-    if (line.size() < stamps.size())
-        return false;
-    for (std::size_t i = 0; i < stamps.size(); ++i) {
-        const auto a = static_cast<unsigned char>(stamps[i]);
-        const auto b = static_cast<unsigned char>(line[i]);
-        if (std::isdigit(a) ? !std::isdigit(b) : std::isalpha(a) ? !std::isalpha(b) : a != b)
-            return false;
-    }
-    return true;
-}
-
-Check CheckReport(const std::string& text, const std::string& stamps, int count) {
-    Check check;
-    int next = 0;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t end = text.find("\r\n", at);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = text.substr(at, end - at);
-        at = end + 2;
-        int number = -1;
-        if (line.size() == stamps.size() + 13 && StampsFit(line, stamps) &&
-            line.compare(stamps.size(), 4, "LOT ") == 0)
-            number = std::atoi(line.c_str() + stamps.size() + 4);
-        if (number < 0 || line.compare(stamps.size(), std::string::npos, Payload(number)) != 0) {
-            ++check.Corrupted;
-        } else if (number < next) {
-            ++check.Duplicated;
-        } else {
-            check.Lost += number - next;
-            ++check.Good;
-            next = number + 1;
-        }
-    }
-    check.Lost += std::max(0, count - next);
-    return check;
-}
-
-class Bench {
+class Bench : public ProgramUnderTest {
 public:
-    Bench() : lines_(OpenLines()) {
-        // The program's own clock: reading it is part of every report line's cost.
-        stamps_ = DateStamp() + "," + TimeStamp() + ",";
-        SetMessagePresenter([this](const MessageBoxRequest& box) {
-            ++boxes_;
-            std::fprintf(stderr, "message box: %s\n", box.Text.c_str());
-        });
-        SetSettingsFileName(Folder() + "Tolvane.ini");
-        std::string settings = "[ComPortSettings]\r\n";
-        const char* keys[] = {"ComPort",  "ComPortB", "ComPortC", "ComPortD",
-                              "ComPortE", "ComPortF", "ComPortG", "ComPortH"};
-        for (int n = 0; n < LineCount; ++n)
-            settings += std::string(keys[n]) + "=" + std::to_string(n) + "\r\n";
-        QFile file(QFile::decodeName((Folder() + "Tolvane.ini").c_str()));
-        if (!file.open(QIODevice::WriteOnly))
-            throw std::runtime_error("cannot write the settings file");
-        file.write(settings.data(), static_cast<qint64>(settings.size()));
-        file.close();
-        forms_ = std::make_unique<FormSet>();
-        forms_->MainForm->StartupTimerTimer();
-    }
-
-    std::string Folder() const { return QFile::encodeName(dir_.path()).toStdString() + "/"; }
-    int Boxes() const { return boxes_; }
-
-    // Starts the line afresh (stopping it first) with a new report file, as the operator does.
-    std::string StartLine(int line, const std::string& name) {
-        const std::string file = Folder() + name;
-        QToolButton* button = forms_->MainForm->StartLineBtns[static_cast<std::size_t>(line - 1)];
-        if (button->isChecked())
-            button->click();
-        auto previous = TSaveDialog::SetExecuteHook([&](TSaveDialog& dialog) {
-            dialog.FileName = file;
-            return true;
-        });
-        button->click();
-        TSaveDialog::SetExecuteHook(std::move(previous));
-        return file;
-    }
-
     // Floods the given lines with `count` numbered report lines each, as fast as the program
     // takes them, and checks every line of every report file.
     void Flood(const char* title, const char* tag, const std::vector<int>& which, int count) {
@@ -291,7 +131,35 @@ public:
                     "the views)\n",
                     100.0 * cpu / seconds, rssBefore, RssMiB(),
                     (RssMiB() - rssBefore) * 1048576.0 / lines);
+        const double floor = Floor(which.size(), count);
+        std::printf("  floor (open, append, close of the same lines in one loop): %.0f lines/s; "
+                    "the program reaches %.2f of it\n",
+                    floor, lines / seconds / floor);
         std::fflush(stdout);
+    }
+
+    // The floor of this design: every report line opened, appended and closed, the files taken in
+    // turn, with nothing else to do, into the same folder.
+    double Floor(std::size_t files, int count) {
+        std::vector<std::string> names;
+        for (std::size_t f = 0; f < files; ++f)
+            names.push_back(Folder() + "floor-" + std::to_string(f) + ".txt");
+        std::vector<std::string> texts;
+        for (int i = 0; i < count; ++i)
+            texts.push_back(stamps_ + Payload(i) + "\r\n");
+        const Clock::time_point start = Clock::now();
+        for (const std::string& text : texts)
+            for (const std::string& name : names) {
+                const int fd = open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+                if (fd < 0 ||
+                    write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+                    throw std::runtime_error("the floor's file cannot be written");
+                close(fd);
+            }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        for (const std::string& name : names)
+            std::remove(name.c_str());
+        return static_cast<double>(count) * static_cast<double>(files) / seconds;
     }
 
     // One line at `perSecond` lines per second: time from the write of the line's LF to the
@@ -460,13 +328,6 @@ public:
         }
         std::fflush(stdout);
     }
-
-private:
-    QTemporaryDir dir_;
-    std::array<Line, LineCount> lines_;
-    std::string stamps_;
-    int boxes_ = 0;
-    std::unique_ptr<FormSet> forms_;
 };
 
 int Argument(int argc, char** argv, int index, int fallback) {
