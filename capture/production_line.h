@@ -65,6 +65,15 @@ enum class PortState {
     Waiting, // its device went away, or was missing or held: tried again every second
 };
 
+// Line errors its ports reported while the program ran: noise on the cable, a wrong baud rate.
+struct LineNoise {
+    unsigned long Framing = 0;
+    unsigned long Parity = 0;
+    unsigned long Overrun = 0;
+    unsigned long Breaks = 0;
+    bool Any() const { return Framing + Parity + Overrun + Breaks > 0; }
+};
+
 struct ProductionLine {
     LineCapture Capture;
     std::string Caption; // 8-bit ANSI, as the settings file holds it
@@ -81,6 +90,7 @@ struct ProductionLine {
     // While Waiting: what is waited for, e.g. "COM 3 (/dev/ttyUSB0) lost at 14:02:11, waiting
     // for it"; empty otherwise.
     std::string PortNews;
+    LineNoise Noise;
     // The line's report lines on their way to the files, those held while a file fails and the
     // count of those lost. Made at the first report line unless the lines made it first.
     std::unique_ptr<ReportWriter> Reports;
@@ -116,7 +126,7 @@ signals:
     void ReportsChanged(int line);
     // Emitted after every set-up of the ports, once each line's port state is known.
     void PortsSetUp();
-    // Emitted when one line's port is lost or comes back outside a set-up.
+    // Emitted when one line's port is lost or comes back outside a set-up, or reports noise.
     void PortChanged(int line);
 
 private:

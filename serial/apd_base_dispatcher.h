@@ -62,6 +62,16 @@ struct FlowOptions {
 
 enum class DispatcherThreadKind { Comm, Dispatch, Output };
 
+// How often the device reported each kind of line error since the port opened; errors of one
+// kind between two looks count once.
+struct LineErrorCounts {
+    DWORD Framing = 0;
+    DWORD Parity = 0;
+    DWORD Overrun = 0; // the driver's or the UART's
+    DWORD Breaks = 0;
+    bool operator==(const LineErrorCounts&) const = default;
+};
+
 class TApdBaseDispatcher {
 public:
     // Result codes of this class. -8 is the negated Windows error; -5001 has no class of its own.
@@ -227,6 +237,7 @@ public:
     // --- state the worker threads and the component look at ----------------------------------
     bool Delivering() const { return delivering_; }
     bool ClosePending() const { return closePending_; }
+    LineErrorCounts LineErrorTally();
     // The comm thread saw the device go away, not closed by us.
     void NoteDeviceLost() { deviceLost_ = true; }
     bool DeviceLost() const { return deviceLost_; }
@@ -317,5 +328,6 @@ private:
     std::atomic<bool> closePending_{false}; // a close was asked for during a delivery
     std::atomic<bool> deviceLost_{false};
     std::atomic<bool> outputQueued_{false};
-    bool deviceLostPosted_ = false; // dispatch thread only
+    LineErrorCounts lineErrorTally_; // ControlLock
+    bool deviceLostPosted_ = false;  // dispatch thread only
 };

@@ -38,7 +38,17 @@ DWORD TApdBaseDispatcher::RefreshLineErrors() {
     }
     std::lock_guard lock(ControlLock);
     LineErrors |= errors & 0x1F;
+    LineErrorCounts& tally = lineErrorTally_;
+    tally.Framing += (errors & CE_FRAME) != 0;
+    tally.Parity += (errors & CE_RXPARITY) != 0;
+    tally.Overrun += (errors & (CE_OVERRUN | CE_RXOVER)) != 0;
+    tally.Breaks += (errors & CE_BREAK) != 0;
     return pending;
+}
+
+LineErrorCounts TApdBaseDispatcher::LineErrorTally() {
+    std::lock_guard lock(ControlLock);
+    return lineErrorTally_;
 }
 
 int TApdBaseDispatcher::TakeLineError() {

@@ -392,3 +392,7 @@ void TApdCustomComPort::PortClosing() {
     if (onPortClose_)
         onPortClose_(*this);
 }
+
+LineErrorCounts TApdCustomComPort::LineErrorTally() const {
+    return IsOpen() && dispatcher_ ? dispatcher_->LineErrorTally() : LineErrorCounts{};
+}

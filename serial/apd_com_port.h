@@ -188,6 +188,8 @@ public:
     // The open port's device went away (unplugged, hung up) after its last bytes were delivered.
     // The port stays open, uselessly, until the handler closes it, which it may do at once.
     void SetOnDeviceLost(TNotifyEvent handler) { onDeviceLost_ = std::move(handler); }
+    // The line errors the device reported since the port opened; none while closed.
+    LineErrorCounts LineErrorTally() const;
 
     // --- settings that are not published -------------------------------------------------------
     // The characters-available threshold given to the dispatcher at every open; 0 = none.

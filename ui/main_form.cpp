@@ -71,6 +71,17 @@ QColor ButtonFaceColour() {
 
 } // namespace
 
+QString LineNoiseText(const LineNoise& noise) {
+    const auto count = [](unsigned long n, const char* one, const char* many) {
+        return QString::number(n) + QChar(' ') + QString::fromLatin1(n == 1 ? one : many);
+    };
+    return QStringLiteral("Line errors: ") +
+           count(noise.Framing, "framing error", "framing errors") + QStringLiteral(", ") +
+           count(noise.Parity, "parity error", "parity errors") + QStringLiteral(", ") +
+           count(noise.Overrun, "overrun", "overruns") + QStringLiteral(", ") +
+           count(noise.Breaks, "break", "breaks");
+}
+
 QString StartButtonHint(bool started, const QString& caption) {
     return (started ? StopWording : StartWording) + caption;
 }
@@ -391,6 +402,8 @@ void TMainForm::RefreshLinePanel(int line) {
         SetCaptionColour(LineGroups[i], waiting ? WaitingCaptionColour : QColor(Qt::black));
         if (waiting)
             hint += QChar('\n') + QString::fromStdString(production.PortNews);
+        if (production.Noise.Any())
+            hint += QChar('\n') + LineNoiseText(production.Noise);
         StartLineBtns[i]->setEnabled(true);
         SetStartHintShown(line, true);
         LineWindows[i]->SetBackground(NavyColour());

@@ -112,3 +112,5 @@ std::string ReportFileErrorText(const std::string& caption, const std::string& r
 
 // "Click to start grabbing reports from <caption>" or, for a started line, "... stop ...".
 QString StartButtonHint(bool started, const QString& caption);
+// "Line errors: 3 framing errors, 0 parity errors, 1 overrun, 0 breaks", for the line's hint.
+QString LineNoiseText(const LineNoise& noise);

@@ -138,6 +138,11 @@ TSerialForm::TSerialForm(FormSet& forms)
     PortRetryTimer->setInterval(PortRetryMs);
     connect(PortRetryTimer, &QTimer::timeout, this,
             [this] { RunHandler([this] { RetryWaitingPorts(); }); });
+    LineNoiseTimer = new QTimer(this);
+    LineNoiseTimer->setObjectName(QStringLiteral("LineNoiseTimer"));
+    LineNoiseTimer->setInterval(PortRetryMs);
+    connect(LineNoiseTimer, &QTimer::timeout, this, [this] { GatherLineNoise(); });
+    LineNoiseTimer->start();
 
     connect(&lines_, &ProductionLines::CaptionChanged, this, [this](int line) {
         ComPortGroups[line - 1]->setTitle(AnsiToQString(lines_.Line(line).Caption));
@@ -155,6 +160,7 @@ TSerialForm::~TSerialForm() {
 
 void TSerialForm::StopDeliveries() {
     PortRetryTimer->stop();
+    LineNoiseTimer->stop();
     for (TApdComPort* port : ComPorts) {
         port->SetOnTriggerAvail({});
         port->SetOnTriggerData({});
@@ -291,6 +297,28 @@ void TSerialForm::SetUpPort(int line) {
     // Adding the trigger opens the closed port with the settings just made.
     lines_.Line(line).Capture.LineTriggerHandle = port->AddDataTrigger(std::string(1, '\n'), false);
     openedDevices_[static_cast<std::size_t>(i)] = PortDevicePath(port->ComNumber());
+    noiseSeen_[static_cast<std::size_t>(i)] = {};
+}
+
+void TSerialForm::GatherLineNoise() {
+    for (int line = 1; line <= LineCount; ++line) {
+        const auto i = static_cast<std::size_t>(line - 1);
+        const LineErrorCounts now = ComPorts[i]->LineErrorTally();
+        LineErrorCounts& seen = noiseSeen_[i];
+        // A tally below the last one belongs to a port opened since.
+        if (now.Framing < seen.Framing || now.Parity < seen.Parity || now.Overrun < seen.Overrun ||
+            now.Breaks < seen.Breaks)
+            seen = {};
+        if (now == seen)
+            continue;
+        LineNoise& noise = lines_.Line(line).Noise;
+        noise.Framing += now.Framing - seen.Framing;
+        noise.Parity += now.Parity - seen.Parity;
+        noise.Overrun += now.Overrun - seen.Overrun;
+        noise.Breaks += now.Breaks - seen.Breaks;
+        seen = now;
+        emit lines_.PortChanged(line);
+    }
 }
 
 bool TSerialForm::KeepsPort(int line) const {

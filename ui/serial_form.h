@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/production_line.h"
+#include "serial/apd_base_dispatcher.h"
 #include "ui/fixed_dialog.h"
 
 #include <array>
@@ -74,6 +75,9 @@ public:
     // The result the dialog closes with after OK; ReportPortError sets it back to none (0).
     int ModalResult = 0;
     QTimer* PortRetryTimer = nullptr;
+    // Gathers the open ports' line errors into their lines every second.
+    QTimer* LineNoiseTimer = nullptr;
+    void GatherLineNoise();
 
 private:
     void CreateLineGroup(int line);
@@ -87,8 +91,9 @@ private:
     void StartWaiting(int line, const std::string& what);
     void LoseDevice(int line);
 
-    bool settingUp_ = false;                           // no retry runs inside a set-up
-    std::array<std::string, LineCount> openedDevices_; // each open port's device path
+    bool settingUp_ = false;                             // no retry runs inside a set-up
+    std::array<std::string, LineCount> openedDevices_;   // each open port's device path
+    std::array<LineErrorCounts, LineCount> noiseSeen_{}; // each open port's tally, as last added
 
     FormSet& forms_;
     ProductionLines& lines_;

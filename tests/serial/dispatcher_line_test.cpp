@@ -173,6 +173,11 @@ TEST_F(DispatcherLine, LineErrorsAreReportedOnceAndBreakSeparately) {
     EXPECT_TRUE(device.TakeLineBreak());
     EXPECT_FALSE(device.TakeLineBreak());
     EXPECT_EQ(device.TakeLineError(), 0);
+
+    device.ReportLineErrors(CE_FRAME);
+    RunPass(device);
+    EXPECT_EQ(device.LineErrorTally(), (LineErrorCounts{2, 1, 1, 1}))
+        << "every report counts, taken or not";
 }
 
 TEST_F(DispatcherLine, ModemChangesAccumulateBesideTheLineStates) {
