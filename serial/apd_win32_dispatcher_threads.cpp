@@ -171,7 +171,8 @@ void TDispThread::Execute() {
             return;
         d.RunCommPass();
         d.RunTimerPass();
-        if (d.DeviceLost())
+        // Told only once every byte the device gave was handed over: the port is then closed.
+        if (d.DeviceLost() && !d.HasUnscanned())
             d.PostDeviceLost();
     } while (!d.StopRequested && !d.ClosePending());
     d.AckSignal->Set();

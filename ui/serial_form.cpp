@@ -367,8 +367,9 @@ void TSerialForm::LoseDevice(int line) {
 }
 
 void TSerialForm::RetryWaitingPorts() {
-    // Opening a port may pump events, among them this timer's next tick.
-    if (settingUp_)
+    // Opening a port may pump events, among them this timer's next tick. While the dialog is
+    // open its lists hold edits not yet confirmed, which no port may be opened with.
+    if (settingUp_ || isVisible())
         return;
     settingUp_ = true;
     bool waiting = false;
