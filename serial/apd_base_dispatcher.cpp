@@ -63,14 +63,11 @@ int TApdBaseDispatcher::OpenSteps(const std::string& name, DWORD baud, int parit
 void TApdBaseDispatcher::ResetForOpen(DWORD inSize, DWORD outSize, DWORD options) {
     {
         auto ring = receive_.Lock();
-        std::scoped_lock output(OutputLock);
+        auto output = output_.Lock();
         auto triggers = triggers_.Lock();
         ring->Allocate();
-        OutBuffer = std::make_unique<BYTE[]>(outSize);
-        OutHead = OutTail = 0;
-        OutFull = false;
+        output->Allocate(outSize);
         InQueueSize = inSize;
-        OutBufferSize = outSize;
         LineErrors = 0;
         OutputSentFlag = false;
         closePending_ = false;
@@ -136,9 +133,9 @@ void TApdBaseDispatcher::ReleaseResources() {
     if (ThreadsActive)
         StopThreads();
     auto ring = receive_.Lock();
-    std::scoped_lock output(OutputLock);
+    auto output = output_.Lock();
     std::scoped_lock control(ControlLock);
-    OutBuffer.reset();
+    output->Release();
     ring->Release();
 }
 

@@ -11,6 +11,7 @@
 #include "serial/event_log.h"
 #include "serial/guarded.h"
 #include "serial/handler_list.h"
+#include "serial/output_ring.h"
 #include "serial/platform/message_window.h"
 #include "serial/platform/signal.h"
 #include "serial/platform/win32_types.h"
@@ -182,8 +183,8 @@ public:
     // A worker thread's last act: clears its reference, lets the dispatch thread release the
     // resources when TeardownOnExit is set, and counts the thread out.
     void ThreadFinished(DispatcherThreadKind kind);
-    DWORD OutputUsed();
-    DWORD OutputFree();
+    DWORD OutputUsed() { return output_.Lock()->Used(); }
+    DWORD OutputFree() { return output_.Lock()->Free(); }
 
     // --- line status, flow control, priority, options ---------------------------------------
     DWORD RefreshModemStatus(DWORD mask);
@@ -233,8 +234,10 @@ public:
     // After the pass that took the lost device's last bytes: tells the handler windows, once.
     void PostDeviceLost();
     bool ReceiveFull() { return receive_.Lock()->Full(); }
-    // The receive ring exists from an open until the resources are released.
+    // The receive ring and the output buffer exist from an open until the resources are
+    // released.
     bool HasReceiveBuffer() { return receive_.Lock()->Allocated(); }
+    bool HasOutputBuffer() { return output_.Lock()->Allocated(); }
     // The receive ring has no room: reading more would only find the same bytes waiting.
     bool ReceiveRingFull() { return receive_.Lock()->NoRoom(); }
     // Received bytes a pass could not hand over yet.
@@ -252,7 +255,6 @@ public:
     HANDLE DeviceHandle = INVALID_HANDLE_VALUE;
     DWORD LineErrors = 0; // ControlLock
     DWORD InQueueSize = 0;
-    DWORD OutBufferSize = 0;
     DWORD ModemStatus = 0; // ControlLock
     COMSTAT ComStatus;     // OutputLock
     DCB LineState;         // ControlLock
@@ -269,9 +271,6 @@ public:
         OutFlushSignal; // null when closed
     std::atomic<DWORD> LastEventMask{0};
     std::atomic<bool> RingSeen{false};
-    std::unique_ptr<BYTE[]> OutBuffer; // OutputLock
-    DWORD OutHead = 0, OutTail = 0;
-    bool OutFull = false;
     bool OutputSentFlag = false; // ControlLock
     std::atomic<bool> TraceOn{false};
     TraceBuffer Trace; // ControlLock
@@ -282,6 +281,13 @@ public:
     std::atomic<int> RunningThreads{0};
     // How long a handler window may take to start on an event before the send is abandoned.
     std::atomic<int> SendTimeoutMs{DefaultSendTimeoutMs}; // may be changed while the threads run
+
+    // Test hook: the output buffer, for a test that drives the output path without an open.
+    Guarded<OutputRing>& OutputForTest() { return output_; }
+
+protected:
+    // The device subclass queues into it and writes it out.
+    Guarded<OutputRing> output_{OutputLock};
 
 private:
     // What a scan found: a match (its data events follow an optional offer of the bytes in

@@ -201,19 +201,3 @@ bool TApdBaseDispatcher::EndDelivery(UINT msg, WPARAM wParam, bool completed) {
     handlers->SweepRemoved();
     return result;
 }
-
-DWORD TApdBaseDispatcher::OutputUsed() {
-    std::lock_guard lock(OutputLock);
-    if (OutFull)
-        return OutBufferSize;
-    if (OutTail < OutHead)
-        return OutHead - OutTail;
-    if (OutHead < OutTail)
-        return OutBufferSize + OutHead - OutTail;
-    return 0;
-}
-
-DWORD TApdBaseDispatcher::OutputFree() {
-    std::lock_guard lock(OutputLock);
-    return OutBufferSize - OutputUsed();
-}

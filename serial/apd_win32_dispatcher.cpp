@@ -4,8 +4,6 @@
 #include "serial/platform/signal.h"
 #include "serial/platform/system_error.h"
 
-#include <algorithm>
-#include <cstring>
 #include <new>
 
 TApdWin32Dispatcher::TApdWin32Dispatcher(TApdCustomComPort* owner) : TApdBaseDispatcher(owner) {}
@@ -37,11 +35,7 @@ int TApdWin32Dispatcher::PurgeQueue(QueueSide side) {
     }
     // Without an output thread the transmit side is flushed all the same: purging the receive
     // side instead would throw away bytes that arrived.
-    {
-        std::lock_guard lock(OutputLock);
-        OutFull = false;
-        OutHead = OutTail = 0;
-    }
+    output_.Lock()->Flush();
     return PurgeComm(handle, PURGE_TXABORT | PURGE_TXCLEAR) ? 0 : -static_cast<int>(GetLastError());
 }
 
@@ -83,17 +77,10 @@ int TApdWin32Dispatcher::WriteComState(const DCB& dcb) {
 
 int TApdWin32Dispatcher::QueueOutput(const BYTE* bytes, DWORD count) {
     {
-        std::lock_guard lock(OutputLock);
-        if (!OutBuffer || OutBufferSize == 0)
+        auto output = output_.Lock();
+        if (!output->Allocated() || output->Size() == 0)
             return 0;
-        // More than fits would overwrite bytes still to be sent.
-        count = std::min(count, OutputFree());
-        const DWORD first = std::min(count, OutBufferSize - OutHead);
-        std::memcpy(OutBuffer.get() + OutHead, bytes, first);
-        std::memcpy(OutBuffer.get(), bytes + first, count - first);
-        OutHead = (OutHead + count) % OutBufferSize;
-        if (count > 0 && OutHead == OutTail)
-            OutFull = true;
+        count = output->Put(bytes, count);
     }
     if (count > 0)
         NoteOutputQueued();

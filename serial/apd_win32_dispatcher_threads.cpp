@@ -9,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 
@@ -281,31 +280,13 @@ bool TApdWin32Dispatcher::NeedsPeriodicPass() {
 
 void TApdWin32Dispatcher::DrainOutput(OverlappedBlock& block) {
     for (;;) {
-        const BYTE* run = nullptr;
-        DWORD count = 0;
-        {
-            std::lock_guard lock(OutputLock);
-            if (!OutBuffer || (!OutFull && OutHead == OutTail))
-                return;
-            if (OutHead > OutTail) {
-                count = OutHead - OutTail;
-            } else if (OutHead == 0) {
-                count = OutBufferSize - OutTail;
-            } else {
-                // Wrapped: rotate so that the bytes start at index 0 and go out in one write.
-                BYTE* buffer = OutBuffer.get();
-                std::rotate(buffer, buffer + OutTail, buffer + OutBufferSize);
-                OutHead += OutBufferSize - OutTail;
-                OutTail = 0;
-                count = OutHead;
-                if (OutHead == OutBufferSize)
-                    OutHead = 0; // a full buffer: head and tail meet at 0
-            }
-            run = OutBuffer.get() + OutTail;
-        }
+        const OutputRing::Run run = output_.Lock()->NextRun();
+        if (run.Count == 0)
+            return;
+        const DWORD count = run.Count;
         const HANDLE handle = handle_;
         DWORD written = 0;
-        if (WriteFile(handle, run, count, &written, &block.Overlapped)) {
+        if (WriteFile(handle, run.Bytes, count, &written, &block.Overlapped)) {
             AdvanceOutput(written);
         } else if (GetLastError() == ERROR_IO_PENDING) {
             for (;;) {
@@ -331,13 +312,5 @@ void TApdWin32Dispatcher::DrainOutput(OverlappedBlock& block) {
 }
 
 void TApdWin32Dispatcher::AdvanceOutput(DWORD count) {
-    if (count == 0)
-        return;
-    std::lock_guard lock(OutputLock);
-    OutTail += count;
-    if (OutTail >= OutBufferSize)
-        OutTail = 0;
-    if (OutTail == OutHead)
-        OutHead = OutTail = 0;
-    OutFull = false;
+    output_.Lock()->Advance(count);
 }

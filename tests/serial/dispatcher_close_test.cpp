@@ -38,7 +38,7 @@ TEST_F(DispatcherClose, CloseFromAHandlerIsDeferredAndStopsTheDelivery) {
     device.TeardownOnExit = true;
     RunOnWorker([&] { device.ThreadFinished(DispatcherThreadKind::Dispatch); });
     EXPECT_FALSE(device.HasReceiveBuffer());
-    EXPECT_EQ(device.OutBuffer, nullptr);
+    EXPECT_FALSE(device.HasOutputBuffer());
     EXPECT_FALSE(device.ThreadsActive);
     EXPECT_FALSE(device.TeardownOnExit);
 }

@@ -29,7 +29,7 @@ TEST_P(DispatcherOpenFailure, ReturnsTheCodeAndReleasesEverything) {
     device.WriteResult = c.WriteResult;
     EXPECT_EQ(device.OpenDefault(), c.Expected);
     EXPECT_FALSE(device.HasReceiveBuffer());
-    EXPECT_EQ(device.OutBuffer, nullptr);
+    EXPECT_FALSE(device.HasOutputBuffer());
     EXPECT_EQ(device.ReadySignal, nullptr);
     EXPECT_LT(device.DeviceHandle, 0);
 }

@@ -14,8 +14,7 @@ struct OutputRig {
 
     explicit OutputRig(int number) : Line(number), D(nullptr) {
         EXPECT_GE(D.OpenDeviceHandle(Line.DeviceName(), 64, 64), 0);
-        D.OutBuffer = std::make_unique<BYTE[]>(Size);
-        D.OutBufferSize = Size;
+        D.OutputForTest().Lock()->Allocate(Size);
         D.AckSignal = std::make_unique<Signal>(false);
         D.OutputSignal = std::make_unique<Signal>(false);
         D.WriteDoneSignal = std::make_unique<Signal>(true);
@@ -27,8 +26,9 @@ struct OutputRig {
         return D.QueueOutput(reinterpret_cast<const BYTE*>(bytes.data()),
                              static_cast<DWORD>(bytes.size()));
     }
-    std::string BufferStart(DWORD n) const {
-        return std::string(reinterpret_cast<const char*>(D.OutBuffer.get()), n);
+    std::string BufferStart(DWORD n) {
+        return std::string(reinterpret_cast<const char*>(D.OutputForTest().Lock()->BytesForTest()),
+                           n);
     }
 
     PtyPair Line;
@@ -53,10 +53,10 @@ class OutputBuffer : public ::testing::TestWithParam<OutputCase> {};
 TEST_P(OutputBuffer, QueuedBytesGoOutOnceAndInOrder) {
     const OutputCase& c = GetParam();
     OutputRig rig(90);
-    rig.D.OutHead = rig.D.OutTail = c.Start;
+    rig.D.OutputForTest().Lock()->StartEmptyAtForTest(c.Start);
     EXPECT_EQ(rig.Queue(c.Bytes), c.Queued);
-    EXPECT_EQ(rig.D.OutHead, c.HeadAfter);
-    EXPECT_EQ(rig.D.OutFull, c.FullAfter);
+    EXPECT_EQ(rig.D.OutputForTest().Lock()->Head(), c.HeadAfter);
+    EXPECT_EQ(rig.D.OutputForTest().Lock()->Full(), c.FullAfter);
     EXPECT_EQ(rig.D.OutputUsed(), static_cast<DWORD>(c.Queued));
     EXPECT_EQ(rig.D.OutputFree(), OutputRig::Size - c.Queued);
 
@@ -64,9 +64,9 @@ TEST_P(OutputBuffer, QueuedBytesGoOutOnceAndInOrder) {
     const std::string sent = c.Bytes.substr(0, c.Queued);
     EXPECT_EQ(rig.Line.Read(sent.size(), std::chrono::seconds(10)), sent);
     EXPECT_EQ(rig.D.OutputUsed(), 0u);
-    EXPECT_EQ(rig.D.OutHead, 0u);
-    EXPECT_EQ(rig.D.OutTail, 0u);
-    EXPECT_FALSE(rig.D.OutFull);
+    EXPECT_EQ(rig.D.OutputForTest().Lock()->Head(), 0u);
+    EXPECT_EQ(rig.D.OutputForTest().Lock()->Tail(), 0u);
+    EXPECT_FALSE(rig.D.OutputForTest().Lock()->Full());
     if (c.Rotated) {
         EXPECT_EQ(rig.BufferStart(sent.size()), sent);
     }
