@@ -88,18 +88,16 @@ void TApdBaseDispatcher::ResetForOpen(DWORD inSize, DWORD outSize, DWORD options
 }
 
 void TApdBaseDispatcher::CreateSignals() {
-    CommEventSignal = std::make_unique<Signal>(false);
-    ReadySignal = std::make_unique<Signal>(false);
-    AckSignal = std::make_unique<Signal>(false);
-    OutputSignal = std::make_unique<Signal>(false);
-    WriteDoneSignal = std::make_unique<Signal>(true);
-    OutFlushSignal = std::make_unique<Signal>(false);
+    signals_ = std::make_unique<ThreadSignals>();
 }
 
 void TApdBaseDispatcher::CloseSignals() {
-    for (auto* signal : {&CommEventSignal, &ReadySignal, &AckSignal, &OutputSignal,
-                         &WriteDoneSignal, &OutFlushSignal})
-        signal->reset();
+    signals_.reset();
+}
+
+void TApdBaseDispatcher::WakeDispatch() {
+    if (signals_)
+        signals_->CommEventSignal.Set();
 }
 
 void TApdBaseDispatcher::CloseComm() {
@@ -130,7 +128,7 @@ void TApdBaseDispatcher::CloseForDestroy() {
 void TApdBaseDispatcher::ReleaseResources() {
     // The threads are stopped without any lock held: a dispatch pass that is still running
     // needs the locks to finish.
-    if (ThreadsActive)
+    if (threadsActive_)
         StopThreads();
     auto ring = receive_.Lock();
     auto output = output_.Lock();
@@ -139,24 +137,46 @@ void TApdBaseDispatcher::ReleaseResources() {
     ring->Release();
 }
 
-void TApdBaseDispatcher::ThreadFinished(DispatcherThreadKind kind) {
+std::atomic<TApdDispatcherThread*>& TApdBaseDispatcher::ThreadReference(DispatcherThreadKind kind) {
     switch (kind) {
     case DispatcherThreadKind::Comm:
-        ComThread = nullptr;
-        break;
-    case DispatcherThreadKind::Output:
-        OutThread = nullptr;
-        break;
+        return comThread_;
     case DispatcherThreadKind::Dispatch:
-        DispThread = nullptr;
-        if (TeardownOnExit) {
-            ReleaseResources();
-            TeardownOnExit = false;
-        }
+        return dispThread_;
+    case DispatcherThreadKind::Output:
         break;
     }
-    if (--RunningThreads == 0)
-        ThreadsActive = false;
+    return outThread_;
+}
+
+bool TApdBaseDispatcher::ThreadRunning(DispatcherThreadKind kind) {
+    return ThreadReference(kind).load() != nullptr;
+}
+
+void TApdBaseDispatcher::CountThreadsIn(int count) {
+    threadsActive_ = true;
+    stopRequested_ = false;
+    teardownOnExit_ = false;
+    runningThreads_ = count;
+}
+
+void TApdBaseDispatcher::CountThreadsOut(int count) {
+    if ((runningThreads_ -= count) == 0)
+        threadsActive_ = false;
+}
+
+void TApdBaseDispatcher::CountInDispatchThreadForTest() {
+    threadsActive_ = true;
+    runningThreads_ = 1;
+}
+
+void TApdBaseDispatcher::ThreadFinished(DispatcherThreadKind kind) {
+    ThreadReference(kind) = nullptr;
+    if (kind == DispatcherThreadKind::Dispatch && teardownOnExit_) {
+        ReleaseResources();
+        teardownOnExit_ = false;
+    }
+    CountThreadsOut(1);
 }
 
 // --- handlers ----------------------------------------------------------------------------------

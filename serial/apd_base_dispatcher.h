@@ -183,6 +183,9 @@ public:
     // A worker thread's last act: clears its reference, lets the dispatch thread release the
     // resources when TeardownOnExit is set, and counts the thread out.
     void ThreadFinished(DispatcherThreadKind kind);
+    // The dispatch thread's wish on its way out, however it ends: ThreadFinished then releases
+    // the resources.
+    void SetTeardownOnExit() { teardownOnExit_ = true; }
     DWORD OutputUsed() { return output_.Lock()->Used(); }
     DWORD OutputFree() { return output_.Lock()->Free(); }
 
@@ -226,6 +229,16 @@ public:
     static DWORD TickCount();
 
     // --- state the worker threads and the component look at ----------------------------------
+    // The worker threads have not all ended.
+    bool ThreadsActive() const { return threadsActive_; }
+    int RunningThreads() const { return runningThreads_; }
+    // The worker threads must end.
+    bool StopRequested() const { return stopRequested_; }
+    bool TeardownOnExit() const { return teardownOnExit_; }
+    // The thread of that kind has not cleared its reference yet.
+    bool ThreadRunning(DispatcherThreadKind kind);
+    // The signals exist from an open until the dispatcher goes or opens again.
+    bool HasSignals() const { return signals_ != nullptr; }
     bool Delivering() const { return delivering_; }
     bool ClosePending() const { return closePending_; }
     // The comm thread saw the device go away, not closed by us.
@@ -263,12 +276,8 @@ public:
     bool DtrOn = false, DtrByFlow = false, RtsOn = false, RtsByFlow = false;
     bool Rs485Mode = false;
     WORD UartBase = 0;
-    std::atomic<bool> StopRequested{false};
-    std::atomic<TApdDispatcherThread*> ComThread{nullptr}, DispThread{nullptr}, OutThread{nullptr};
     BYTE PriorityBoost = 0; // ControlLock
     std::recursive_mutex ControlLock, OutputLock, ReceiveLock;
-    std::unique_ptr<Signal> CommEventSignal, ReadySignal, AckSignal, OutputSignal, WriteDoneSignal,
-        OutFlushSignal; // null when closed
     std::atomic<DWORD> LastEventMask{0};
     std::atomic<bool> RingSeen{false};
     bool OutputSentFlag = false; // ControlLock
@@ -277,15 +286,38 @@ public:
     std::atomic<bool> LogOn{false};
     EventLog Log; // ControlLock
     DWORD TimeBase = 0;
-    std::atomic<bool> ThreadsActive{false}, TeardownOnExit{false};
-    std::atomic<int> RunningThreads{0};
     // How long a handler window may take to start on an event before the send is abandoned.
     std::atomic<int> SendTimeoutMs{DefaultSendTimeoutMs}; // may be changed while the threads run
 
-    // Test hook: the output buffer, for a test that drives the output path without an open.
+    // Test hooks, for tests that drive the output path or a thread's end without an open: the
+    // output buffer, the signals, and a lone dispatch thread counted in as if it were running.
     Guarded<OutputRing>& OutputForTest() { return output_; }
+    void CreateSignalsForTest() { CreateSignals(); }
+    void CountInDispatchThreadForTest();
 
 protected:
+    // The signals between the worker threads and the rest of the dispatcher.
+    struct ThreadSignals {
+        Signal CommEventSignal{false}; // a comm event (or armed triggers) for the dispatch thread
+        Signal ReadySignal{false};     // the pass is done: the comm thread may wait again
+        Signal AckSignal{false};       // a worker thread started, stopped or saw a flush
+        Signal OutputSignal{false};    // output was queued
+        Signal WriteDoneSignal{true};  // the output thread's write completed
+        Signal OutFlushSignal{false};  // the queued output is being thrown away
+    };
+
+    // Null until the first open.
+    ThreadSignals* Signals() { return signals_.get(); }
+    // Wakes the dispatch thread for a pass.
+    void WakeDispatch();
+    // For the device subclass that starts and stops the threads.
+    std::atomic<TApdDispatcherThread*>& ThreadReference(DispatcherThreadKind kind);
+    // A thread set is about to start: count threads in, and no stop or teardown is asked for.
+    void CountThreadsIn(int count);
+    // Threads that never started; the last one out clears ThreadsActive.
+    void CountThreadsOut(int count);
+    void RequestStop() { stopRequested_ = true; }
+
     // The device subclass queues into it and writes it out.
     Guarded<OutputRing> output_{OutputLock};
 
@@ -324,4 +356,12 @@ private:
     std::atomic<bool> deviceLost_{false};
     std::atomic<bool> outputQueued_{false};
     bool deviceLostPosted_ = false; // dispatch thread only
+    // Replaced only while no thread runs: the threads wait on the signals.
+    std::unique_ptr<ThreadSignals> signals_;
+    std::atomic<TApdDispatcherThread*> comThread_{nullptr}, dispThread_{nullptr},
+        outThread_{nullptr};
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> threadsActive_{false};
+    std::atomic<bool> teardownOnExit_{false};
+    std::atomic<int> runningThreads_{0};
 };

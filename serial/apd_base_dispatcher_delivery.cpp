@@ -52,8 +52,8 @@ void TApdBaseDispatcher::RunCommPass() {
             return;
     }
     clearFired();
-    if (ReadySignal)
-        ReadySignal->Set();
+    if (ThreadSignals* waits = Signals())
+        waits->ReadySignal.Set();
 }
 
 bool TApdBaseDispatcher::RunWhereHandlersRun(const std::function<void()>& work) {

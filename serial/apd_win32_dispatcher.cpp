@@ -25,12 +25,12 @@ int TApdWin32Dispatcher::PurgeQueue(QueueSide side) {
     if (side == QueueSide::Receive)
         return PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR) ? 0
                                                                 : -static_cast<int>(GetLastError());
-    if (OutThread) {
+    if (ThreadRunning(DispatcherThreadKind::Output)) {
         // The output thread acknowledges whether it was idle or in the middle of a write. A
         // thread that ends meanwhile acknowledges nothing, so the wait looks again now and then.
-        OutFlushSignal->Set();
-        while (!AckSignal->Wait(50))
-            if (!OutThread)
+        Signals()->OutFlushSignal.Set();
+        while (!Signals()->AckSignal.Wait(50))
+            if (!ThreadRunning(DispatcherThreadKind::Output))
                 break;
     }
     // Without an output thread the transmit side is flushed all the same: purging the receive
@@ -84,8 +84,8 @@ int TApdWin32Dispatcher::QueueOutput(const BYTE* bytes, DWORD count) {
     }
     if (count > 0)
         NoteOutputQueued();
-    if (OutputSignal)
-        OutputSignal->Set();
+    if (ThreadSignals* waits = Signals())
+        waits->OutputSignal.Set();
     return static_cast<int>(count);
 }
 
@@ -130,11 +130,11 @@ int TApdWin32Dispatcher::CloseDeviceHandle() {
         readSignal_.reset();
     }
     const HANDLE handle = handle_;
-    if (ThreadsActive) {
-        StopRequested = true;
+    if (ThreadsActive()) {
+        RequestStop();
         SetCommMask(handle, 0); // completes the comm thread's pending wait
-        ReadySignal->Set();
-        AckSignal->Reset();
+        Signals()->ReadySignal.Set();
+        Signals()->AckSignal.Reset();
     }
     if (!CloseHandle(handle))
         return -1;

@@ -223,10 +223,10 @@ TEST(ComPortEvents, ALineThatGoesAwayMidReportHarmsNothing) {
     ASSERT_TRUE(WaitUntil([&] { return gone.Taken() == "HALF A LI"; }));
     gone.Line.Close();
     // The comm thread's wait fails and it ends; the dispatch thread keeps its passes.
-    ASSERT_TRUE(WaitUntil([&] { return dispatcher->ComThread.load() == nullptr; }));
+    ASSERT_TRUE(WaitUntil([&] { return !dispatcher->ThreadRunning(DispatcherThreadKind::Comm); }));
     PumpFor(std::chrono::milliseconds(120));
-    EXPECT_NE(dispatcher->DispThread.load(), nullptr);
-    EXPECT_TRUE(dispatcher->ThreadsActive);
+    EXPECT_TRUE(dispatcher->ThreadRunning(DispatcherThreadKind::Dispatch));
+    EXPECT_TRUE(dispatcher->ThreadsActive());
     EXPECT_EQ(gone.Port.State(), ComPortState::Open);
 
     ASSERT_TRUE(other.Line.Write("still here\n"));

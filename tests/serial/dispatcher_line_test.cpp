@@ -30,7 +30,7 @@ TEST_P(DispatcherOpenFailure, ReturnsTheCodeAndReleasesEverything) {
     EXPECT_EQ(device.OpenDefault(), c.Expected);
     EXPECT_FALSE(device.HasReceiveBuffer());
     EXPECT_FALSE(device.HasOutputBuffer());
-    EXPECT_EQ(device.ReadySignal, nullptr);
+    EXPECT_FALSE(device.HasSignals());
     EXPECT_LT(device.DeviceHandle, 0);
 }
 
@@ -53,7 +53,7 @@ TEST_F(DispatcherLine, OpenWritesTheLineSettingsAndDrivesDtrAndRts) {
     EXPECT_TRUE(device.DtrOn);
     EXPECT_TRUE(device.RtsOn);
     EXPECT_EQ(device.LastBaud, 9600u);
-    EXPECT_NE(device.ReadySignal, nullptr);
+    EXPECT_TRUE(device.HasSignals());
 }
 
 TEST_F(DispatcherLine, KeepValuesChangeNothing) {

@@ -15,11 +15,8 @@ struct OutputRig {
     explicit OutputRig(int number) : Line(number), D(nullptr) {
         EXPECT_GE(D.OpenDeviceHandle(Line.DeviceName(), 64, 64), 0);
         D.OutputForTest().Lock()->Allocate(Size);
-        D.AckSignal = std::make_unique<Signal>(false);
-        D.OutputSignal = std::make_unique<Signal>(false);
-        D.WriteDoneSignal = std::make_unique<Signal>(true);
-        D.OutFlushSignal = std::make_unique<Signal>(false);
-        Block.Overlapped.hEvent = D.WriteDoneSignal.get();
+        D.CreateSignalsForTest();
+        Block = D.WriteBlock();
     }
 
     int Queue(const std::string& bytes) {
@@ -116,7 +113,7 @@ TEST(Win32DispatcherOutput, FlushingWhileAWriteIsPendingAbandonsIt) {
     }));
     EXPECT_EQ(d.PurgeQueue(QueueSide::Transmit), 0);
     EXPECT_EQ(d.OutputUsed(), 0u);
-    EXPECT_TRUE(d.ThreadsActive) << "the output thread is still there";
+    EXPECT_TRUE(d.ThreadsActive()) << "the output thread is still there";
     const std::string arrived = line.Read(queued, std::chrono::milliseconds(500));
     EXPECT_LT(arrived.size(), queued) << "the abandoned bytes went out after all";
 
@@ -125,7 +122,7 @@ TEST(Win32DispatcherOutput, FlushingWhileAWriteIsPendingAbandonsIt) {
     d.QueueOutput(reinterpret_cast<const BYTE*>(more.data()), 10);
     EXPECT_EQ(line.Read(10, std::chrono::seconds(10)), more);
     d.CloseComm();
-    EXPECT_FALSE(d.ThreadsActive);
+    EXPECT_FALSE(d.ThreadsActive());
 }
 
 } // namespace
