@@ -35,7 +35,7 @@ int TApdBaseDispatcher::OpenComm(const std::string& name, DWORD baud, int parity
 
 int TApdBaseDispatcher::OpenSteps(const std::string& name, DWORD baud, int parity, int dataBits,
                                   int stopBits, DWORD inSize, DWORD outSize, DWORD options) {
-    RingSeen = false;
+    ringSeen_ = false;
     delivering_ = false;
     handlers_.Lock()->ResetRemovalPending();
     CreateSignals();
@@ -65,17 +65,18 @@ void TApdBaseDispatcher::ResetForOpen(DWORD inSize, DWORD outSize, DWORD options
         auto ring = receive_.Lock();
         auto output = output_.Lock();
         auto triggers = triggers_.Lock();
+        auto line = line_.Lock();
         ring->Allocate();
         output->Allocate(outSize);
         InQueueSize = inSize;
-        LineErrors = 0;
+        line->LineErrors = 0;
         OutputSentFlag = false;
         closePending_ = false;
         Rs485Mode = false;
         UartBase = 0;
         ReadComState(LineState);
         triggers->Clear();
-        ModemStatus = 0;
+        line->ModemStatus = 0;
         RefreshModemStatus(0xF0);
         LastBaud = 115200;
     }

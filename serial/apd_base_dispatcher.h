@@ -63,6 +63,13 @@ struct FlowOptions {
 
 enum class DispatcherThreadKind { Comm, Dispatch, Output };
 
+// What the line reported: its error bits (CE_) gathered since they were last taken, and the modem
+// status (MS_ bits in the high nibble, the changes seen in the low one).
+struct LineStatus {
+    DWORD LineErrors = 0;
+    DWORD ModemStatus = 0;
+};
+
 class TApdBaseDispatcher {
 public:
     // Result codes of this class. -8 is the negated Windows error; -5001 has no class of its own.
@@ -191,6 +198,8 @@ public:
 
     // --- line status, flow control, priority, options ---------------------------------------
     DWORD RefreshModemStatus(DWORD mask);
+    DWORD ModemStatus() { return line_.Lock()->ModemStatus; }
+    DWORD LineErrors() { return line_.Lock()->LineErrors; }
     void RefreshModemStatusChanges();
     // Adds the device's error bits to LineErrors; returns the driver's receive count.
     DWORD RefreshLineErrors();
@@ -241,6 +250,11 @@ public:
     bool HasSignals() const { return signals_ != nullptr; }
     bool Delivering() const { return delivering_; }
     bool ClosePending() const { return closePending_; }
+    // The comm thread reports the events of its last wait; a ring among them is noted apart,
+    // for the next modem status refresh.
+    void NoteLineEvents(DWORD mask) { lastEventMask_ = mask; }
+    void NoteRing() { ringSeen_ = true; }
+    bool RingSeen() const { return ringSeen_; }
     // The comm thread saw the device go away, not closed by us.
     void NoteDeviceLost() { deviceLost_ = true; }
     bool DeviceLost() const { return deviceLost_; }
@@ -266,11 +280,9 @@ public:
     TApdCustomComPort* const Owner;
     int DispatcherNumber = -1;
     HANDLE DeviceHandle = INVALID_HANDLE_VALUE;
-    DWORD LineErrors = 0; // ControlLock
     DWORD InQueueSize = 0;
-    DWORD ModemStatus = 0; // ControlLock
-    COMSTAT ComStatus;     // OutputLock
-    DCB LineState;         // ControlLock
+    COMSTAT ComStatus; // OutputLock
+    DCB LineState;     // ControlLock
     DWORD LastBaud = 115200;
     DWORD OptionFlags = 0;
     bool DtrOn = false, DtrByFlow = false, RtsOn = false, RtsByFlow = false;
@@ -278,8 +290,6 @@ public:
     WORD UartBase = 0;
     BYTE PriorityBoost = 0; // ControlLock
     std::recursive_mutex ControlLock, OutputLock, ReceiveLock;
-    std::atomic<DWORD> LastEventMask{0};
-    std::atomic<bool> RingSeen{false};
     bool OutputSentFlag = false; // ControlLock
     std::atomic<bool> TraceOn{false};
     TraceBuffer Trace; // ControlLock
@@ -294,6 +304,9 @@ public:
     Guarded<OutputRing>& OutputForTest() { return output_; }
     void CreateSignalsForTest() { CreateSignals(); }
     void CountInDispatchThreadForTest();
+    // Test hook: the line errors gathered, as if the device had reported them, for a dispatcher
+    // on a real line.
+    void SetLineErrorsForTest(DWORD bits) { line_.Lock()->LineErrors = bits; }
 
 protected:
     // The signals between the worker threads and the rest of the dispatcher.
@@ -350,6 +363,9 @@ private:
 
     Guarded<ReceiveRing> receive_{ReceiveLock};
     Guarded<TriggerTable> triggers_{ControlLock};
+    Guarded<LineStatus> line_{ControlLock};
+    std::atomic<DWORD> lastEventMask_{0};
+    std::atomic<bool> ringSeen_{false};
     Guarded<HandlerList> handlers_{ControlLock};
     std::atomic<bool> delivering_{false};   // an event is being delivered
     std::atomic<bool> closePending_{false}; // a close was asked for during a delivery

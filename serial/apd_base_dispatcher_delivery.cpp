@@ -17,7 +17,7 @@ constexpr DWORD TickMs = 55;
 } // namespace
 
 void TApdBaseDispatcher::RunCommPass() {
-    const DWORD mask = LastEventMask;
+    const DWORD mask = lastEventMask_;
     auto clearFired = [this] { triggers_.Lock()->ClearFiredIfHit(); };
     // Runs a check until it delivers nothing; false when a close was asked for meanwhile.
     auto repeat = [this](bool (TApdBaseDispatcher::*check)()) {
@@ -96,8 +96,9 @@ bool TApdBaseDispatcher::CheckStatusTriggers() {
     std::optional<TriggerTable::Fired> fired;
     {
         auto triggers = triggers_.Lock();
-        fired =
-            triggers->FireStatus({ModemStatus, LineErrors, freeCount, usedCount, OutputSentFlag});
+        auto line = line_.Lock();
+        fired = triggers->FireStatus(
+            {line->ModemStatus, line->LineErrors, freeCount, usedCount, OutputSentFlag});
         if (!fired)
             return false;
         LogEvent(ltTrigger, lsStatus, fired->Handle);

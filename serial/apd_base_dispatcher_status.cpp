@@ -11,21 +11,23 @@ constexpr int PriorityHighest = 6; // time-critical
 } // namespace
 
 DWORD TApdBaseDispatcher::RefreshModemStatus(DWORD mask) {
-    std::lock_guard lock(ControlLock);
-    ModemStatus = (ReadModemStatus() & 0xFF) | (ModemStatus & 0x0F);
-    if (RingSeen.exchange(false))
-        ModemStatus |= 0x04;
-    const DWORD status = ModemStatus & 0xFF;
-    ModemStatus &= mask;
+    auto line = line_.Lock();
+    DWORD& modem = line->ModemStatus;
+    modem = (ReadModemStatus() & 0xFF) | (modem & 0x0F);
+    if (ringSeen_.exchange(false))
+        modem |= 0x04;
+    const DWORD status = modem & 0xFF;
+    modem &= mask;
     return status;
 }
 
 void TApdBaseDispatcher::RefreshModemStatusChanges() {
-    std::lock_guard lock(ControlLock);
-    const DWORD old = ModemStatus & 0xFF;
+    auto line = line_.Lock();
+    DWORD& modem = line->ModemStatus;
+    const DWORD old = modem & 0xFF;
     RefreshModemStatus(0xFF);
-    ModemStatus |= ((ModemStatus ^ old) & 0xF0) >> 4;
-    LogEvent(ltStatus, lsModemStatus, ModemStatus & 0xFF);
+    modem |= ((modem ^ old) & 0xF0) >> 4;
+    LogEvent(ltStatus, lsModemStatus, modem & 0xFF);
 }
 
 DWORD TApdBaseDispatcher::RefreshLineErrors() {
@@ -36,20 +38,19 @@ DWORD TApdBaseDispatcher::RefreshLineErrors() {
         errors = PollComError(ComStatus);
         pending = ComStatus.cbInQue;
     }
-    std::lock_guard lock(ControlLock);
-    LineErrors |= errors & 0x1F;
+    line_.Lock()->LineErrors |= errors & 0x1F;
     return pending;
 }
 
 int TApdBaseDispatcher::TakeLineError() {
-    std::lock_guard lock(ControlLock);
+    auto line = line_.Lock();
     static constexpr struct {
         DWORD Bit;
         int Error;
     } order[] = {{CE_RXOVER, 1}, {CE_OVERRUN, 2}, {CE_RXPARITY, 3}, {CE_FRAME, 4}, {CE_BREAK, 9}};
     for (const auto& o : order) {
-        if (LineErrors & o.Bit) {
-            LineErrors &= ~DWORD{0x0F}; // the break bit stays for TakeLineBreak
+        if (line->LineErrors & o.Bit) {
+            line->LineErrors &= ~DWORD{0x0F}; // the break bit stays for TakeLineBreak
             return o.Error;
         }
     }
@@ -57,9 +58,9 @@ int TApdBaseDispatcher::TakeLineError() {
 }
 
 bool TApdBaseDispatcher::TakeLineBreak() {
-    std::lock_guard lock(ControlLock);
-    const bool seen = (LineErrors & CE_BREAK) != 0;
-    LineErrors &= ~CE_BREAK;
+    auto line = line_.Lock();
+    const bool seen = (line->LineErrors & CE_BREAK) != 0;
+    line->LineErrors &= ~CE_BREAK;
     return seen;
 }
 

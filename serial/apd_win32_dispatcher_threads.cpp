@@ -125,9 +125,9 @@ void TComThread::Execute() {
                     d.Acknowledge();
                     return;
                 }
-                d.LastEventMask = events;
+                d.NoteLineEvents(events);
                 if (events & (EV_RING_TE | EV_RING))
-                    d.RingSeen = true;
+                    d.NoteRing();
                 waitSignal.Reset();
             } else if (error == ERROR_INVALID_PARAMETER && (mask & EV_RING_TE)) {
                 // The driver does not know the trailing-edge event.
@@ -143,7 +143,7 @@ void TComThread::Execute() {
                 std::this_thread::sleep_for(FailedWaitPause);
             }
         } else {
-            d.LastEventMask = events;
+            d.NoteLineEvents(events);
         }
         if (d.StopRequested()) {
             d.Acknowledge();

@@ -157,10 +157,7 @@ TEST_P(PortWindowRouting, RaisesTheGenericEventThenTheSpecificOnes) {
     port.SetOnTriggerOutSent([&](QObject&) { note("OutSent"); });
     port.SetOpen(true);
     TApdBaseDispatcher& d = *port.Dispatcher();
-    {
-        std::lock_guard lock(d.ControlLock);
-        d.LineErrors = c.LineErrors;
-    }
+    d.SetLineErrorsForTest(c.LineErrors);
     const LPARAM lParam = static_cast<LPARAM>(d.DispatcherNumber) * 65536 + c.Low;
     LRESULT result = -1;
     ASSERT_TRUE(SendMessageTimeout(port.PortWindow(), c.Msg, c.WParam, lParam, 3000, &result));

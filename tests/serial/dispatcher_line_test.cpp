@@ -161,7 +161,7 @@ TEST_F(DispatcherLine, SoftwareFlowResetsTheFlowCharacters) {
 
 TEST_F(DispatcherLine, LineErrorsAreReportedOnceAndBreakSeparately) {
     device.ReportLineErrors(CE_OVERRUN | CE_FRAME);
-    device.LastEventMask = EV_ERR;
+    device.NoteLineEvents(EV_ERR);
     RunPass(device);
     EXPECT_EQ(device.TakeLineError(), 2);
     EXPECT_EQ(device.TakeLineError(), 0);
@@ -176,23 +176,23 @@ TEST_F(DispatcherLine, LineErrorsAreReportedOnceAndBreakSeparately) {
 }
 
 TEST_F(DispatcherLine, ModemChangesAccumulateBesideTheLineStates) {
-    device.LastEventMask = EV_CTS;
+    device.NoteLineEvents(EV_CTS);
     RunPass(device);
-    EXPECT_EQ(device.ModemStatus & 0xFF, 0u);
+    EXPECT_EQ(device.ModemStatus() & 0xFF, 0u);
 
     device.SetModemLines(MS_CTS_ON | MS_DSR_ON);
     RunPass(device);
-    EXPECT_EQ(device.ModemStatus & 0xFF, 0x33u);
+    EXPECT_EQ(device.ModemStatus() & 0xFF, 0x33u);
 
     device.SetModemLines(MS_DSR_ON);
-    device.RingSeen = true;
-    device.LastEventMask = EV_RING;
+    device.NoteRing();
+    device.NoteLineEvents(EV_RING);
     RunPass(device);
-    EXPECT_EQ(device.ModemStatus & 0xFF, 0x27u) << "CTS went off, a ring came, changes stay";
-    EXPECT_FALSE(device.RingSeen);
+    EXPECT_EQ(device.ModemStatus() & 0xFF, 0x27u) << "CTS went off, a ring came, changes stay";
+    EXPECT_FALSE(device.RingSeen());
 
     EXPECT_EQ(device.RefreshModemStatus(0xF0), 0x27u);
-    EXPECT_EQ(device.ModemStatus, 0x20u) << "a refresh with mask 0xF0 drops the change bits";
+    EXPECT_EQ(device.ModemStatus(), 0x20u) << "a refresh with mask 0xF0 drops the change bits";
 }
 
 } // namespace
