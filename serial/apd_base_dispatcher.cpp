@@ -80,11 +80,13 @@ void TApdBaseDispatcher::ResetForOpen(DWORD inSize, DWORD outSize, DWORD options
         RefreshModemStatus(0xF0);
         LastBaud = 115200;
     }
-    DtrByFlow = (options & optDtrByFlow) != 0;
-    if (!DtrByFlow)
+    const bool dtrByFlow = (options & optDtrByFlow) != 0;
+    drive_.Lock()->DtrByFlow = dtrByFlow;
+    if (!dtrByFlow)
         SetDtr((options & optDtrOn) != 0);
-    RtsByFlow = (options & optRtsByFlow) != 0;
-    if (!RtsByFlow)
+    const bool rtsByFlow = (options & optRtsByFlow) != 0;
+    drive_.Lock()->RtsByFlow = rtsByFlow;
+    if (!rtsByFlow)
         SetRts((options & optRtsOn) != 0);
 }
 

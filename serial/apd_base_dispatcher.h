@@ -70,6 +70,11 @@ struct LineStatus {
     DWORD ModemStatus = 0;
 };
 
+// How DTR and RTS are driven: by hand (on or off), or by the flow control.
+struct LineDrive {
+    bool DtrOn = false, DtrByFlow = false, RtsOn = false, RtsByFlow = false;
+};
+
 class TApdBaseDispatcher {
 public:
     // Result codes of this class. -8 is the negated Windows error; -5001 has no class of its own.
@@ -138,6 +143,10 @@ public:
     int ChangeQueueSizes(DWORD inSize, DWORD outSize);
     int SetDtr(bool on);
     int SetRts(bool on);
+    bool DtrOn() { return drive_.Lock()->DtrOn; }
+    bool DtrByFlow() { return drive_.Lock()->DtrByFlow; }
+    bool RtsOn() { return drive_.Lock()->RtsOn; }
+    bool RtsByFlow() { return drive_.Lock()->RtsByFlow; }
     // Waits for the output to leave the line before its settings change; a port that has sent
     // nothing since it opened has nothing on the line and does not wait.
     void WaitOutputDrained();
@@ -285,7 +294,6 @@ public:
     DCB LineState;     // ControlLock
     DWORD LastBaud = 115200;
     DWORD OptionFlags = 0;
-    bool DtrOn = false, DtrByFlow = false, RtsOn = false, RtsByFlow = false;
     bool Rs485Mode = false;
     WORD UartBase = 0;
     BYTE PriorityBoost = 0; // ControlLock
@@ -364,6 +372,7 @@ private:
     Guarded<ReceiveRing> receive_{ReceiveLock};
     Guarded<TriggerTable> triggers_{ControlLock};
     Guarded<LineStatus> line_{ControlLock};
+    Guarded<LineDrive> drive_{ControlLock};
     std::atomic<DWORD> lastEventMask_{0};
     std::atomic<bool> ringSeen_{false};
     Guarded<HandlerList> handlers_{ControlLock};

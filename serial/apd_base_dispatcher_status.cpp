@@ -68,27 +68,28 @@ int TApdBaseDispatcher::SetHardwareFlow(DWORD full, DWORD resume, DWORD options)
     if (full < resume || full > InQueueSize)
         return ecBadArgument;
     std::lock_guard lock(ControlLock);
+    auto drive = drive_.Lock();
     ReadComState(LineState);
     LineState.fOutxCtsFlow = false;
     LineState.fOutxDsrFlow = false;
     LineState.fDtrControl = DTR_CONTROL_DISABLE;
     LineState.fRtsControl = RTS_CONTROL_DISABLE;
-    DtrByFlow = RtsByFlow = false;
+    drive->DtrByFlow = drive->RtsByFlow = false;
     if (options & 0x01) {
         LineState.fDtrControl = DTR_CONTROL_HANDSHAKE;
-        DtrByFlow = true;
-    } else if (DtrOn) {
+        drive->DtrByFlow = true;
+    } else if (drive->DtrOn) {
         LineState.fDtrControl = DTR_CONTROL_ENABLE;
     }
     if (options & 0x02) {
         LineState.fRtsControl = RTS_CONTROL_HANDSHAKE;
-        RtsByFlow = true;
-    } else if (RtsOn) {
+        drive->RtsByFlow = true;
+    } else if (drive->RtsOn) {
         LineState.fRtsControl = RTS_CONTROL_ENABLE;
     }
     if (Rs485Mode) {
         LineState.fRtsControl = RTS_CONTROL_TOGGLE;
-        RtsByFlow = true;
+        drive->RtsByFlow = true;
     }
     LineState.XoffLim = static_cast<WORD>(InQueueSize - full);
     LineState.XonLim = static_cast<WORD>(resume);

@@ -50,8 +50,8 @@ TEST_F(DispatcherLine, OpenWritesTheLineSettingsAndDrivesDtrAndRts) {
     EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
     EXPECT_EQ(dcb.fDtrControl, DTR_CONTROL_ENABLE);
     EXPECT_EQ(dcb.fRtsControl, RTS_CONTROL_ENABLE);
-    EXPECT_TRUE(device.DtrOn);
-    EXPECT_TRUE(device.RtsOn);
+    EXPECT_TRUE(device.DtrOn());
+    EXPECT_TRUE(device.RtsOn());
     EXPECT_EQ(device.LastBaud, 9600u);
     EXPECT_TRUE(device.HasSignals());
 }
@@ -109,7 +109,7 @@ TEST_F(DispatcherLine, DtrAndRtsFollowTheRequestUnlessUnderFlowControl) {
     EXPECT_EQ(device.SetDtr(false), 0);
     EXPECT_EQ(device.SetRts(false), 0);
     EXPECT_EQ(device.Escapes().back(), CLRRTS);
-    EXPECT_FALSE(device.DtrOn);
+    EXPECT_FALSE(device.DtrOn());
 
     ASSERT_EQ(device.SetHardwareFlow(921, 102, 0x01 | 0x08), 0);
     const auto escapes = device.Escapes().size();
@@ -136,7 +136,7 @@ TEST_F(DispatcherLine, FlowLevelsOutOfRangeAreRefused) {
     EXPECT_EQ(device.SetSoftwareFlow(100, 200, 0x03), TApdBaseDispatcher::ecBadArgument);
     EXPECT_EQ(device.SetSoftwareFlow(2000, 200, 0x03), TApdBaseDispatcher::ecBadArgument);
     EXPECT_EQ(device.DcbWrites(), writes);
-    EXPECT_FALSE(device.DtrByFlow);
+    EXPECT_FALSE(device.DtrByFlow());
 }
 
 TEST_F(DispatcherLine, SoftwareFlowResetsTheFlowCharacters) {
