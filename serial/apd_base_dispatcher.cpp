@@ -100,7 +100,7 @@ void TApdBaseDispatcher::CloseSignals() {
 
 void TApdBaseDispatcher::WakeDispatch() {
     if (signals_)
-        signals_->CommEventSignal.Set();
+        signals_->CommEventSignal->Set();
 }
 
 void TApdBaseDispatcher::CloseComm() {

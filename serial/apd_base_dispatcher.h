@@ -317,17 +317,23 @@ public:
     void SetLineErrorsForTest(DWORD bits) { line_.Lock()->LineErrors = bits; }
 
 protected:
-    // The signals between the worker threads and the rest of the dispatcher.
+    // The signals between the worker threads and the rest of the dispatcher. Each has a heap
+    // block of its own, as a Win32 event would.
     struct ThreadSignals {
-        Signal CommEventSignal{false}; // a comm event (or armed triggers) for the dispatch thread
-        Signal ReadySignal{false};     // the pass is done: the comm thread may wait again
-        Signal AckSignal{false};       // a worker thread started, stopped or saw a flush
-        Signal OutputSignal{false};    // output was queued
-        Signal WriteDoneSignal{true};  // the output thread's write completed
-        Signal OutFlushSignal{false};  // the queued output is being thrown away
+        // A comm event (or armed triggers) for the dispatch thread.
+        std::unique_ptr<Signal> CommEventSignal = std::make_unique<Signal>(false);
+        // The pass is done: the comm thread may wait again.
+        std::unique_ptr<Signal> ReadySignal = std::make_unique<Signal>(false);
+        // A worker thread started, stopped or saw a flush.
+        std::unique_ptr<Signal> AckSignal = std::make_unique<Signal>(false);
+        std::unique_ptr<Signal> OutputSignal = std::make_unique<Signal>(false); // output queued
+        // The output thread's write completed.
+        std::unique_ptr<Signal> WriteDoneSignal = std::make_unique<Signal>(true);
+        // The queued output is being thrown away.
+        std::unique_ptr<Signal> OutFlushSignal = std::make_unique<Signal>(false);
     };
 
-    // Null until the first open.
+    // Null until an open creates them, and again after an open that failed.
     ThreadSignals* Signals() { return signals_.get(); }
     // Wakes the dispatch thread for a pass.
     void WakeDispatch();

@@ -53,7 +53,7 @@ void TApdBaseDispatcher::RunCommPass() {
     }
     clearFired();
     if (ThreadSignals* waits = Signals())
-        waits->ReadySignal.Set();
+        waits->ReadySignal->Set();
 }
 
 bool TApdBaseDispatcher::RunWhereHandlersRun(const std::function<void()>& work) {

@@ -28,8 +28,8 @@ int TApdWin32Dispatcher::PurgeQueue(QueueSide side) {
     if (ThreadRunning(DispatcherThreadKind::Output)) {
         // The output thread acknowledges whether it was idle or in the middle of a write. A
         // thread that ends meanwhile acknowledges nothing, so the wait looks again now and then.
-        Signals()->OutFlushSignal.Set();
-        while (!Signals()->AckSignal.Wait(50))
+        Signals()->OutFlushSignal->Set();
+        while (!Signals()->AckSignal->Wait(50))
             if (!ThreadRunning(DispatcherThreadKind::Output))
                 break;
     }
@@ -85,7 +85,7 @@ int TApdWin32Dispatcher::QueueOutput(const BYTE* bytes, DWORD count) {
     if (count > 0)
         NoteOutputQueued();
     if (ThreadSignals* waits = Signals())
-        waits->OutputSignal.Set();
+        waits->OutputSignal->Set();
     return static_cast<int>(count);
 }
 
@@ -133,8 +133,8 @@ int TApdWin32Dispatcher::CloseDeviceHandle() {
     if (ThreadsActive()) {
         RequestStop();
         SetCommMask(handle, 0); // completes the comm thread's pending wait
-        Signals()->ReadySignal.Set();
-        Signals()->AckSignal.Reset();
+        Signals()->ReadySignal->Set();
+        Signals()->AckSignal->Reset();
     }
     if (!CloseHandle(handle))
         return -1;

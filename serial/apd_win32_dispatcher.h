@@ -141,6 +141,6 @@ private:
     // Serialises StartThreads and StopThreads. Not ControlLock: a dispatch pass that is still
     // running needs ControlLock to finish, and the stopper waits for it to finish.
     std::recursive_mutex threadLock_;
-    // The thread objects; each stays until it is joined. threadLock_
+    // The thread objects, joined before they are replaced (threadLock_).
     std::unique_ptr<TApdDispatcherThread> comObject_, dispObject_, outObject_;
 };

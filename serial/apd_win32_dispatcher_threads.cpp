@@ -216,7 +216,7 @@ void TApdWin32Dispatcher::StartThreads() {
             t.Reference = t.Thread.get();
             t.Thread->Start();
             ++started;
-            Signals()->AckSignal.Wait(StartAckTimeoutMs); // a thread slow to start is no error
+            Signals()->AckSignal->Wait(StartAckTimeoutMs); // a thread slow to start is no error
         }
     } catch (...) {
         // The threads never started are counted out again.
@@ -234,17 +234,17 @@ void TApdWin32Dispatcher::StopThreads() {
         RequestStop();
         ThreadSignals& waits = *Signals();
         if (ThreadRunning(DispatcherThreadKind::Output)) {
-            waits.OutFlushSignal.Set();
+            waits.OutFlushSignal->Set();
             WaitForThreadEnd(ThreadReference(DispatcherThreadKind::Output));
         }
         if (ThreadRunning(DispatcherThreadKind::Comm)) {
             SetCommMask(handle_, 0);
-            waits.ReadySignal.Set();
-            waits.AckSignal.Reset();
+            waits.ReadySignal->Set();
+            waits.AckSignal->Reset();
             WaitForThreadEnd(ThreadReference(DispatcherThreadKind::Comm));
         }
         // Wakes the dispatch thread, which may be waiting for the next comm event.
-        waits.CommEventSignal.Set();
+        waits.CommEventSignal->Set();
         WaitForThreadEnd(ThreadReference(DispatcherThreadKind::Dispatch));
         // The signals stay until the dispatcher goes or opens again: a caller on another thread
         // may still be about to set one.
@@ -288,13 +288,13 @@ void TApdWin32Dispatcher::DrainOutput(OverlappedBlock& block) {
         } else if (GetLastError() == ERROR_IO_PENDING) {
             for (;;) {
                 ThreadSignals& waits = *Signals();
-                if (Signal::WaitAny(waits.WriteDoneSignal, waits.OutFlushSignal,
+                if (Signal::WaitAny(*waits.WriteDoneSignal, *waits.OutFlushSignal,
                                     Signal::Infinite) == 1) {
-                    waits.AckSignal.Set(); // a flush abandons the write
+                    waits.AckSignal->Set(); // a flush abandons the write
                     return;
                 }
                 // Reset before the look, so a completion after it sets the signal again.
-                waits.WriteDoneSignal.Reset();
+                waits.WriteDoneSignal->Reset();
                 if (GetOverlappedResult(handle, &block.Overlapped, &written, false)) {
                     AdvanceOutput(written);
                     break;
@@ -318,23 +318,23 @@ void TApdWin32Dispatcher::AdvanceOutput(DWORD count) {
 
 OverlappedBlock TApdWin32Dispatcher::WriteBlock() {
     OverlappedBlock block;
-    block.Overlapped.hEvent = &Signals()->WriteDoneSignal;
+    block.Overlapped.hEvent = Signals()->WriteDoneSignal.get();
     return block;
 }
 
 void TApdWin32Dispatcher::Acknowledge() {
-    Signals()->AckSignal.Set();
+    Signals()->AckSignal->Set();
 }
 
 void TApdWin32Dispatcher::WaitForCommEvent(int timeoutMs) {
-    Signals()->CommEventSignal.Wait(timeoutMs);
+    Signals()->CommEventSignal->Wait(timeoutMs);
 }
 
 void TApdWin32Dispatcher::WaitForPassDone() {
-    Signals()->ReadySignal.Wait(Signal::Infinite);
+    Signals()->ReadySignal->Wait(Signal::Infinite);
 }
 
 bool TApdWin32Dispatcher::WaitForOutputOrFlush() {
     ThreadSignals& waits = *Signals();
-    return Signal::WaitAny(waits.OutputSignal, waits.OutFlushSignal, Signal::Infinite) == 0;
+    return Signal::WaitAny(*waits.OutputSignal, *waits.OutFlushSignal, Signal::Infinite) == 0;
 }
