@@ -35,7 +35,7 @@ int TApdBaseDispatcher::OpenComm(const std::string& name, DWORD baud, int parity
 
 int TApdBaseDispatcher::OpenSteps(const std::string& name, DWORD baud, int parity, int dataBits,
                                   int stopBits, DWORD inSize, DWORD outSize, DWORD options) {
-    RingSeen = false;
+    ringSeen_ = false;
     delivering_ = false;
     handlers_.Lock()->ResetRemovalPending();
     CreateSignals();
@@ -63,46 +63,44 @@ int TApdBaseDispatcher::OpenSteps(const std::string& name, DWORD baud, int parit
 void TApdBaseDispatcher::ResetForOpen(DWORD inSize, DWORD outSize, DWORD options) {
     {
         auto ring = receive_.Lock();
-        std::scoped_lock output(OutputLock);
+        auto output = output_.Lock();
         auto triggers = triggers_.Lock();
+        auto line = line_.Lock();
         ring->Allocate();
-        OutBuffer = std::make_unique<BYTE[]>(outSize);
-        OutHead = OutTail = 0;
-        OutFull = false;
+        output->Allocate(outSize);
         InQueueSize = inSize;
-        OutBufferSize = outSize;
-        LineErrors = 0;
+        line->LineErrors = 0;
         OutputSentFlag = false;
         closePending_ = false;
         Rs485Mode = false;
         UartBase = 0;
         ReadComState(LineState);
         triggers->Clear();
-        ModemStatus = 0;
+        line->ModemStatus = 0;
         RefreshModemStatus(0xF0);
         LastBaud = 115200;
     }
-    DtrByFlow = (options & optDtrByFlow) != 0;
-    if (!DtrByFlow)
+    const bool dtrByFlow = (options & optDtrByFlow) != 0;
+    drive_.Lock()->DtrByFlow = dtrByFlow;
+    if (!dtrByFlow)
         SetDtr((options & optDtrOn) != 0);
-    RtsByFlow = (options & optRtsByFlow) != 0;
-    if (!RtsByFlow)
+    const bool rtsByFlow = (options & optRtsByFlow) != 0;
+    drive_.Lock()->RtsByFlow = rtsByFlow;
+    if (!rtsByFlow)
         SetRts((options & optRtsOn) != 0);
 }
 
 void TApdBaseDispatcher::CreateSignals() {
-    CommEventSignal = std::make_unique<Signal>(false);
-    ReadySignal = std::make_unique<Signal>(false);
-    AckSignal = std::make_unique<Signal>(false);
-    OutputSignal = std::make_unique<Signal>(false);
-    WriteDoneSignal = std::make_unique<Signal>(true);
-    OutFlushSignal = std::make_unique<Signal>(false);
+    signals_ = std::make_unique<ThreadSignals>();
 }
 
 void TApdBaseDispatcher::CloseSignals() {
-    for (auto* signal : {&CommEventSignal, &ReadySignal, &AckSignal, &OutputSignal,
-                         &WriteDoneSignal, &OutFlushSignal})
-        signal->reset();
+    signals_.reset();
+}
+
+void TApdBaseDispatcher::WakeDispatch() {
+    if (signals_)
+        signals_->CommEventSignal->Set();
 }
 
 void TApdBaseDispatcher::CloseComm() {
@@ -133,33 +131,55 @@ void TApdBaseDispatcher::CloseForDestroy() {
 void TApdBaseDispatcher::ReleaseResources() {
     // The threads are stopped without any lock held: a dispatch pass that is still running
     // needs the locks to finish.
-    if (ThreadsActive)
+    if (threadsActive_)
         StopThreads();
     auto ring = receive_.Lock();
-    std::scoped_lock output(OutputLock);
+    auto output = output_.Lock();
     std::scoped_lock control(ControlLock);
-    OutBuffer.reset();
+    output->Release();
     ring->Release();
 }
 
-void TApdBaseDispatcher::ThreadFinished(DispatcherThreadKind kind) {
+std::atomic<TApdDispatcherThread*>& TApdBaseDispatcher::ThreadReference(DispatcherThreadKind kind) {
     switch (kind) {
     case DispatcherThreadKind::Comm:
-        ComThread = nullptr;
-        break;
-    case DispatcherThreadKind::Output:
-        OutThread = nullptr;
-        break;
+        return comThread_;
     case DispatcherThreadKind::Dispatch:
-        DispThread = nullptr;
-        if (TeardownOnExit) {
-            ReleaseResources();
-            TeardownOnExit = false;
-        }
+        return dispThread_;
+    case DispatcherThreadKind::Output:
         break;
     }
-    if (--RunningThreads == 0)
-        ThreadsActive = false;
+    return outThread_;
+}
+
+bool TApdBaseDispatcher::ThreadRunning(DispatcherThreadKind kind) {
+    return ThreadReference(kind).load() != nullptr;
+}
+
+void TApdBaseDispatcher::CountThreadsIn(int count) {
+    threadsActive_ = true;
+    stopRequested_ = false;
+    teardownOnExit_ = false;
+    runningThreads_ = count;
+}
+
+void TApdBaseDispatcher::CountThreadsOut(int count) {
+    if ((runningThreads_ -= count) == 0)
+        threadsActive_ = false;
+}
+
+void TApdBaseDispatcher::CountInDispatchThreadForTest() {
+    threadsActive_ = true;
+    runningThreads_ = 1;
+}
+
+void TApdBaseDispatcher::ThreadFinished(DispatcherThreadKind kind) {
+    ThreadReference(kind) = nullptr;
+    if (kind == DispatcherThreadKind::Dispatch && teardownOnExit_) {
+        ReleaseResources();
+        teardownOnExit_ = false;
+    }
+    CountThreadsOut(1);
 }
 
 // --- handlers ----------------------------------------------------------------------------------

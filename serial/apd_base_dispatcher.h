@@ -11,6 +11,7 @@
 #include "serial/event_log.h"
 #include "serial/guarded.h"
 #include "serial/handler_list.h"
+#include "serial/output_ring.h"
 #include "serial/platform/message_window.h"
 #include "serial/platform/signal.h"
 #include "serial/platform/win32_types.h"
@@ -70,6 +71,19 @@ struct LineErrorCounts {
     DWORD Overrun = 0; // the driver's or the UART's
     DWORD Breaks = 0;
     bool operator==(const LineErrorCounts&) const = default;
+};
+
+// What the line reported: its error bits (CE_) gathered since they were last taken, the modem
+// status (MS_ bits in the high nibble, the changes seen in the low one), and the errors' tally.
+struct LineStatus {
+    DWORD LineErrors = 0;
+    DWORD ModemStatus = 0;
+    LineErrorCounts Tally;
+};
+
+// How DTR and RTS are driven: by hand (on or off), or by the flow control.
+struct LineDrive {
+    bool DtrOn = false, DtrByFlow = false, RtsOn = false, RtsByFlow = false;
 };
 
 class TApdBaseDispatcher {
@@ -140,6 +154,10 @@ public:
     int ChangeQueueSizes(DWORD inSize, DWORD outSize);
     int SetDtr(bool on);
     int SetRts(bool on);
+    bool DtrOn() { return drive_.Lock()->DtrOn; }
+    bool DtrByFlow() { return drive_.Lock()->DtrByFlow; }
+    bool RtsOn() { return drive_.Lock()->RtsOn; }
+    bool RtsByFlow() { return drive_.Lock()->RtsByFlow; }
     // Waits for the output to leave the line before its settings change; a port that has sent
     // nothing since it opened has nothing on the line and does not wait.
     void WaitOutputDrained();
@@ -192,11 +210,16 @@ public:
     // A worker thread's last act: clears its reference, lets the dispatch thread release the
     // resources when TeardownOnExit is set, and counts the thread out.
     void ThreadFinished(DispatcherThreadKind kind);
-    DWORD OutputUsed();
-    DWORD OutputFree();
+    // The dispatch thread's wish on its way out, however it ends: ThreadFinished then releases
+    // the resources.
+    void SetTeardownOnExit() { teardownOnExit_ = true; }
+    DWORD OutputUsed() { return output_.Lock()->Used(); }
+    DWORD OutputFree() { return output_.Lock()->Free(); }
 
     // --- line status, flow control, priority, options ---------------------------------------
     DWORD RefreshModemStatus(DWORD mask);
+    DWORD ModemStatus() { return line_.Lock()->ModemStatus; }
+    DWORD LineErrors() { return line_.Lock()->LineErrors; }
     void RefreshModemStatusChanges();
     // Adds the device's error bits to LineErrors; returns the driver's receive count.
     DWORD RefreshLineErrors();
@@ -235,17 +258,34 @@ public:
     static DWORD TickCount();
 
     // --- state the worker threads and the component look at ----------------------------------
+    // The worker threads have not all ended.
+    bool ThreadsActive() const { return threadsActive_; }
+    int RunningThreads() const { return runningThreads_; }
+    // The worker threads must end.
+    bool StopRequested() const { return stopRequested_; }
+    bool TeardownOnExit() const { return teardownOnExit_; }
+    // The thread of that kind has not cleared its reference yet.
+    bool ThreadRunning(DispatcherThreadKind kind);
+    // The signals exist from an open until the dispatcher goes or opens again.
+    bool HasSignals() const { return signals_ != nullptr; }
     bool Delivering() const { return delivering_; }
     bool ClosePending() const { return closePending_; }
     LineErrorCounts LineErrorTally();
+    // The comm thread reports the events of its last wait; a ring among them is noted apart,
+    // for the next modem status refresh.
+    void NoteLineEvents(DWORD mask) { lastEventMask_ = mask; }
+    void NoteRing() { ringSeen_ = true; }
+    bool RingSeen() const { return ringSeen_; }
     // The comm thread saw the device go away, not closed by us.
     void NoteDeviceLost() { deviceLost_ = true; }
     bool DeviceLost() const { return deviceLost_; }
     // After the pass that took the lost device's last bytes: tells the handler windows, once.
     void PostDeviceLost();
     bool ReceiveFull() { return receive_.Lock()->Full(); }
-    // The receive ring exists from an open until the resources are released.
+    // The receive ring and the output buffer exist from an open until the resources are
+    // released.
     bool HasReceiveBuffer() { return receive_.Lock()->Allocated(); }
+    bool HasOutputBuffer() { return output_.Lock()->Allocated(); }
     // The receive ring has no room: reading more would only find the same bytes waiting.
     bool ReceiveRingFull() { return receive_.Lock()->NoRoom(); }
     // Received bytes a pass could not hand over yet.
@@ -261,38 +301,64 @@ public:
     TApdCustomComPort* const Owner;
     int DispatcherNumber = -1;
     HANDLE DeviceHandle = INVALID_HANDLE_VALUE;
-    DWORD LineErrors = 0; // ControlLock
     DWORD InQueueSize = 0;
-    DWORD OutBufferSize = 0;
-    DWORD ModemStatus = 0; // ControlLock
-    COMSTAT ComStatus;     // OutputLock
-    DCB LineState;         // ControlLock
+    COMSTAT ComStatus; // OutputLock
+    DCB LineState;     // ControlLock
     DWORD LastBaud = 115200;
     DWORD OptionFlags = 0;
-    bool DtrOn = false, DtrByFlow = false, RtsOn = false, RtsByFlow = false;
     bool Rs485Mode = false;
     WORD UartBase = 0;
-    std::atomic<bool> StopRequested{false};
-    std::atomic<TApdDispatcherThread*> ComThread{nullptr}, DispThread{nullptr}, OutThread{nullptr};
     BYTE PriorityBoost = 0; // ControlLock
     std::recursive_mutex ControlLock, OutputLock, ReceiveLock;
-    std::unique_ptr<Signal> CommEventSignal, ReadySignal, AckSignal, OutputSignal, WriteDoneSignal,
-        OutFlushSignal; // null when closed
-    std::atomic<DWORD> LastEventMask{0};
-    std::atomic<bool> RingSeen{false};
-    std::unique_ptr<BYTE[]> OutBuffer; // OutputLock
-    DWORD OutHead = 0, OutTail = 0;
-    bool OutFull = false;
     bool OutputSentFlag = false; // ControlLock
     std::atomic<bool> TraceOn{false};
     TraceBuffer Trace; // ControlLock
     std::atomic<bool> LogOn{false};
     EventLog Log; // ControlLock
     DWORD TimeBase = 0;
-    std::atomic<bool> ThreadsActive{false}, TeardownOnExit{false};
-    std::atomic<int> RunningThreads{0};
     // How long a handler window may take to start on an event before the send is abandoned.
     std::atomic<int> SendTimeoutMs{DefaultSendTimeoutMs}; // may be changed while the threads run
+
+    // Test hooks, for tests that drive the output path or a thread's end without an open: the
+    // output buffer, the signals, and a lone dispatch thread counted in as if it were running.
+    Guarded<OutputRing>& OutputForTest() { return output_; }
+    void CreateSignalsForTest() { CreateSignals(); }
+    void CountInDispatchThreadForTest();
+    // Test hook: the line errors gathered, as if the device had reported them, for a dispatcher
+    // on a real line.
+    void SetLineErrorsForTest(DWORD bits) { line_.Lock()->LineErrors = bits; }
+
+protected:
+    // The signals between the worker threads and the rest of the dispatcher. Each has a heap
+    // block of its own, as a Win32 event would.
+    struct ThreadSignals {
+        // A comm event (or armed triggers) for the dispatch thread.
+        std::unique_ptr<Signal> CommEventSignal = std::make_unique<Signal>(false);
+        // The pass is done: the comm thread may wait again.
+        std::unique_ptr<Signal> ReadySignal = std::make_unique<Signal>(false);
+        // A worker thread started, stopped or saw a flush.
+        std::unique_ptr<Signal> AckSignal = std::make_unique<Signal>(false);
+        std::unique_ptr<Signal> OutputSignal = std::make_unique<Signal>(false); // output queued
+        // The output thread's write completed.
+        std::unique_ptr<Signal> WriteDoneSignal = std::make_unique<Signal>(true);
+        // The queued output is being thrown away.
+        std::unique_ptr<Signal> OutFlushSignal = std::make_unique<Signal>(false);
+    };
+
+    // Null until an open creates them, and again after an open that failed.
+    ThreadSignals* Signals() { return signals_.get(); }
+    // Wakes the dispatch thread for a pass.
+    void WakeDispatch();
+    // For the device subclass that starts and stops the threads.
+    std::atomic<TApdDispatcherThread*>& ThreadReference(DispatcherThreadKind kind);
+    // A thread set is about to start: count threads in, and no stop or teardown is asked for.
+    void CountThreadsIn(int count);
+    // Threads that never started; the last one out clears ThreadsActive.
+    void CountThreadsOut(int count);
+    void RequestStop() { stopRequested_ = true; }
+
+    // The device subclass queues into it and writes it out.
+    Guarded<OutputRing> output_{OutputLock};
 
 private:
     // What a scan found: a match (its data events follow an optional offer of the bytes in
@@ -323,11 +389,22 @@ private:
 
     Guarded<ReceiveRing> receive_{ReceiveLock};
     Guarded<TriggerTable> triggers_{ControlLock};
+    Guarded<LineStatus> line_{ControlLock};
+    Guarded<LineDrive> drive_{ControlLock};
+    std::atomic<DWORD> lastEventMask_{0};
+    std::atomic<bool> ringSeen_{false};
     Guarded<HandlerList> handlers_{ControlLock};
     std::atomic<bool> delivering_{false};   // an event is being delivered
     std::atomic<bool> closePending_{false}; // a close was asked for during a delivery
     std::atomic<bool> deviceLost_{false};
     std::atomic<bool> outputQueued_{false};
-    LineErrorCounts lineErrorTally_; // ControlLock
-    bool deviceLostPosted_ = false;  // dispatch thread only
+    bool deviceLostPosted_ = false; // dispatch thread only
+    // Replaced only while no thread runs: the threads wait on the signals.
+    std::unique_ptr<ThreadSignals> signals_;
+    std::atomic<TApdDispatcherThread*> comThread_{nullptr}, dispThread_{nullptr},
+        outThread_{nullptr};
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> threadsActive_{false};
+    std::atomic<bool> teardownOnExit_{false};
+    std::atomic<int> runningThreads_{0};
 };

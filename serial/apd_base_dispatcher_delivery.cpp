@@ -17,7 +17,7 @@ constexpr DWORD TickMs = 55;
 } // namespace
 
 void TApdBaseDispatcher::RunCommPass() {
-    const DWORD mask = LastEventMask;
+    const DWORD mask = lastEventMask_;
     auto clearFired = [this] { triggers_.Lock()->ClearFiredIfHit(); };
     // Runs a check until it delivers nothing; false when a close was asked for meanwhile.
     auto repeat = [this](bool (TApdBaseDispatcher::*check)()) {
@@ -52,8 +52,8 @@ void TApdBaseDispatcher::RunCommPass() {
             return;
     }
     clearFired();
-    if (ReadySignal)
-        ReadySignal->Set();
+    if (ThreadSignals* waits = Signals())
+        waits->ReadySignal->Set();
 }
 
 bool TApdBaseDispatcher::RunWhereHandlersRun(const std::function<void()>& work) {
@@ -96,8 +96,9 @@ bool TApdBaseDispatcher::CheckStatusTriggers() {
     std::optional<TriggerTable::Fired> fired;
     {
         auto triggers = triggers_.Lock();
-        fired =
-            triggers->FireStatus({ModemStatus, LineErrors, freeCount, usedCount, OutputSentFlag});
+        auto line = line_.Lock();
+        fired = triggers->FireStatus(
+            {line->ModemStatus, line->LineErrors, freeCount, usedCount, OutputSentFlag});
         if (!fired)
             return false;
         LogEvent(ltTrigger, lsStatus, fired->Handle);
@@ -200,20 +201,4 @@ bool TApdBaseDispatcher::EndDelivery(UINT msg, WPARAM wParam, bool completed) {
     delivering_ = false;
     handlers->SweepRemoved();
     return result;
-}
-
-DWORD TApdBaseDispatcher::OutputUsed() {
-    std::lock_guard lock(OutputLock);
-    if (OutFull)
-        return OutBufferSize;
-    if (OutTail < OutHead)
-        return OutHead - OutTail;
-    if (OutHead < OutTail)
-        return OutBufferSize + OutHead - OutTail;
-    return 0;
-}
-
-DWORD TApdBaseDispatcher::OutputFree() {
-    std::lock_guard lock(OutputLock);
-    return OutBufferSize - OutputUsed();
 }

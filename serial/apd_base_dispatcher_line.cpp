@@ -112,32 +112,33 @@ int TApdBaseDispatcher::ChangeQueueSizes(DWORD inSize, DWORD outSize) {
 
 int TApdBaseDispatcher::ApplyLineState() {
     std::lock_guard lock(ControlLock);
-    if (!DtrByFlow)
-        LineState.fDtrControl = DtrOn ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-    if (!RtsByFlow)
-        LineState.fRtsControl = RtsOn ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+    auto drive = drive_.Lock();
+    if (!drive->DtrByFlow)
+        LineState.fDtrControl = drive->DtrOn ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+    if (!drive->RtsByFlow)
+        LineState.fRtsControl = drive->RtsOn ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
     const int result = WriteComState(LineState);
     LastBaud = LineState.BaudRate;
-    SetDtr(DtrOn);
+    SetDtr(drive->DtrOn);
     if (!Rs485Mode)
-        SetRts(RtsOn);
+        SetRts(drive->RtsOn);
     return result;
 }
 
 int TApdBaseDispatcher::SetDtr(bool on) {
-    std::lock_guard lock(ControlLock);
-    if (DtrByFlow)
+    auto drive = drive_.Lock();
+    if (drive->DtrByFlow)
         return 1;
     const int result = EscapeLine(on ? SETDTR : CLRDTR);
-    DtrOn = on;
+    drive->DtrOn = on;
     return result < 0 ? ecBadArgument : 0;
 }
 
 int TApdBaseDispatcher::SetRts(bool on) {
-    std::lock_guard lock(ControlLock);
-    if (RtsByFlow)
+    auto drive = drive_.Lock();
+    if (drive->RtsByFlow)
         return 1;
     const int result = EscapeLine(on ? SETRTS : CLRRTS);
-    RtsOn = on;
+    drive->RtsOn = on;
     return result < 0 ? ecBadArgument : 0;
 }

@@ -11,21 +11,23 @@ constexpr int PriorityHighest = 6; // time-critical
 } // namespace
 
 DWORD TApdBaseDispatcher::RefreshModemStatus(DWORD mask) {
-    std::lock_guard lock(ControlLock);
-    ModemStatus = (ReadModemStatus() & 0xFF) | (ModemStatus & 0x0F);
-    if (RingSeen.exchange(false))
-        ModemStatus |= 0x04;
-    const DWORD status = ModemStatus & 0xFF;
-    ModemStatus &= mask;
+    auto line = line_.Lock();
+    DWORD& modem = line->ModemStatus;
+    modem = (ReadModemStatus() & 0xFF) | (modem & 0x0F);
+    if (ringSeen_.exchange(false))
+        modem |= 0x04;
+    const DWORD status = modem & 0xFF;
+    modem &= mask;
     return status;
 }
 
 void TApdBaseDispatcher::RefreshModemStatusChanges() {
-    std::lock_guard lock(ControlLock);
-    const DWORD old = ModemStatus & 0xFF;
+    auto line = line_.Lock();
+    DWORD& modem = line->ModemStatus;
+    const DWORD old = modem & 0xFF;
     RefreshModemStatus(0xFF);
-    ModemStatus |= ((ModemStatus ^ old) & 0xF0) >> 4;
-    LogEvent(ltStatus, lsModemStatus, ModemStatus & 0xFF);
+    modem |= ((modem ^ old) & 0xF0) >> 4;
+    LogEvent(ltStatus, lsModemStatus, modem & 0xFF);
 }
 
 DWORD TApdBaseDispatcher::RefreshLineErrors() {
@@ -36,9 +38,9 @@ DWORD TApdBaseDispatcher::RefreshLineErrors() {
         errors = PollComError(ComStatus);
         pending = ComStatus.cbInQue;
     }
-    std::lock_guard lock(ControlLock);
-    LineErrors |= errors & 0x1F;
-    LineErrorCounts& tally = lineErrorTally_;
+    auto line = line_.Lock();
+    line->LineErrors |= errors & 0x1F;
+    LineErrorCounts& tally = line->Tally;
     tally.Framing += (errors & CE_FRAME) != 0;
     tally.Parity += (errors & CE_RXPARITY) != 0;
     tally.Overrun += (errors & (CE_OVERRUN | CE_RXOVER)) != 0;
@@ -47,19 +49,18 @@ DWORD TApdBaseDispatcher::RefreshLineErrors() {
 }
 
 LineErrorCounts TApdBaseDispatcher::LineErrorTally() {
-    std::lock_guard lock(ControlLock);
-    return lineErrorTally_;
+    return line_.Lock()->Tally;
 }
 
 int TApdBaseDispatcher::TakeLineError() {
-    std::lock_guard lock(ControlLock);
+    auto line = line_.Lock();
     static constexpr struct {
         DWORD Bit;
         int Error;
     } order[] = {{CE_RXOVER, 1}, {CE_OVERRUN, 2}, {CE_RXPARITY, 3}, {CE_FRAME, 4}, {CE_BREAK, 9}};
     for (const auto& o : order) {
-        if (LineErrors & o.Bit) {
-            LineErrors &= ~DWORD{0x0F}; // the break bit stays for TakeLineBreak
+        if (line->LineErrors & o.Bit) {
+            line->LineErrors &= ~DWORD{0x0F}; // the break bit stays for TakeLineBreak
             return o.Error;
         }
     }
@@ -67,9 +68,9 @@ int TApdBaseDispatcher::TakeLineError() {
 }
 
 bool TApdBaseDispatcher::TakeLineBreak() {
-    std::lock_guard lock(ControlLock);
-    const bool seen = (LineErrors & CE_BREAK) != 0;
-    LineErrors &= ~CE_BREAK;
+    auto line = line_.Lock();
+    const bool seen = (line->LineErrors & CE_BREAK) != 0;
+    line->LineErrors &= ~CE_BREAK;
     return seen;
 }
 
@@ -77,27 +78,28 @@ int TApdBaseDispatcher::SetHardwareFlow(DWORD full, DWORD resume, DWORD options)
     if (full < resume || full > InQueueSize)
         return ecBadArgument;
     std::lock_guard lock(ControlLock);
+    auto drive = drive_.Lock();
     ReadComState(LineState);
     LineState.fOutxCtsFlow = false;
     LineState.fOutxDsrFlow = false;
     LineState.fDtrControl = DTR_CONTROL_DISABLE;
     LineState.fRtsControl = RTS_CONTROL_DISABLE;
-    DtrByFlow = RtsByFlow = false;
+    drive->DtrByFlow = drive->RtsByFlow = false;
     if (options & 0x01) {
         LineState.fDtrControl = DTR_CONTROL_HANDSHAKE;
-        DtrByFlow = true;
-    } else if (DtrOn) {
+        drive->DtrByFlow = true;
+    } else if (drive->DtrOn) {
         LineState.fDtrControl = DTR_CONTROL_ENABLE;
     }
     if (options & 0x02) {
         LineState.fRtsControl = RTS_CONTROL_HANDSHAKE;
-        RtsByFlow = true;
-    } else if (RtsOn) {
+        drive->RtsByFlow = true;
+    } else if (drive->RtsOn) {
         LineState.fRtsControl = RTS_CONTROL_ENABLE;
     }
     if (Rs485Mode) {
         LineState.fRtsControl = RTS_CONTROL_TOGGLE;
-        RtsByFlow = true;
+        drive->RtsByFlow = true;
     }
     LineState.XoffLim = static_cast<WORD>(InQueueSize - full);
     LineState.XonLim = static_cast<WORD>(resume);

@@ -52,8 +52,7 @@ void TApdBaseDispatcher::RestoreTriggers(const TriggerSnapshot& snapshot) {
     auto triggers = triggers_.Lock();
     triggers->Restore(snapshot);
     // An idle dispatch thread waits for comm events only; armed timers need it to look again.
-    if (CommEventSignal)
-        CommEventSignal->Set();
+    WakeDispatch();
 }
 
 void TApdBaseDispatcher::FreeTriggerSnapshot(TriggerSnapshot& snapshot) {

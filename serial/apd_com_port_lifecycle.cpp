@@ -227,7 +227,7 @@ void TApdCustomComPort::ClosePort() {
 }
 
 void TApdCustomComPort::FinishDeferredClose(TApdBaseDispatcher& dispatcher, LPARAM lParam) {
-    if (dispatcher.ThreadsActive) {
+    if (dispatcher.ThreadsActive()) {
         // The dispatch thread is still on its way out: look again shortly. A timer rather than an
         // immediate repost, so the GUI thread does not spin meanwhile.
         const HWND window = PortWindow();

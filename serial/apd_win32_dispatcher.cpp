@@ -4,8 +4,6 @@
 #include "serial/platform/signal.h"
 #include "serial/platform/system_error.h"
 
-#include <algorithm>
-#include <cstring>
 #include <new>
 
 TApdWin32Dispatcher::TApdWin32Dispatcher(TApdCustomComPort* owner) : TApdBaseDispatcher(owner) {}
@@ -27,21 +25,17 @@ int TApdWin32Dispatcher::PurgeQueue(QueueSide side) {
     if (side == QueueSide::Receive)
         return PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR) ? 0
                                                                 : -static_cast<int>(GetLastError());
-    if (OutThread) {
+    if (ThreadRunning(DispatcherThreadKind::Output)) {
         // The output thread acknowledges whether it was idle or in the middle of a write. A
         // thread that ends meanwhile acknowledges nothing, so the wait looks again now and then.
-        OutFlushSignal->Set();
-        while (!AckSignal->Wait(50))
-            if (!OutThread)
+        Signals()->OutFlushSignal->Set();
+        while (!Signals()->AckSignal->Wait(50))
+            if (!ThreadRunning(DispatcherThreadKind::Output))
                 break;
     }
     // Without an output thread the transmit side is flushed all the same: purging the receive
     // side instead would throw away bytes that arrived.
-    {
-        std::lock_guard lock(OutputLock);
-        OutFull = false;
-        OutHead = OutTail = 0;
-    }
+    output_.Lock()->Flush();
     return PurgeComm(handle, PURGE_TXABORT | PURGE_TXCLEAR) ? 0 : -static_cast<int>(GetLastError());
 }
 
@@ -83,22 +77,15 @@ int TApdWin32Dispatcher::WriteComState(const DCB& dcb) {
 
 int TApdWin32Dispatcher::QueueOutput(const BYTE* bytes, DWORD count) {
     {
-        std::lock_guard lock(OutputLock);
-        if (!OutBuffer || OutBufferSize == 0)
+        auto output = output_.Lock();
+        if (!output->Allocated() || output->Size() == 0)
             return 0;
-        // More than fits would overwrite bytes still to be sent.
-        count = std::min(count, OutputFree());
-        const DWORD first = std::min(count, OutBufferSize - OutHead);
-        std::memcpy(OutBuffer.get() + OutHead, bytes, first);
-        std::memcpy(OutBuffer.get(), bytes + first, count - first);
-        OutHead = (OutHead + count) % OutBufferSize;
-        if (count > 0 && OutHead == OutTail)
-            OutFull = true;
+        count = output->Put(bytes, count);
     }
     if (count > 0)
         NoteOutputQueued();
-    if (OutputSignal)
-        OutputSignal->Set();
+    if (ThreadSignals* waits = Signals())
+        waits->OutputSignal->Set();
     return static_cast<int>(count);
 }
 
@@ -143,11 +130,11 @@ int TApdWin32Dispatcher::CloseDeviceHandle() {
         readSignal_.reset();
     }
     const HANDLE handle = handle_;
-    if (ThreadsActive) {
-        StopRequested = true;
+    if (ThreadsActive()) {
+        RequestStop();
         SetCommMask(handle, 0); // completes the comm thread's pending wait
-        ReadySignal->Set();
-        AckSignal->Reset();
+        Signals()->ReadySignal->Set();
+        Signals()->AckSignal->Reset();
     }
     if (!CloseHandle(handle))
         return -1;

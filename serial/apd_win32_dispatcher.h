@@ -100,9 +100,11 @@ public:
     DWORD LastDeviceError() override;
 
     // Writes what the output buffer holds, one contiguous run per write; a wrapped buffer is
-    // rotated to start at index 0 first. The block's event must be WriteDoneSignal. Run by the
-    // output thread.
+    // rotated to start at index 0 first. The block must be a WriteBlock. Run by the output
+    // thread.
     void DrainOutput(OverlappedBlock& block);
+    // The block the output thread writes with: its event is WriteDoneSignal.
+    OverlappedBlock WriteBlock();
 
     // The open device's handle as the worker threads use it; -1 when none.
     HANDLE Handle() const { return handle_; }
@@ -117,6 +119,13 @@ private:
 
     // Output bytes written: the tail moves on, an emptied buffer starts again at 0.
     void AdvanceOutput(DWORD count);
+    // What the worker threads' bodies do with the signals.
+    void Acknowledge(); // started, stopping, or a flush seen
+    void WaitForCommEvent(int timeoutMs);
+    // The comm thread waits until the dispatch thread's pass is done.
+    void WaitForPassDone();
+    // True for queued output, false for a flush.
+    bool WaitForOutputOrFlush();
     // Something only time can move on: received bytes not yet scanned, or an armed timer or
     // status trigger. Without one the dispatch thread waits for the next comm event.
     bool NeedsPeriodicPass();
@@ -132,5 +141,6 @@ private:
     // Serialises StartThreads and StopThreads. Not ControlLock: a dispatch pass that is still
     // running needs ControlLock to finish, and the stopper waits for it to finish.
     std::recursive_mutex threadLock_;
-    std::unique_ptr<TApdDispatcherThread> comThread_, dispThread_, outThread_; // threadLock_
+    // The thread objects, joined before they are replaced (threadLock_).
+    std::unique_ptr<TApdDispatcherThread> comObject_, dispObject_, outObject_;
 };

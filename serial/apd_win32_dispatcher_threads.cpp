@@ -9,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 
@@ -83,7 +82,7 @@ void TApdDispatcherThread::Run() {
     }
     // However the dispatch thread ends, it releases the dispatcher's resources on its way out.
     if (kind_ == DispatcherThreadKind::Dispatch)
-        Dispatcher.TeardownOnExit = true;
+        Dispatcher.SetTeardownOnExit();
     Dispatcher.ThreadFinished(kind_);
 }
 
@@ -109,7 +108,7 @@ void TComThread::Execute() {
     // Reads return at once with whatever the driver holds; writes never time out.
     const COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
     SetCommTimeouts(d.Handle(), &timeouts);
-    d.AckSignal->Set();
+    d.Acknowledge();
 
     DWORD events = 0; // outlives every wait that reports into it
     do {
@@ -120,15 +119,15 @@ void TComThread::Execute() {
                 if (!GetOverlappedResult(d.Handle(), &block.Overlapped, &count, true)) {
                     // The device was closed or went away. One more pass takes whatever it
                     // delivered before it went.
-                    if (GetLastError() != ERROR_OPERATION_ABORTED && !d.StopRequested)
+                    if (GetLastError() != ERROR_OPERATION_ABORTED && !d.StopRequested())
                         d.NoteDeviceLost();
-                    d.CommEventSignal->Set();
-                    d.AckSignal->Set();
+                    d.WakeDispatch();
+                    d.Acknowledge();
                     return;
                 }
-                d.LastEventMask = events;
+                d.NoteLineEvents(events);
                 if (events & (EV_RING_TE | EV_RING))
-                    d.RingSeen = true;
+                    d.NoteRing();
                 waitSignal.Reset();
             } else if (error == ERROR_INVALID_PARAMETER && (mask & EV_RING_TE)) {
                 // The driver does not know the trailing-edge event.
@@ -137,97 +136,93 @@ void TComThread::Execute() {
             } else if (error == ERROR_DEVICE_NOT_CONNECTED) {
                 // Gone before the wait began: the same last pass as above.
                 d.NoteDeviceLost();
-                d.CommEventSignal->Set();
-                d.AckSignal->Set();
+                d.WakeDispatch();
+                d.Acknowledge();
                 return;
             } else {
                 std::this_thread::sleep_for(FailedWaitPause);
             }
         } else {
-            d.LastEventMask = events;
+            d.NoteLineEvents(events);
         }
-        if (d.StopRequested) {
-            d.AckSignal->Set();
+        if (d.StopRequested()) {
+            d.Acknowledge();
             return;
         }
-        d.CommEventSignal->Set();
-        d.ReadySignal->Wait(Signal::Infinite);
+        d.WakeDispatch();
+        d.WaitForPassDone();
         // While the ring is full the waiting bytes stay in the driver and would wake the next
         // wait at once; the dispatch thread's passes pick them up as room appears.
-        while (!d.StopRequested && d.ReceiveRingFull())
+        while (!d.StopRequested() && d.ReceiveRingFull())
             waitSignal.Wait(static_cast<int>(RoomPollInterval.count()));
-    } while (!d.StopRequested);
-    d.AckSignal->Set();
+    } while (!d.StopRequested());
+    d.Acknowledge();
 }
 
 void TDispThread::Execute() {
     auto& d = Dispatcher;
-    d.AckSignal->Set();
+    d.Acknowledge();
     do {
         // A pass runs after every comm event. Passes every 50 ms without one are needed only
         // while something waits for time to pass (see NeedsPeriodicPass); an idle port sleeps.
-        d.CommEventSignal->Wait(d.NeedsPeriodicPass() ? DispatchPeriodMs : Signal::Infinite);
-        if (d.StopRequested)
+        d.WaitForCommEvent(d.NeedsPeriodicPass() ? DispatchPeriodMs : Signal::Infinite);
+        if (d.StopRequested())
             return;
         d.RunCommPass();
         d.RunTimerPass();
         // Told only once every byte the device gave was handed over: the port is then closed.
         if (d.DeviceLost() && !d.HasUnscanned())
             d.PostDeviceLost();
-    } while (!d.StopRequested && !d.ClosePending());
-    d.AckSignal->Set();
+    } while (!d.StopRequested() && !d.ClosePending());
+    d.Acknowledge();
 }
 
 void TOutThread::Execute() {
     auto& d = Dispatcher;
-    OverlappedBlock block;
-    block.Overlapped.hEvent = d.WriteDoneSignal.get();
-    d.AckSignal->Set();
+    OverlappedBlock block = d.WriteBlock();
+    d.Acknowledge();
     do {
-        if (Signal::WaitAny(*d.OutputSignal, *d.OutFlushSignal, Signal::Infinite) == 0) {
-            if (d.StopRequested)
+        if (d.WaitForOutputOrFlush()) {
+            if (d.StopRequested())
                 return;
             d.DrainOutput(block);
         } else {
-            d.AckSignal->Set(); // a flush was seen
+            d.Acknowledge(); // a flush was seen
         }
-    } while (!d.StopRequested && !d.ClosePending());
+    } while (!d.StopRequested() && !d.ClosePending());
 }
 
 // --- starting and stopping ----------------------------------------------------------------------
 
 void TApdWin32Dispatcher::StartThreads() {
     std::lock_guard lock(threadLock_);
-    if (ThreadsActive)
+    if (ThreadsActive())
         throw std::runtime_error("Dispatcher already started");
     JoinEndedThreads();
-    comThread_ = std::make_unique<TComThread>(*this);
-    dispThread_ = std::make_unique<TDispThread>(*this);
-    outThread_ = std::make_unique<TOutThread>(*this);
-    ThreadsActive = true;
-    StopRequested = false;
-    TeardownOnExit = false;
+    comObject_ = std::make_unique<TComThread>(*this);
+    dispObject_ = std::make_unique<TDispThread>(*this);
+    outObject_ = std::make_unique<TOutThread>(*this);
     // All three are counted in before the first starts: one that ends at once (its device gone)
     // must not make the set look finished while the others have yet to start.
-    RunningThreads = 3;
+    CountThreadsIn(3);
     const struct {
         std::unique_ptr<TApdDispatcherThread>& Thread;
         std::atomic<TApdDispatcherThread*>& Reference;
-    } order[] = {{comThread_, ComThread}, {dispThread_, DispThread}, {outThread_, OutThread}};
+    } order[] = {{comObject_, ThreadReference(DispatcherThreadKind::Comm)},
+                 {dispObject_, ThreadReference(DispatcherThreadKind::Dispatch)},
+                 {outObject_, ThreadReference(DispatcherThreadKind::Output)}};
     int started = 0;
     try {
         for (const auto& t : order) {
             t.Reference = t.Thread.get();
             t.Thread->Start();
             ++started;
-            AckSignal->Wait(StartAckTimeoutMs); // a thread slow to start is no error
+            Signals()->AckSignal->Wait(StartAckTimeoutMs); // a thread slow to start is no error
         }
     } catch (...) {
         // The threads never started are counted out again.
         order[started].Reference = nullptr;
-        const int missing = 3 - started;
-        if ((RunningThreads -= missing) == 0)
-            ThreadsActive = false;
+        CountThreadsOut(3 - started);
         throw;
     }
 }
@@ -235,29 +230,30 @@ void TApdWin32Dispatcher::StartThreads() {
 void TApdWin32Dispatcher::StopThreads() {
     {
         std::lock_guard lock(threadLock_);
-        if (!ThreadsActive)
+        if (!ThreadsActive())
             return;
-        StopRequested = true;
-        if (OutThread) {
-            OutFlushSignal->Set();
-            WaitForThreadEnd(OutThread);
+        RequestStop();
+        ThreadSignals& waits = *Signals();
+        if (ThreadRunning(DispatcherThreadKind::Output)) {
+            waits.OutFlushSignal->Set();
+            WaitForThreadEnd(ThreadReference(DispatcherThreadKind::Output));
         }
-        if (ComThread) {
+        if (ThreadRunning(DispatcherThreadKind::Comm)) {
             SetCommMask(handle_, 0);
-            ReadySignal->Set();
-            AckSignal->Reset();
-            WaitForThreadEnd(ComThread);
+            waits.ReadySignal->Set();
+            waits.AckSignal->Reset();
+            WaitForThreadEnd(ThreadReference(DispatcherThreadKind::Comm));
         }
         // Wakes the dispatch thread, which may be waiting for the next comm event.
-        CommEventSignal->Set();
-        WaitForThreadEnd(DispThread);
+        waits.CommEventSignal->Set();
+        WaitForThreadEnd(ThreadReference(DispatcherThreadKind::Dispatch));
         // The signals stay until the dispatcher goes or opens again: a caller on another thread
         // may still be about to set one.
     }
     // The dispatch thread releases the resources after clearing its reference, and needs the
     // lock above for that; the caller gets the threads all finished, unless it is one of them.
     if (WorkerOf != this)
-        WaitPumping([this] { return !ThreadsActive; });
+        WaitPumping([this] { return !ThreadsActive(); });
 }
 
 void TApdWin32Dispatcher::WaitForThreadEnd(const std::atomic<TApdDispatcherThread*>& reference) {
@@ -265,7 +261,7 @@ void TApdWin32Dispatcher::WaitForThreadEnd(const std::atomic<TApdDispatcherThrea
 }
 
 void TApdWin32Dispatcher::JoinEndedThreads() {
-    for (auto* thread : {&comThread_, &dispThread_, &outThread_}) {
+    for (auto* thread : {&comObject_, &dispObject_, &outObject_}) {
         if (*thread)
             (*thread)->Join();
     }
@@ -282,40 +278,24 @@ bool TApdWin32Dispatcher::NeedsPeriodicPass() {
 
 void TApdWin32Dispatcher::DrainOutput(OverlappedBlock& block) {
     for (;;) {
-        const BYTE* run = nullptr;
-        DWORD count = 0;
-        {
-            std::lock_guard lock(OutputLock);
-            if (!OutBuffer || (!OutFull && OutHead == OutTail))
-                return;
-            if (OutHead > OutTail) {
-                count = OutHead - OutTail;
-            } else if (OutHead == 0) {
-                count = OutBufferSize - OutTail;
-            } else {
-                // Wrapped: rotate so that the bytes start at index 0 and go out in one write.
-                BYTE* buffer = OutBuffer.get();
-                std::rotate(buffer, buffer + OutTail, buffer + OutBufferSize);
-                OutHead += OutBufferSize - OutTail;
-                OutTail = 0;
-                count = OutHead;
-                if (OutHead == OutBufferSize)
-                    OutHead = 0; // a full buffer: head and tail meet at 0
-            }
-            run = OutBuffer.get() + OutTail;
-        }
+        const OutputRing::Run run = output_.Lock()->NextRun();
+        if (run.Count == 0)
+            return;
+        const DWORD count = run.Count;
         const HANDLE handle = handle_;
         DWORD written = 0;
-        if (WriteFile(handle, run, count, &written, &block.Overlapped)) {
+        if (WriteFile(handle, run.Bytes, count, &written, &block.Overlapped)) {
             AdvanceOutput(written);
         } else if (GetLastError() == ERROR_IO_PENDING) {
             for (;;) {
-                if (Signal::WaitAny(*WriteDoneSignal, *OutFlushSignal, Signal::Infinite) == 1) {
-                    AckSignal->Set(); // a flush abandons the write
+                ThreadSignals& waits = *Signals();
+                if (Signal::WaitAny(*waits.WriteDoneSignal, *waits.OutFlushSignal,
+                                    Signal::Infinite) == 1) {
+                    waits.AckSignal->Set(); // a flush abandons the write
                     return;
                 }
                 // Reset before the look, so a completion after it sets the signal again.
-                WriteDoneSignal->Reset();
+                waits.WriteDoneSignal->Reset();
                 if (GetOverlappedResult(handle, &block.Overlapped, &written, false)) {
                     AdvanceOutput(written);
                     break;
@@ -332,13 +312,30 @@ void TApdWin32Dispatcher::DrainOutput(OverlappedBlock& block) {
 }
 
 void TApdWin32Dispatcher::AdvanceOutput(DWORD count) {
-    if (count == 0)
-        return;
-    std::lock_guard lock(OutputLock);
-    OutTail += count;
-    if (OutTail >= OutBufferSize)
-        OutTail = 0;
-    if (OutTail == OutHead)
-        OutHead = OutTail = 0;
-    OutFull = false;
+    output_.Lock()->Advance(count);
+}
+
+// --- the bodies' signals ------------------------------------------------------------------------
+
+OverlappedBlock TApdWin32Dispatcher::WriteBlock() {
+    OverlappedBlock block;
+    block.Overlapped.hEvent = Signals()->WriteDoneSignal.get();
+    return block;
+}
+
+void TApdWin32Dispatcher::Acknowledge() {
+    Signals()->AckSignal->Set();
+}
+
+void TApdWin32Dispatcher::WaitForCommEvent(int timeoutMs) {
+    Signals()->CommEventSignal->Wait(timeoutMs);
+}
+
+void TApdWin32Dispatcher::WaitForPassDone() {
+    Signals()->ReadySignal->Wait(Signal::Infinite);
+}
+
+bool TApdWin32Dispatcher::WaitForOutputOrFlush() {
+    ThreadSignals& waits = *Signals();
+    return Signal::WaitAny(*waits.OutputSignal, *waits.OutFlushSignal, Signal::Infinite) == 0;
 }

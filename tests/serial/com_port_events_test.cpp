@@ -157,10 +157,7 @@ TEST_P(PortWindowRouting, RaisesTheGenericEventThenTheSpecificOnes) {
     port.SetOnTriggerOutSent([&](QObject&) { note("OutSent"); });
     port.SetOpen(true);
     TApdBaseDispatcher& d = *port.Dispatcher();
-    {
-        std::lock_guard lock(d.ControlLock);
-        d.LineErrors = c.LineErrors;
-    }
+    d.SetLineErrorsForTest(c.LineErrors);
     const LPARAM lParam = static_cast<LPARAM>(d.DispatcherNumber) * 65536 + c.Low;
     LRESULT result = -1;
     ASSERT_TRUE(SendMessageTimeout(port.PortWindow(), c.Msg, c.WParam, lParam, 3000, &result));
@@ -223,10 +220,10 @@ TEST(ComPortEvents, ALineThatGoesAwayMidReportHarmsNothing) {
     ASSERT_TRUE(WaitUntil([&] { return gone.Taken() == "HALF A LI"; }));
     gone.Line.Close();
     // The comm thread's wait fails and it ends; the dispatch thread keeps its passes.
-    ASSERT_TRUE(WaitUntil([&] { return dispatcher->ComThread.load() == nullptr; }));
+    ASSERT_TRUE(WaitUntil([&] { return !dispatcher->ThreadRunning(DispatcherThreadKind::Comm); }));
     PumpFor(std::chrono::milliseconds(120));
-    EXPECT_NE(dispatcher->DispThread.load(), nullptr);
-    EXPECT_TRUE(dispatcher->ThreadsActive);
+    EXPECT_TRUE(dispatcher->ThreadRunning(DispatcherThreadKind::Dispatch));
+    EXPECT_TRUE(dispatcher->ThreadsActive());
     EXPECT_EQ(gone.Port.State(), ComPortState::Open);
 
     ASSERT_TRUE(other.Line.Write("still here\n"));

@@ -138,7 +138,7 @@ TEST(ComPortOpen, ClosingAPortThatNeverReceivedAByteReturns) {
     p.Port.AddDataTrigger("\n", false);
     auto* dispatcher = p.Port.Dispatcher();
     ASSERT_NE(dispatcher, nullptr);
-    EXPECT_TRUE(dispatcher->ThreadsActive);
+    EXPECT_TRUE(dispatcher->ThreadsActive());
     p.Port.SetOpen(false);
     EXPECT_EQ(p.Port.State(), ComPortState::Closed);
     EXPECT_EQ(p.Port.Dispatcher(), nullptr);

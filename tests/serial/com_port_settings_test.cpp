@@ -296,7 +296,7 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     [](TApdComPort& p, TApdBaseDispatcher& d) {
                         EXPECT_TRUE(p.DTR()) << "the flow control owns the line";
-                        EXPECT_TRUE(d.DtrByFlow);
+                        EXPECT_TRUE(d.DtrByFlow());
                         EXPECT_EQ(LineState(d).fDtrControl, DTR_CONTROL_HANDSHAKE);
                         EXPECT_EQ(p.BufferFull(), 921);
                     }},
@@ -307,8 +307,8 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     nullptr,
                     [](TApdComPort&, TApdBaseDispatcher& d) {
-                        EXPECT_FALSE(d.DtrOn);
-                        EXPECT_FALSE(d.RtsOn);
+                        EXPECT_FALSE(d.DtrOn());
+                        EXPECT_FALSE(d.RtsOn());
                     }},
         OpenSetting{"SoftwareFlowNumbersAreReversed", nullptr,
                     [](TApdComPort& p) { p.SetSWFlowOptions(swfReceive); },
@@ -354,7 +354,7 @@ INSTANTIATE_TEST_SUITE_P(
                         std::lock_guard lock(d.ControlLock);
                         EXPECT_TRUE(d.Rs485Mode);
                         EXPECT_FALSE(p.RTS());
-                        EXPECT_FALSE(d.RtsOn);
+                        EXPECT_FALSE(d.RtsOn());
                     }},
         OpenSetting{"TracingOnAtOpen", [](TApdComPort& p) { p.SetTracing(tlOn); }, nullptr,
                     [](TApdComPort& p, TApdBaseDispatcher& d) {

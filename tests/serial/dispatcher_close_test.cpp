@@ -33,14 +33,13 @@ TEST_F(DispatcherClose, CloseFromAHandlerIsDeferredAndStopsTheDelivery) {
     EXPECT_TRUE(device.HasReceiveBuffer()) << "released only when the dispatch thread ends";
 
     // The dispatch thread leaves its loop and releases everything on its way out.
-    device.ThreadsActive = true;
-    device.RunningThreads = 1;
-    device.TeardownOnExit = true;
+    device.CountInDispatchThreadForTest();
+    device.SetTeardownOnExit();
     RunOnWorker([&] { device.ThreadFinished(DispatcherThreadKind::Dispatch); });
     EXPECT_FALSE(device.HasReceiveBuffer());
-    EXPECT_EQ(device.OutBuffer, nullptr);
-    EXPECT_FALSE(device.ThreadsActive);
-    EXPECT_FALSE(device.TeardownOnExit);
+    EXPECT_FALSE(device.HasOutputBuffer());
+    EXPECT_FALSE(device.ThreadsActive());
+    EXPECT_FALSE(device.TeardownOnExit());
 }
 
 TEST_F(DispatcherClose, WindowDeregisteredDuringADeliveryIsRemovedAfterIt) {

@@ -29,8 +29,8 @@ TEST_P(DispatcherOpenFailure, ReturnsTheCodeAndReleasesEverything) {
     device.WriteResult = c.WriteResult;
     EXPECT_EQ(device.OpenDefault(), c.Expected);
     EXPECT_FALSE(device.HasReceiveBuffer());
-    EXPECT_EQ(device.OutBuffer, nullptr);
-    EXPECT_EQ(device.ReadySignal, nullptr);
+    EXPECT_FALSE(device.HasOutputBuffer());
+    EXPECT_FALSE(device.HasSignals());
     EXPECT_LT(device.DeviceHandle, 0);
 }
 
@@ -50,10 +50,10 @@ TEST_F(DispatcherLine, OpenWritesTheLineSettingsAndDrivesDtrAndRts) {
     EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
     EXPECT_EQ(dcb.fDtrControl, DTR_CONTROL_ENABLE);
     EXPECT_EQ(dcb.fRtsControl, RTS_CONTROL_ENABLE);
-    EXPECT_TRUE(device.DtrOn);
-    EXPECT_TRUE(device.RtsOn);
+    EXPECT_TRUE(device.DtrOn());
+    EXPECT_TRUE(device.RtsOn());
     EXPECT_EQ(device.LastBaud, 9600u);
-    EXPECT_NE(device.ReadySignal, nullptr);
+    EXPECT_TRUE(device.HasSignals());
 }
 
 TEST_F(DispatcherLine, KeepValuesChangeNothing) {
@@ -109,7 +109,7 @@ TEST_F(DispatcherLine, DtrAndRtsFollowTheRequestUnlessUnderFlowControl) {
     EXPECT_EQ(device.SetDtr(false), 0);
     EXPECT_EQ(device.SetRts(false), 0);
     EXPECT_EQ(device.Escapes().back(), CLRRTS);
-    EXPECT_FALSE(device.DtrOn);
+    EXPECT_FALSE(device.DtrOn());
 
     ASSERT_EQ(device.SetHardwareFlow(921, 102, 0x01 | 0x08), 0);
     const auto escapes = device.Escapes().size();
@@ -136,7 +136,7 @@ TEST_F(DispatcherLine, FlowLevelsOutOfRangeAreRefused) {
     EXPECT_EQ(device.SetSoftwareFlow(100, 200, 0x03), TApdBaseDispatcher::ecBadArgument);
     EXPECT_EQ(device.SetSoftwareFlow(2000, 200, 0x03), TApdBaseDispatcher::ecBadArgument);
     EXPECT_EQ(device.DcbWrites(), writes);
-    EXPECT_FALSE(device.DtrByFlow);
+    EXPECT_FALSE(device.DtrByFlow());
 }
 
 TEST_F(DispatcherLine, SoftwareFlowResetsTheFlowCharacters) {
@@ -161,7 +161,7 @@ TEST_F(DispatcherLine, SoftwareFlowResetsTheFlowCharacters) {
 
 TEST_F(DispatcherLine, LineErrorsAreReportedOnceAndBreakSeparately) {
     device.ReportLineErrors(CE_OVERRUN | CE_FRAME);
-    device.LastEventMask = EV_ERR;
+    device.NoteLineEvents(EV_ERR);
     RunPass(device);
     EXPECT_EQ(device.TakeLineError(), 2);
     EXPECT_EQ(device.TakeLineError(), 0);
@@ -181,23 +181,23 @@ TEST_F(DispatcherLine, LineErrorsAreReportedOnceAndBreakSeparately) {
 }
 
 TEST_F(DispatcherLine, ModemChangesAccumulateBesideTheLineStates) {
-    device.LastEventMask = EV_CTS;
+    device.NoteLineEvents(EV_CTS);
     RunPass(device);
-    EXPECT_EQ(device.ModemStatus & 0xFF, 0u);
+    EXPECT_EQ(device.ModemStatus() & 0xFF, 0u);
 
     device.SetModemLines(MS_CTS_ON | MS_DSR_ON);
     RunPass(device);
-    EXPECT_EQ(device.ModemStatus & 0xFF, 0x33u);
+    EXPECT_EQ(device.ModemStatus() & 0xFF, 0x33u);
 
     device.SetModemLines(MS_DSR_ON);
-    device.RingSeen = true;
-    device.LastEventMask = EV_RING;
+    device.NoteRing();
+    device.NoteLineEvents(EV_RING);
     RunPass(device);
-    EXPECT_EQ(device.ModemStatus & 0xFF, 0x27u) << "CTS went off, a ring came, changes stay";
-    EXPECT_FALSE(device.RingSeen);
+    EXPECT_EQ(device.ModemStatus() & 0xFF, 0x27u) << "CTS went off, a ring came, changes stay";
+    EXPECT_FALSE(device.RingSeen());
 
     EXPECT_EQ(device.RefreshModemStatus(0xF0), 0x27u);
-    EXPECT_EQ(device.ModemStatus, 0x20u) << "a refresh with mask 0xF0 drops the change bits";
+    EXPECT_EQ(device.ModemStatus(), 0x20u) << "a refresh with mask 0xF0 drops the change bits";
 }
 
 } // namespace

@@ -150,7 +150,7 @@ TEST_F(DispatcherTriggers, StatusAndTimerTriggersFireOnceWhenTheirConditionHolds
 
     device.SetModemLines(MS_CTS_ON);
     device.ReportLineErrors(CE_FRAME);
-    device.LastEventMask = EV_CTS | EV_ERR;
+    device.NoteLineEvents(EV_CTS | EV_ERR);
     RunOnWorker([&] {
         device.RunCommPass();
         device.RunTimerPass();

@@ -128,7 +128,6 @@ TEST_F(TraceAndLog, LogDumpHasHeadingsAndOneLinePerEvent) {
     device.AddDataTrigger(reinterpret_cast<const BYTE*>("\n"), 1, false);
     device.SetAvailThreshold(1);
     Take("hi");
-    device.ModemStatus = 0x11;
     device.LogEvent(ltStatus, lsModemStatus, 0x11);
     device.LogEvent(ltAllocTrigger, lsStatusTrigger, 16 | stLine);
     ASSERT_EQ(device.DumpLog(File("dump.log"), false, true, false), 0);

@@ -14,21 +14,18 @@ struct OutputRig {
 
     explicit OutputRig(int number) : Line(number), D(nullptr) {
         EXPECT_GE(D.OpenDeviceHandle(Line.DeviceName(), 64, 64), 0);
-        D.OutBuffer = std::make_unique<BYTE[]>(Size);
-        D.OutBufferSize = Size;
-        D.AckSignal = std::make_unique<Signal>(false);
-        D.OutputSignal = std::make_unique<Signal>(false);
-        D.WriteDoneSignal = std::make_unique<Signal>(true);
-        D.OutFlushSignal = std::make_unique<Signal>(false);
-        Block.Overlapped.hEvent = D.WriteDoneSignal.get();
+        D.OutputForTest().Lock()->Allocate(Size);
+        D.CreateSignalsForTest();
+        Block = D.WriteBlock();
     }
 
     int Queue(const std::string& bytes) {
         return D.QueueOutput(reinterpret_cast<const BYTE*>(bytes.data()),
                              static_cast<DWORD>(bytes.size()));
     }
-    std::string BufferStart(DWORD n) const {
-        return std::string(reinterpret_cast<const char*>(D.OutBuffer.get()), n);
+    std::string BufferStart(DWORD n) {
+        return std::string(reinterpret_cast<const char*>(D.OutputForTest().Lock()->BytesForTest()),
+                           n);
     }
 
     PtyPair Line;
@@ -53,10 +50,10 @@ class OutputBuffer : public ::testing::TestWithParam<OutputCase> {};
 TEST_P(OutputBuffer, QueuedBytesGoOutOnceAndInOrder) {
     const OutputCase& c = GetParam();
     OutputRig rig(90);
-    rig.D.OutHead = rig.D.OutTail = c.Start;
+    rig.D.OutputForTest().Lock()->StartEmptyAtForTest(c.Start);
     EXPECT_EQ(rig.Queue(c.Bytes), c.Queued);
-    EXPECT_EQ(rig.D.OutHead, c.HeadAfter);
-    EXPECT_EQ(rig.D.OutFull, c.FullAfter);
+    EXPECT_EQ(rig.D.OutputForTest().Lock()->Head(), c.HeadAfter);
+    EXPECT_EQ(rig.D.OutputForTest().Lock()->Full(), c.FullAfter);
     EXPECT_EQ(rig.D.OutputUsed(), static_cast<DWORD>(c.Queued));
     EXPECT_EQ(rig.D.OutputFree(), OutputRig::Size - c.Queued);
 
@@ -64,9 +61,9 @@ TEST_P(OutputBuffer, QueuedBytesGoOutOnceAndInOrder) {
     const std::string sent = c.Bytes.substr(0, c.Queued);
     EXPECT_EQ(rig.Line.Read(sent.size(), std::chrono::seconds(10)), sent);
     EXPECT_EQ(rig.D.OutputUsed(), 0u);
-    EXPECT_EQ(rig.D.OutHead, 0u);
-    EXPECT_EQ(rig.D.OutTail, 0u);
-    EXPECT_FALSE(rig.D.OutFull);
+    EXPECT_EQ(rig.D.OutputForTest().Lock()->Head(), 0u);
+    EXPECT_EQ(rig.D.OutputForTest().Lock()->Tail(), 0u);
+    EXPECT_FALSE(rig.D.OutputForTest().Lock()->Full());
     if (c.Rotated) {
         EXPECT_EQ(rig.BufferStart(sent.size()), sent);
     }
@@ -116,7 +113,7 @@ TEST(Win32DispatcherOutput, FlushingWhileAWriteIsPendingAbandonsIt) {
     }));
     EXPECT_EQ(d.PurgeQueue(QueueSide::Transmit), 0);
     EXPECT_EQ(d.OutputUsed(), 0u);
-    EXPECT_TRUE(d.ThreadsActive) << "the output thread is still there";
+    EXPECT_TRUE(d.ThreadsActive()) << "the output thread is still there";
     const std::string arrived = line.Read(queued, std::chrono::milliseconds(500));
     EXPECT_LT(arrived.size(), queued) << "the abandoned bytes went out after all";
 
@@ -125,7 +122,7 @@ TEST(Win32DispatcherOutput, FlushingWhileAWriteIsPendingAbandonsIt) {
     d.QueueOutput(reinterpret_cast<const BYTE*>(more.data()), 10);
     EXPECT_EQ(line.Read(10, std::chrono::seconds(10)), more);
     d.CloseComm();
-    EXPECT_FALSE(d.ThreadsActive);
+    EXPECT_FALSE(d.ThreadsActive());
 }
 
 } // namespace

@@ -16,19 +16,19 @@ TEST(Win32DispatcherThreads, OpenStartsThreeThreadsThatCloseEnds) {
     PtyPair line(80);
     TApdWin32Dispatcher d(nullptr);
     ASSERT_EQ(OpenDefault(d, line.DeviceName()), 0);
-    EXPECT_TRUE(d.ThreadsActive);
-    EXPECT_EQ(d.RunningThreads, 3);
-    EXPECT_NE(d.ComThread.load(), nullptr);
-    EXPECT_NE(d.DispThread.load(), nullptr);
-    EXPECT_NE(d.OutThread.load(), nullptr);
+    EXPECT_TRUE(d.ThreadsActive());
+    EXPECT_EQ(d.RunningThreads(), 3);
+    EXPECT_TRUE(d.ThreadRunning(DispatcherThreadKind::Comm));
+    EXPECT_TRUE(d.ThreadRunning(DispatcherThreadKind::Dispatch));
+    EXPECT_TRUE(d.ThreadRunning(DispatcherThreadKind::Output));
     EXPECT_GE(d.Handle(), 0);
 
     d.CloseComm();
-    EXPECT_FALSE(d.ThreadsActive);
-    EXPECT_EQ(d.RunningThreads, 0);
-    EXPECT_EQ(d.ComThread.load(), nullptr);
-    EXPECT_EQ(d.DispThread.load(), nullptr);
-    EXPECT_EQ(d.OutThread.load(), nullptr);
+    EXPECT_FALSE(d.ThreadsActive());
+    EXPECT_EQ(d.RunningThreads(), 0);
+    EXPECT_FALSE(d.ThreadRunning(DispatcherThreadKind::Comm));
+    EXPECT_FALSE(d.ThreadRunning(DispatcherThreadKind::Dispatch));
+    EXPECT_FALSE(d.ThreadRunning(DispatcherThreadKind::Output));
     EXPECT_LT(d.DeviceHandle, 0);
 }
 
@@ -42,7 +42,7 @@ TEST(Win32DispatcherThreads, StartingTheThreadsTwiceIsRefused) {
     } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "Dispatcher already started");
     }
-    EXPECT_EQ(d.RunningThreads, 3) << "the refused start left the running threads alone";
+    EXPECT_EQ(d.RunningThreads(), 3) << "the refused start left the running threads alone";
 }
 
 // Opening a port that cannot be had: the device handle's failure and the open's result.
@@ -64,7 +64,7 @@ TEST_P(UnavailableDevices, FailWithTheWindowsError) {
 
     TApdWin32Dispatcher d(nullptr);
     EXPECT_EQ(OpenDefault(d, name), -static_cast<int>(GetParam().Error));
-    EXPECT_FALSE(d.ThreadsActive);
+    EXPECT_FALSE(d.ThreadsActive());
     EXPECT_LT(d.DeviceHandle, 0);
 }
 
@@ -137,20 +137,20 @@ TEST(Win32DispatcherThreads, ADeviceThatGoesAwayEndsOnlyTheCommThread) {
     TApdWin32Dispatcher d(nullptr);
     ASSERT_EQ(OpenDefault(d, line.DeviceName()), 0);
     line.Close();
-    ASSERT_TRUE(WaitUntil([&] { return d.ComThread.load() == nullptr; }));
+    ASSERT_TRUE(WaitUntil([&] { return !d.ThreadRunning(DispatcherThreadKind::Comm); }));
     // The dispatch thread goes on with its passes, the output thread waits for output.
     PumpFor(std::chrono::milliseconds(120));
-    EXPECT_NE(d.DispThread.load(), nullptr);
-    EXPECT_NE(d.OutThread.load(), nullptr);
-    EXPECT_EQ(d.RunningThreads, 2);
-    EXPECT_TRUE(d.ThreadsActive);
+    EXPECT_TRUE(d.ThreadRunning(DispatcherThreadKind::Dispatch));
+    EXPECT_TRUE(d.ThreadRunning(DispatcherThreadKind::Output));
+    EXPECT_EQ(d.RunningThreads(), 2);
+    EXPECT_TRUE(d.ThreadsActive());
     BYTE byte = 'x';
     EXPECT_EQ(d.QueueOutput(&byte, 1), 1) << "output to a gone device is dropped, not stuck";
     EXPECT_TRUE(WaitUntil([&] { return d.OutputUsed() == 0; }));
 
     d.CloseComm();
-    EXPECT_FALSE(d.ThreadsActive);
-    EXPECT_EQ(d.RunningThreads, 0);
+    EXPECT_FALSE(d.ThreadsActive());
+    EXPECT_EQ(d.RunningThreads(), 0);
 }
 
 } // namespace
