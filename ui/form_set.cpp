@@ -57,6 +57,7 @@ void FormSet::StartUp() {
     StampingForm->ShowStampingSettings();
     LoadComPortSettings(Lines);
     SerialForm->ShowPortSettings();
+    MainForm->LoadResumeSettings();
     // The main window's panels follow the set-up.
     SerialForm->ApplyComPortSettings();
     MainForm->ResumeLines();

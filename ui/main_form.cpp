@@ -358,17 +358,18 @@ void TMainForm::MenuResumeClick() {
     }
 }
 
-void TMainForm::ResumeLines() {
+void TMainForm::LoadResumeSettings() {
     for (int line = 1; line <= LineCount; ++line)
         resumeFiles_[static_cast<std::size_t>(line - 1)] = LoadResumeReportFile(line);
-    const bool resume = LoadResumeAtStartup();
-    MenuResume->setChecked(resume);
-    if (!resume)
+    MenuResume->setChecked(LoadResumeAtStartup());
+}
+
+void TMainForm::ResumeLines() {
+    if (!MenuResume->isChecked())
         return;
     for (int line = 1; line <= LineCount; ++line) {
-        const std::string file = resumeFiles_[static_cast<std::size_t>(line - 1)];
-        if (lines_.SwitchedOff(line))
-            ForgetResumeFile(line);
+        // A line that is off forgot its file when its panel took the off look.
+        const std::string& file = resumeFiles_[static_cast<std::size_t>(line - 1)];
         if (lines_.SwitchedOff(line) || file.empty())
             continue;
         StartCapture(line, file);

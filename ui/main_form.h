@@ -54,6 +54,9 @@ public:
     void MenuComClick();
     void MenuPortDevicesClick();
     void MenuResumeClick();
+    // At start-up, before the ports are set up: the menu item's state and each line's file to
+    // resume, so that a line found off forgets its file as its panel takes the off look.
+    void LoadResumeSettings();
     // At start-up, once the panels follow the ports: with resuming on, every line that is on and
     // was capturing when the program last ran starts again into the same file, with no dialog.
     void ResumeLines();
