@@ -250,13 +250,12 @@ void TSerialForm::ApplyComPortSettings() {
         if (lines_.SwitchedOff(line))
             continue;
         ProductionLine& production = lines_.Line(line);
+        production.PortNews.clear();
         try {
             SetUpPort(line);
             production.PortStatus = PortState::Open;
-            production.PortNews.clear();
         } catch (const EAPDException& error) {
             production.PortStatus = PortState::Refused;
-            production.PortNews.clear();
             if (DeviceMayAppear(error.ErrorCode))
                 StartWaiting(line, WaitingNews(ComPorts[line - 1]->ComNumber(),
                                                error.ErrorCode == EBadId::Code ? "missing since"
@@ -264,7 +263,6 @@ void TSerialForm::ApplyComPortSettings() {
             ReportPortError(error.ErrorCode, line);
         } catch (const std::exception& error) {
             production.PortStatus = PortState::Refused;
-            production.PortNews.clear();
             // A failure of another kind is one port's failure too: it is reported in the standard
             // error box and the remaining lines are still set up.
             ShowException(error);
