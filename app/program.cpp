@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/line_simulator.h"
+#include "app/program_settings.h"
 #include "app/screenshots.h"
 #include "app/settings_location.h"
 #include "app/terminal_answers.h"
@@ -19,15 +20,9 @@
 
 namespace {
 
-void NameSettingsFile(const CommandLine& commandLine) {
-    const SettingsLocation location = ChooseSettingsLocation(
-        commandLine, QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
-    SetSettingsFileName(location.File, location.CreateFolder);
-    SetPortMapSettingsFile(SettingsFileName());
-}
-
 int PrintTerminalAnswer(const CommandLine& commandLine) {
-    NameSettingsFile(commandLine);
+    NameSettingsFile(commandLine,
+                     QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
     const std::string answer = TerminalAnswer(commandLine);
     std::fputs(answer.c_str(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
@@ -50,15 +45,14 @@ int RunProgram(QApplication& application) {
     QGuiApplication::setDesktopFileName(QStringLiteral("tolvane"));
     const CommandLine commandLine = ParseCommandLine(QApplication::arguments());
     if (!commandLine.Error.empty()) {
-        std::fprintf(stderr, "tolvane: %s\n", commandLine.Error.c_str());
-        std::fprintf(stderr, "usage: tolvane [--settings FILE] [--simulate] [--screenshots DIR] "
-                             "[--list-ports] [--version] [--help]\n");
+        std::fprintf(stderr, "tolvane: %s\n%s", commandLine.Error.c_str(), UsageText().c_str());
         return 2;
     }
     if (commandLine.AnsweredOnTerminal())
         return PrintTerminalAnswer(commandLine);
     QApplication::setWindowIcon(ProgramIcon());
-    NameSettingsFile(commandLine);
+    NameSettingsFile(commandLine,
+                     QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
 
     // The simulated lines must be in the port map before the start-up sequence opens the ports,
     // and outlive the windows, whose ports read from them.
@@ -90,15 +84,11 @@ int RunProgram(QApplication& application) {
     return application.exec();
 }
 
-bool AsksForTerminalAnswer(int argc, char** argv) {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const CommandLine commandLine = ParseCommandLine(arguments);
-    return commandLine.Error.empty() && commandLine.AnsweredOnTerminal();
-}
-
 int RunTerminalAnswer() {
     QCoreApplication::setApplicationName(QStringLiteral("Tolvane"));
-    return PrintTerminalAnswer(ParseCommandLine(QCoreApplication::arguments()));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TOLVANE_VERSION));
+    const CommandLine commandLine = ParseCommandLine(QCoreApplication::arguments());
+    if (commandLine.HelpAll)
+        PrintHelpAll(QCoreApplication::arguments());
+    return PrintTerminalAnswer(commandLine);
 }

@@ -21,8 +21,6 @@ private:
 // the event loop, which ends when the main window closes. Returns the exit code.
 int RunProgram(QApplication& application);
 
-// Whether the arguments ask only for --help, --version or --list-ports, which need no display.
-bool AsksForTerminalAnswer(int argc, char** argv);
-// Prints that answer, under a plain QCoreApplication with no window system. Returns the exit
-// code.
+// Prints the answer to --help, --help-all, --version or --list-ports, under a plain
+// QCoreApplication with no window system. Returns the exit code.
 int RunTerminalAnswer();

@@ -2,6 +2,7 @@
 
 #include "capture/report_file.h"
 #include "runtime/exceptions.h"
+#include "runtime/message_box.h"
 
 #include <thread>
 
@@ -243,4 +244,23 @@ std::vector<QueuedReportLine> ReportWriter::Finish(std::chrono::milliseconds pat
             thread_.detach(); // the stalled write keeps its own share of the state
     }
     return left;
+}
+
+std::string ReportFileErrorText(const std::string& caption, const std::string& reportFile,
+                                const ReportWriterStatus& status) {
+    std::string text;
+    if (status.ErrorCode != 0) {
+        text = caption + ": the report file " + status.File +
+               " cannot be written: " + ExceptionReportText(status.ErrorText) + "\r\r" +
+               std::to_string(status.Held) +
+               (status.Held == 1 ? " report line is" : " report lines are") +
+               " held and will be written as soon as the file can be written again.";
+    } else {
+        text = caption + ": writes to the report file " + reportFile + " do not finish.";
+    }
+    if (status.Lost > 0)
+        text += "\r\r" + std::to_string(status.Lost) +
+                (status.Lost == 1 ? " report line was" : " report lines were") +
+                " lost: more than 64 MiB of report lines were waiting.";
+    return text;
 }

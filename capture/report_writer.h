@@ -32,6 +32,10 @@ struct ReportWriterStatus {
     std::uint64_t Failure = 0; // counts the times a working file started to fail
 };
 
+// The report file box's text for a line with this caption and report file.
+std::string ReportFileErrorText(const std::string& caption, const std::string& reportFile,
+                                const ReportWriterStatus& status);
+
 // The append step: AppendReportLine unless a test restricts the writes.
 using ReportAppender = std::function<void(const std::string& file, const std::string& text)>;
 ReportAppender SetReportAppender(ReportAppender appender);

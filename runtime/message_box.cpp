@@ -1,13 +1,12 @@
 #include "runtime/message_box.h"
 
-#include "runtime/ansi_text.h"
 #include "runtime/system_log.h"
 
-#include <QApplication>
-#include <QMessageBox>
+#include <QCoreApplication>
 #include <QThread>
 #include <atomic>
 #include <cctype>
+#include <cstdio>
 
 namespace {
 
@@ -18,11 +17,19 @@ MessagePresenter& Presenter() {
 
 std::atomic<int> beepCount{0};
 
-QString DisplayText(const std::string& text) {
-    QString shown = AnsiToQString(text);
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    shown.replace(QChar('\r'), QChar('\n'));
-    return shown;
+WindowBoxes& Window() {
+    static WindowBoxes window;
+    return window;
+}
+
+// One line on standard error, CR and LF as spaces.
+void SayOnStandardError(const MessageBoxRequest& request) {
+    std::string text = request.Text;
+    for (char& c : text)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    std::fprintf(stderr, "tolvane: %s\n", text.c_str());
+    std::fflush(stderr);
 }
 
 } // namespace
@@ -35,14 +42,14 @@ void ShowMessageBox(const MessageBoxRequest& request) {
         Presenter()(request);
         return;
     }
-    QMessageBox::Icon icon = QMessageBox::Critical;
-    if (request.Icon == MessageIcon::Information)
-        icon = QMessageBox::Information;
-    else if (request.Icon == MessageIcon::Warning)
-        icon = QMessageBox::Warning;
-    QMessageBox box(icon, AnsiToQString(request.Caption), DisplayText(request.Text),
-                    QMessageBox::Ok, QApplication::activeWindow());
-    box.exec();
+    if (Window().Show)
+        Window().Show(request);
+    else
+        SayOnStandardError(request);
+}
+
+void SetWindowBoxes(WindowBoxes window) {
+    Window() = std::move(window);
 }
 
 MessagePresenter SetMessagePresenter(MessagePresenter presenter) {
@@ -64,7 +71,8 @@ void ShowException(const std::exception& error) {
 
 void MessageBeep() {
     ++beepCount;
-    QApplication::beep();
+    if (Window().Beep)
+        Window().Beep();
 }
 
 int MessageBeepCount() {

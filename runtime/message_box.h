@@ -16,7 +16,9 @@ struct MessageBoxRequest {
 
 using MessagePresenter = std::function<void(const MessageBoxRequest&)>;
 
-// Shows the box modally (QMessageBox) unless a presenter has been installed.
+// Shows the box through the installed presenter, else through the window's boxes, else (a
+// program without windows) as one line on standard error. Errors and warnings also go to the
+// system log.
 void ShowMessageBox(const MessageBoxRequest& request);
 // Installs a presenter in place of the real box; an empty one restores it. Returns the previous
 // one.
@@ -27,7 +29,16 @@ MessagePresenter SetMessagePresenter(MessagePresenter presenter);
 void ShowException(const std::exception& error);
 std::string ExceptionReportText(const std::string& message);
 
-// The system's exclamation beep. Counted, so that tests can see that it sounded.
+// How the windows show a box and sound the beep; set by the window layer, which alone uses
+// widgets, so that a program without windows needs no display library.
+struct WindowBoxes {
+    MessagePresenter Show;
+    std::function<void()> Beep;
+};
+void SetWindowBoxes(WindowBoxes window);
+
+// The system's exclamation beep, where there is a window. Counted, so that tests can see that it
+// sounded.
 void MessageBeep();
 int MessageBeepCount();
 

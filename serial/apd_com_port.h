@@ -48,6 +48,12 @@ private:
     std::uint8_t bits_ = 0;
 };
 
+// Asks which port a component without a port number (and with PromptForPort) opens; 0 when none
+// was chosen. Whoever shows windows sets it (the port selection dialog); without one the open is
+// refused with ENoPortSelected, as when the choice is cancelled. Returns the previous one.
+using ComNumberPrompt = std::function<int()>;
+ComNumberPrompt SetComNumberPrompt(ComNumberPrompt prompt);
+
 class TApdCustomComPort;
 using TTriggerEvent = std::function<void(TApdCustomComPort& CP, std::uint16_t Msg,
                                          std::uint16_t TriggerHandle, std::uint16_t Data)>;

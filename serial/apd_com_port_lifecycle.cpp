@@ -6,11 +6,9 @@
 #include "serial/apd_exceptions.h"
 #include "serial/apd_win32_dispatcher.h"
 #include "serial/check_exception.h"
-#include "serial/com_select_form.h"
 #include "serial/dispatcher_registry.h"
 
 #include <QCoreApplication>
-#include <QDialog>
 #include <QMetaObject>
 #include <QTimer>
 #include <exception>
@@ -76,17 +74,31 @@ void TApdCustomComPort::ChangeOpenComNumber(std::uint16_t value) {
         dispatcher_->RestoreTriggers(savedTriggers_);
 }
 
+namespace {
+
+ComNumberPrompt& PromptSlot() {
+    static ComNumberPrompt prompt;
+    return prompt;
+}
+
+} // namespace
+
 // --- the open sequence ---------------------------------------------------------------------------
 
 void TApdCustomComPort::ResolveComNumber() {
     if (comNumber_ != 0)
         return;
-    if (!promptForPort_)
+    const ComNumberPrompt& prompt = PromptSlot();
+    const int chosen = promptForPort_ && prompt ? prompt() : 0;
+    if (chosen <= 0)
         throw ENoPortSelected(ENoPortSelected::Code);
-    TComSelectForm form(nullptr);
-    if (form.exec() != QDialog::Accepted)
-        throw ENoPortSelected(ENoPortSelected::Code);
-    comNumber_ = form.SelectedComNumber();
+    comNumber_ = static_cast<std::uint16_t>(chosen);
+}
+
+ComNumberPrompt SetComNumberPrompt(ComNumberPrompt prompt) {
+    ComNumberPrompt previous = std::move(PromptSlot());
+    PromptSlot() = std::move(prompt);
+    return previous;
 }
 
 std::unique_ptr<TApdBaseDispatcher> TApdCustomComPort::CreateDispatcher() {

@@ -119,3 +119,8 @@ bool TComSelectForm::IsPortAvailable(int number) {
     return probe.LastDeviceError() == ERROR_ACCESS_DENIED ||
            probe.LastDeviceError() == ERROR_PRIVILEGE_NOT_HELD;
 }
+
+int AskWithComSelectForm() {
+    TComSelectForm form(nullptr);
+    return form.exec() == QDialog::Accepted ? form.SelectedComNumber() : 0;
+}

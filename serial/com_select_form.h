@@ -34,3 +34,6 @@ private:
     void OkBtnClick();
     void AbortBtnClick();
 };
+
+// Shows the dialog and returns the port chosen, 0 when none; the com port's ComNumberPrompt.
+int AskWithComSelectForm();

@@ -1,5 +1,7 @@
 #include "ui/form_set.h"
 
+#include "serial/apd_com_port.h"
+#include "serial/com_select_form.h"
 #include "settings/profile.h"
 #include "settings/settings_groups.h"
 #include "ui/about_form.h"
@@ -7,6 +9,7 @@
 #include "ui/form_line_endpoints.h"
 #include "ui/line_form.h"
 #include "ui/main_form.h"
+#include "ui/message_box_window.h"
 #include "ui/port_devices_form.h"
 #include "ui/report_view.h"
 #include "ui/serial_form.h"
@@ -23,6 +26,8 @@ template <class Form> Form* FormSet::Add(std::unique_ptr<Form> form) {
 }
 
 FormSet::FormSet() {
+    UseMessageBoxWindows();
+    SetComNumberPrompt(AskWithComSelectForm);
     MainForm = Add(std::make_unique<TMainForm>(*this));
     // The About box is given its picture window when it is made, so the picture window comes
     // first of the two.

@@ -108,11 +108,6 @@ private:
     std::array<std::uint64_t, LineCount> toldLossAtFailure_{};
 };
 
-struct ReportWriterStatus;
-// The report file box's text for a line with this caption and report file.
-std::string ReportFileErrorText(const std::string& caption, const std::string& reportFile,
-                                const ReportWriterStatus& status);
-
 // "Click to start grabbing reports from <caption>" or, for a started line, "... stop ...".
 QString StartButtonHint(bool started, const QString& caption);
 // "Line errors: 3 framing errors, 0 parity errors, 1 overrun, 0 breaks", for the line's hint.

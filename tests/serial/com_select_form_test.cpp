@@ -139,8 +139,19 @@ void AnswerSelectForm(const std::function<void(TComSelectForm&)>& answer) {
     timer->start(5);
 }
 
+// The dialog asks for a port while it lives, as in the program.
+class AskedWithTheDialog {
+public:
+    AskedWithTheDialog() : previous_(SetComNumberPrompt(AskWithComSelectForm)) {}
+    ~AskedWithTheDialog() { SetComNumberPrompt(std::move(previous_)); }
+
+private:
+    ComNumberPrompt previous_;
+};
+
 TEST(ComSelectForm, APortWithoutNumberAsksAndOpensTheChosenOne) {
     OnlyThesePorts ports({2, 12});
+    AskedWithTheDialog asked;
     TApdComPort port(nullptr);
     AnswerSelectForm([](TComSelectForm& form) {
         form.PortsComboBox->setCurrentIndex(form.PortsComboBox->findText("COM12"));
@@ -153,6 +164,7 @@ TEST(ComSelectForm, APortWithoutNumberAsksAndOpensTheChosenOne) {
 
 TEST(ComSelectForm, CancellingTheChoiceRefusesTheOpen) {
     OnlyThesePorts ports({2});
+    AskedWithTheDialog asked;
     TApdComPort port(nullptr);
     AnswerSelectForm([](TComSelectForm& form) { form.AbortBtn->click(); });
     try {

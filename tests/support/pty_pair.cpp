@@ -9,6 +9,8 @@
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 PtyPair::PtyPair(int comNumber) : comNumber_(comNumber) {
@@ -93,4 +95,17 @@ void PtyPair::Close() {
     if (master_ >= 0)
         close(master_);
     master_ = -1;
+}
+
+std::size_t PtyPair::Unread() const {
+    int count = 0;
+    return slave_ >= 0 && ioctl(slave_, FIONREAD, &count) == 0 ? static_cast<std::size_t>(count)
+                                                               : 0;
+}
+
+unsigned PtyPair::BaudSetting() const {
+    termios settings{};
+    return slave_ >= 0 && tcgetattr(slave_, &settings) == 0
+               ? static_cast<unsigned>(cfgetispeed(&settings))
+               : 0;
 }

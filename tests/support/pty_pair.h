@@ -34,6 +34,11 @@ public:
     // Bytes the serial layer sent that are waiting now, without waiting.
     std::string ReadAvailable();
 
+    // Bytes sent down the line that no reader of the slave has taken yet.
+    std::size_t Unread() const;
+    // The baud rate the slave is set to, as a termios speed (B9600 ...).
+    unsigned BaudSetting() const;
+
     // Unplugs the line: closes the master; bytes not yet read by the slave are lost.
     void Close();
 

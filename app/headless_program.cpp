@@ -1,0 +1,185 @@
+#include "app/headless_program.h"
+
+#include "app/command_line.h"
+#include "app/headless_executable.h"
+#include "app/program_settings.h"
+#include "capture/production_line.h"
+#include "lines/line_ports.h"
+#include "runtime/message_box.h"
+#include "runtime/system_log.h"
+#include "settings/profile.h"
+#include "settings/settings_groups.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+
+namespace {
+
+// The signals reach the event loop through this pipe: the handler only writes the number.
+int signalPipe[2] = {-1, -1};
+
+extern "C" void PassSignalOn(int number) {
+    const int saved = errno;
+    const auto byte = static_cast<unsigned char>(number);
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+bool CatchSignals() {
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action {};
+    action.sa_handler = PassSignalOn;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int number : {SIGTERM, SIGINT, SIGHUP})
+        if (sigaction(number, &action, nullptr) != 0)
+            return false;
+    return true;
+}
+
+// The report file box of the window, told once per failure and once per failure's losses.
+class ReportFileNews {
+public:
+    explicit ReportFileNews(ProductionLines& lines) : lines_(lines) {}
+
+    void Tell(int line) {
+        const auto i = static_cast<std::size_t>(line - 1);
+        const ProductionLine& production = lines_.Line(line);
+        const ReportWriterStatus status = lines_.Line(line).Writer().Status();
+        const bool newFailure = status.ErrorCode != 0 && status.Failure != toldFailure_[i];
+        const bool newLoss = status.Lost > 0 && toldLossAtFailure_[i] != status.Failure + 1;
+        if (!newFailure && !newLoss)
+            return;
+        if (status.ErrorCode != 0)
+            toldFailure_[i] = status.Failure;
+        if (status.Lost > 0)
+            toldLossAtFailure_[i] = status.Failure + 1;
+        ShowMessageBox({"Tolvane",
+                        ReportFileErrorText(production.Caption, production.ReportFile, status),
+                        MessageIcon::Error});
+    }
+
+private:
+    ProductionLines& lines_;
+    std::array<std::uint64_t, LineCount> toldFailure_{};
+    std::array<std::uint64_t, LineCount> toldLossAtFailure_{};
+};
+
+class HeadlessLines {
+public:
+    HeadlessLines() : news_(lines_) {
+        QObject::connect(&lines_, &ProductionLines::ReportsChanged, &lines_,
+                         [this](int line) { news_.Tell(line); });
+    }
+
+    // The settings as the window loads them at start-up; every line that is on and has a report
+    // file is started before its port opens, so that it keeps its first report line.
+    void Start() {
+        LoadSettings();
+        for (int line = 1; line <= LineCount; ++line)
+            StartIfItHasAFile(line);
+        ports_.ApplyComPortSettings();
+    }
+
+    // As COM Ports OK does: only the ports whose settings or devices changed are closed.
+    void ReadSettingsAgain() {
+        SystemLog(LogLevel::Notice, "reading the settings file " + SettingsFileName() + " again");
+        LoadSettings();
+        for (int line = 1; line <= LineCount; ++line) {
+            if (lines_.SwitchedOff(line)) {
+                lines_.Line(line).Started = false;
+                continue;
+            }
+            StartIfItHasAFile(line);
+        }
+        ports_.SetUpPortsAgain();
+    }
+
+    // As Exit does: the ports fall silent, then every writer finishes; what cannot be written
+    // goes to the .unsaved files beside the settings.
+    void Stop() {
+        ports_.StopDeliveries();
+        const std::filesystem::path folder =
+            std::filesystem::path(SettingsFileName()).parent_path();
+        for (const std::string& said :
+             FinishReports(lines_, folder.empty() ? "." : folder.string()))
+            ShowMessageBox({"Tolvane", said, MessageIcon::Warning});
+    }
+
+private:
+    void LoadSettings() {
+        LoadLineLabels(lines_);
+        LoadStampingSettings(lines_);
+        LoadComPortSettings(lines_);
+    }
+
+    void StartIfItHasAFile(int line) {
+        ProductionLine& production = lines_.Line(line);
+        if (production.Started || lines_.SwitchedOff(line))
+            return;
+        const std::string file = LoadResumeReportFile(line);
+        if (file.empty())
+            return;
+        production.ReportFile = file;
+        production.Started = true;
+        SystemLog(LogLevel::Notice, production.Caption + ": started, reporting to " + file);
+    }
+
+    ProductionLines lines_;
+    LinePorts ports_{lines_};
+    ReportFileNews news_;
+};
+
+} // namespace
+
+int RunHeadless(QCoreApplication& application) {
+    QCoreApplication::setApplicationName(QStringLiteral("Tolvane"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TOLVANE_VERSION));
+    NameSettingsFile(
+        ParseCommandLine(QCoreApplication::arguments()),
+        ProgramFolder(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString()));
+    // With no window, a box's text goes to standard error and, for errors, the system log.
+    if (!CatchSignals()) {
+        ShowMessageBox({"Tolvane", std::string("cannot catch signals: ") + std::strerror(errno),
+                        MessageIcon::Error});
+        return 1;
+    }
+
+    HeadlessLines lines;
+    try {
+        lines.Start();
+    } catch (const std::exception& error) {
+        ShowException(error);
+    }
+    SystemLog(LogLevel::Notice, "running without a window, settings " + SettingsFileName());
+
+    QSocketNotifier signalNews(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNews, &QSocketNotifier::activated, &application, [&] {
+        unsigned char number = 0;
+        while (::read(signalPipe[0], &number, 1) == 1) {
+            if (number == SIGHUP) {
+                try {
+                    lines.ReadSettingsAgain();
+                } catch (const std::exception& error) {
+                    ShowException(error);
+                }
+            } else {
+                QCoreApplication::quit();
+            }
+        }
+    });
+    application.exec();
+    lines.Stop();
+    SystemLog(LogLevel::Notice, "ended");
+    return 0;
+}

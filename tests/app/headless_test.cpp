@@ -1,0 +1,163 @@
+// The program without a window, run as a user or the service starts it: no display, the lines
+// that have report files capture, SIGTERM ends it with every line written, SIGHUP takes new port
+// settings from the file; and a command line it does not understand needs no display either.
+
+#include "tests/support/pty_pair.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <atomic>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <string>
+#include <termios.h>
+#include <thread>
+
+namespace {
+
+std::string FileText(const std::string& path) {
+    QFile file(QFile::decodeName(path.c_str()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+
+// The environment of a computer without a screen.
+QProcessEnvironment NoDisplay() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    return environment;
+}
+
+// The shared libraries mapped into a running process.
+std::string MappedFiles(qint64 pid) {
+    return FileText("/proc/" + std::to_string(pid) + "/maps");
+}
+
+class HeadlessTest : public ::testing::Test {
+protected:
+    std::string Folder() const { return QFile::encodeName(dir_.path()).toStdString() + "/"; }
+    std::string Settings() const { return Folder() + "Tolvane.ini"; }
+    std::string ReportFile(int line) const {
+        return Folder() + "line" + std::to_string(line) + ".txt";
+    }
+
+    // Lines 1 and 2 on COM1 and COM2 at this baud-rate item, unstamped, with report files; resume
+    // is off, which the headless program does not heed.
+    void WriteSettings(int baudItem) const {
+        std::string text =
+            "[ComPortSettings]\r\nComPort=0\r\nComPortB=1\r\nBaudRate=" + std::to_string(baudItem) +
+            "\r\n[StampingSettings]\r\n";
+        for (const char* n : {"1", "2"})
+            text += std::string("DateStamp") + n + "=0\r\nTimeStamp" + n + "=0\r\n";
+        text += "[PortDevices]\r\nCOM1=" + com1_.SlavePath() + "\r\nCOM2=" + com2_.SlavePath() +
+                "\r\n[Capture]\r\nResumeAtStartup=0\r\nReportFile1=" + ReportFile(1) +
+                "\r\nReportFile2=" + ReportFile(2) + "\r\n";
+        QFile file(QFile::decodeName(Settings().c_str()));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text.data(), static_cast<qint64>(text.size()));
+    }
+
+    ~HeadlessTest() override {
+        if (program_.state() != QProcess::NotRunning) {
+            program_.kill();
+            program_.waitForFinished();
+        }
+    }
+
+    // Until its ports are open, a fresh terminal cooks what it receives, as no real line does.
+    void StartHeadless() {
+        program_.setProcessEnvironment(NoDisplay());
+        program_.start(QStringLiteral(TOLVANE_PROGRAM),
+                       {QStringLiteral("--headless"), QStringLiteral("--settings"),
+                        QString::fromStdString(Settings())});
+        ASSERT_TRUE(program_.waitForStarted());
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return com1_.BaudSetting() != B38400 && com2_.BaudSetting() != B38400; }, 20000));
+    }
+
+    // Plays report lines first..last on the line and remembers what its file must hold.
+    void Play(PtyPair& com, int line, int first, int last) {
+        std::string bytes;
+        for (int number = first; number <= last; ++number)
+            bytes += "LINE " + std::to_string(line) + " LOT " + std::to_string(number) + "\r\n";
+        ASSERT_TRUE(com.Write(bytes));
+        expected_[line - 1] += bytes;
+    }
+
+    // Every byte played has been read by the program, and has had time to become report lines.
+    void WaitUntilTaken() {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return com1_.Unread() + com2_.Unread() == 0; }, 20000));
+        QTest::qWait(300);
+    }
+
+    // Ends the program with the signal; its exit status.
+    int EndWith(int signalNumber) {
+        ::kill(static_cast<pid_t>(program_.processId()), signalNumber);
+        EXPECT_TRUE(program_.waitForFinished(20000));
+        said_ = program_.readAllStandardError().toStdString();
+        return program_.exitStatus() == QProcess::NormalExit ? program_.exitCode() : -1;
+    }
+
+    QTemporaryDir dir_;
+    PtyPair com1_{1};
+    PtyPair com2_{2};
+    QProcess program_;
+    std::string expected_[2];
+    std::string said_;
+};
+
+TEST_F(HeadlessTest, WithNoDisplayTwoLinesCaptureAndSigtermEndsWithEveryLineWritten) {
+    WriteSettings(3);
+    StartHeadless();
+    Play(com1_, 1, 1, 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FileText(ReportFile(1)) == expected_[0]; }, 20000))
+        << FileText(ReportFile(1)) << program_.readAllStandardError().toStdString();
+    const std::string mapped = MappedFiles(program_.processId());
+    for (const char* library : {"libX11", "libxcb", "libwayland", "libQt6Gui", "libQt6Widgets"})
+        EXPECT_EQ(mapped.find(library), std::string::npos) << library << " is loaded";
+
+    // Both lines at once, as fast as the lines take them, and the end as soon as all is read.
+    std::thread second([&] { Play(com2_, 2, 1, 3000); });
+    Play(com1_, 1, 2, 3000);
+    second.join();
+    WaitUntilTaken();
+    EXPECT_EQ(EndWith(SIGTERM), 0) << said_;
+    EXPECT_EQ(FileText(ReportFile(1)), expected_[0]);
+    EXPECT_EQ(FileText(ReportFile(2)), expected_[1]);
+}
+
+TEST_F(HeadlessTest, SighupTakesTheNewBaudRateOfTheFileAndLosesNothing) {
+    WriteSettings(3);
+    StartHeadless();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return com1_.BaudSetting() == B9600; }, 20000));
+    Play(com1_, 1, 1, 500);
+    WaitUntilTaken();
+    WriteSettings(4);
+    ::kill(static_cast<pid_t>(program_.processId()), SIGHUP);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return com1_.BaudSetting() == B19200; }, 20000));
+    Play(com1_, 1, 501, 1000);
+    WaitUntilTaken();
+    EXPECT_EQ(EndWith(SIGINT), 0) << said_;
+    EXPECT_EQ(FileText(ReportFile(1)), expected_[0]);
+}
+
+TEST(HeadlessCommandLineTest, UsageErrorWithNoDisplayGivesStatus2AndTheUsage) {
+    QProcess program;
+    program.setProcessEnvironment(NoDisplay());
+    program.start(QStringLiteral(TOLVANE_PROGRAM), {QStringLiteral("--bogus")});
+    ASSERT_TRUE(program.waitForFinished(20000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 2);
+    EXPECT_EQ(program.readAllStandardError().toStdString(),
+              "tolvane: Unknown option 'bogus'.\nusage: tolvane [--settings FILE] [--simulate] "
+              "[--screenshots DIR] [--headless] [--list-ports] [--version] [--help]\n");
+
+    program.start(QStringLiteral(TOLVANE_PROGRAM), {QStringLiteral("--help-all")});
+    ASSERT_TRUE(program.waitForFinished(20000));
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_TRUE(program.readAllStandardOutput().contains("--headless"));
+}
+
+} // namespace
