@@ -20,6 +20,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QFile>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHelpEvent>
@@ -303,6 +304,8 @@ void TMainForm::StartLineBtnClick(int line) {
         SetStartHint(line, StartButtonHint(false, Caption(line)));
         SystemLog(LogLevel::Notice, lines_.Line(line).Caption + ": stopped");
         ForgetResumeFile(line);
+        if (!lines_.SwitchedOff(line))
+            RefreshLinePanel(line); // its hint no longer names the file
         return;
     }
     // Stopped while the operator chooses a file: report lines completed meanwhile are discarded.
@@ -335,6 +338,9 @@ void TMainForm::StartCapture(int line, const std::string& reportFile) {
     SetStartHint(line, StartButtonHint(true, Caption(line)));
     lines_.Line(line).ReportFile = reportFile;
     StartLineBtns[i]->setChecked(true);
+    // Its hint names the file; a line that is off keeps its off look.
+    if (!lines_.SwitchedOff(line))
+        RefreshLinePanel(line);
 }
 
 void TMainForm::ForgetResumeFile(int line) {
@@ -401,6 +407,9 @@ void TMainForm::RefreshLinePanel(int line) {
     } else {
         const bool waiting = production.PortStatus == PortState::Waiting;
         SetCaptionColour(LineGroups[i], waiting ? WaitingCaptionColour : QColor(Qt::black));
+        if (production.Started && !production.ReportFile.empty())
+            hint += QStringLiteral("\nReporting to ") +
+                    QFile::decodeName(production.ReportFile.c_str());
         if (waiting)
             hint += QChar('\n') + QString::fromStdString(production.PortNews);
         if (production.Noise.Any())

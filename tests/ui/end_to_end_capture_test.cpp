@@ -378,7 +378,9 @@ TEST_F(EndToEndCaptureTest, UnpluggedAdapterIsClosedShownAndCapturesAgainWhenPlu
         10000))
         << FileText(ReportFile(1));
     EXPECT_TRUE(Main().StartLineBtns[0]->isChecked());
-    EXPECT_EQ(Main().LineGroups[0]->toolTip(), QStringLiteral("Double click to change line label"));
+    EXPECT_EQ(Main().LineGroups[0]->toolTip(),
+              QStringLiteral("Double click to change line label\nReporting to ") +
+                  QString::fromStdString(ReportFile(1)));
     EXPECT_TRUE(boxes.Boxes.empty());
     ClearPortDevice(3);
 }
