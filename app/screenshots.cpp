@@ -82,13 +82,13 @@ void LetThePlantRun(FormSet& forms, LineSimulator& simulator) {
     const auto everyLineReported = [&forms] {
         for (int line = 1; line <= LineCount; ++line) {
             if (forms.Lines.Line(line).Started &&
-                forms.MainForm->LineWindows[line - 1]->LineCount() < 3)
+                forms.MainForm->LineWindows[line - 1]->LineCount() < 4)
                 return false;
         }
         return true;
     };
     if (!WaitFor(everyLineReported, 20000))
-        std::fprintf(stderr, "not every started line has shown three reports\n");
+        std::fprintf(stderr, "not every started line has shown four reports\n");
     simulator.PullAdapterNow();
     const ProductionLine& faulty = forms.Lines.Line(LineSimulator::FaultyLine);
     if (!WaitFor([&faulty] { return faulty.PortStatus == PortState::Waiting; }, 5000))
