@@ -69,6 +69,12 @@ void ShowMessageBox(const MessageBoxRequest& request, std::function<void()> clos
             closed();
         return;
     }
+    // Without widgets (no QApplication) the system log is the only place the box can go.
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+        if (closed)
+            closed();
+        return;
+    }
     auto* box = new QMessageBox(BoxIcon(request.Icon), AnsiToQString(request.Caption),
                                 DisplayText(request.Text), QMessageBox::Ok, BoxParent());
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -88,6 +94,8 @@ MessagePresenter SetMessagePresenter(MessagePresenter presenter) {
 bool AskYesNo(const MessageBoxRequest& request) {
     if (Questioner())
         return Questioner()(request);
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
+        return false;
     QMessageBox box(BoxIcon(request.Icon), AnsiToQString(request.Caption),
                     DisplayText(request.Text), QMessageBox::Yes | QMessageBox::No, BoxParent());
     box.setDefaultButton(QMessageBox::No);

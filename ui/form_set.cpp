@@ -4,6 +4,7 @@
 #include "settings/settings_groups.h"
 #include "ui/about_form.h"
 #include "ui/easter_egg_form.h"
+#include "ui/form_line_endpoints.h"
 #include "ui/line_form.h"
 #include "ui/main_form.h"
 #include "ui/port_devices_form.h"
@@ -35,12 +36,16 @@ FormSet::FormSet() {
     for (int line = 1; line <= LineCount; ++line)
         LineForms[line - 1] = Add(std::make_unique<TLineForm>(
             Lines, line, MainForm->LineWindows[line - 1]->SharedStore()));
+    for (int line = 1; line <= LineCount; ++line) {
+        endpoints_[line - 1] = std::make_unique<FormLineEndpoints>(*this, line);
+        Ports.SetEndpoints(line, endpoints_[line - 1].get());
+    }
 }
 
 FormSet::~FormSet() {
     // No port event may reach a window that is gone, so every port falls silent and closes while
     // all windows still stand; then no report line comes any more and the writers can finish.
-    SerialForm->StopDeliveries();
+    Ports.StopDeliveries();
     for (const std::string& said : FinishReports(Lines, UnsavedFolder()))
         std::fprintf(stderr, "tolvane: %s\n", said.c_str());
     // Last created first.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/production_line.h"
+#include "lines/line_ports.h"
 
 #include <QWidget>
 #include <array>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+class FormLineEndpoints;
 class TAboutForm;
 class TEasterEggForm;
 class TMainForm;
@@ -17,8 +19,9 @@ class TSetLineLabelForm;
 class TStampingForm;
 class TLineForm;
 
-// The program's production lines and its windows. The windows are created hidden, in the program's
-// order, and live until the set is destroyed, last created first; the lines outlive them. The
+// The program's production lines, their ports and its windows. The windows are created hidden, in
+// the program's order, and live until the set is destroyed, last created first; the lines and
+// their ports outlive them. The
 // windows share what they know of a line through the lines, and reach another window through the
 // set only to show it or to show a report line in it.
 class FormSet {
@@ -29,6 +32,7 @@ public:
     FormSet& operator=(const FormSet&) = delete;
 
     ProductionLines Lines;
+    LinePorts Ports{Lines};
     TMainForm* MainForm = nullptr;
     TEasterEggForm* EasterEggForm = nullptr;
     TAboutForm* AboutForm = nullptr;
@@ -56,4 +60,6 @@ private:
 
     std::vector<std::unique_ptr<QWidget>> windows_;
     bool settingsLoaded_ = false;
+    // What each line's capture shows in the windows.
+    std::array<std::unique_ptr<FormLineEndpoints>, LineCount> endpoints_;
 };
