@@ -502,7 +502,9 @@ void TMainForm::RefreshLinePanel(int line) {
         LineWindows[i]->SetBackground(ButtonFaceColour());
         expanded->SetBackground(ButtonFaceColour());
     } else {
-        if (production.Started && !production.ReportFile.empty())
+        // A failing file is named where its failure is told.
+        const bool fileFails = look.ReportFileFails && reports.File == production.ReportFile;
+        if (production.Started && !production.ReportFile.empty() && !fileFails)
             hint += QStringLiteral("\nReporting to ") +
                     QFile::decodeName(production.ReportFile.c_str());
         if (look.PortWaiting)
