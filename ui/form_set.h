@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/line_watch.h"
 #include "capture/production_line.h"
 
 #include <QWidget>
@@ -11,6 +12,7 @@ class TAboutForm;
 class TEasterEggForm;
 class TMainForm;
 class TPortDevicesForm;
+class TReportFilesForm;
 class TSerialForm;
 class TSetLineLabelForm;
 class TStampingForm;
@@ -28,6 +30,8 @@ public:
     FormSet& operator=(const FormSet&) = delete;
 
     ProductionLines Lines;
+    // Notices silent lines and daily files turning to a new day.
+    LineWatch Watch{Lines};
     TMainForm* MainForm = nullptr;
     TEasterEggForm* EasterEggForm = nullptr;
     TAboutForm* AboutForm = nullptr;
@@ -35,6 +39,7 @@ public:
     TSetLineLabelForm* SetLineLabelForm = nullptr;
     TStampingForm* StampingForm = nullptr;
     TPortDevicesForm* PortDevicesForm = nullptr;
+    TReportFilesForm* ReportFilesForm = nullptr;
     std::array<TLineForm*, LineCount> LineForms{};
 
     // The start-up sequence once the main window shows: the settings loaded into the lines and

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "capture/line_state.h"
 #include "capture/production_line.h"
 
+#include <QColor>
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
@@ -38,6 +40,7 @@ public:
     GTForm* GTForm1 = nullptr;
     QMenu* MainMenu = nullptr;
     QAction* MenuStamping = nullptr;
+    QAction* MenuReportFiles = nullptr;
     QAction* MenuCom = nullptr;
     QAction* MenuPortDevices = nullptr;
     QAction* MenuResume = nullptr; // "Resume Lines at Start-up", checkable
@@ -51,6 +54,7 @@ public:
     void LineWindowDblClick(int line);
     void LineWindowKeyDown(int line, int key);
     void MenuStampingClick();
+    void MenuReportFilesClick();
     void MenuComClick();
     void MenuPortDevicesClick();
     void MenuResumeClick();
@@ -66,9 +70,11 @@ public:
     // Gives each line's panel its on or off look from its COM port setting; runs after every
     // set-up of the ports.
     void RefreshLinePanels();
-    // One line's panel: off, on, or on and waiting for its port (caption in dark red, the wait
-    // in the group's hint).
+    // One line's panel: its controls on or off, then its look.
     void RefreshLinePanel(int line);
+    // One line's caption colour (by CaptionColour, from the line's state) and the group's hint:
+    // the wait for its port, its silence, a daily line's file of the day, its line errors.
+    void RefreshLineLook(int line);
     // The dialog that the "COM Ports" entry shows.
     void SetPortDialog(QDialog* dialog) { portDialog_ = dialog; }
     // The box that says that line N's report file cannot be written, or that report lines were
@@ -112,6 +118,10 @@ struct ReportWriterStatus;
 // The report file box's text for a line with this caption and report file.
 std::string ReportFileErrorText(const std::string& caption, const std::string& reportFile,
                                 const ReportWriterStatus& status);
+
+// A line's caption colour in each state: grey when off; dark red when the port waits for its
+// device or the report file fails; dark orange when silent; black otherwise.
+QColor CaptionColour(LineState state);
 
 // "Click to start grabbing reports from <caption>" or, for a started line, "... stop ...".
 QString StartButtonHint(bool started, const QString& caption);
