@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -75,6 +76,15 @@ private:
     std::array<std::uint64_t, LineCount> toldLossAtFailure_{};
 };
 
+// Where held lines go at the end: the service's state folder (STATE_DIRECTORY, which systemd
+// gives it writable while the settings folder under /etc is not), else beside the settings.
+std::filesystem::path UnsavedFolder() {
+    const char* state = std::getenv("STATE_DIRECTORY");
+    if (state != nullptr && state[0] == '/')
+        return std::string(state).substr(0, std::string(state).find(':'));
+    return std::filesystem::path(SettingsFileName()).parent_path();
+}
+
 class HeadlessLines {
 public:
     HeadlessLines() : news_(lines_) {
@@ -109,8 +119,7 @@ public:
     // goes to the .unsaved files beside the settings.
     void Stop() {
         ports_.StopDeliveries();
-        const std::filesystem::path folder =
-            std::filesystem::path(SettingsFileName()).parent_path();
+        const std::filesystem::path folder = UnsavedFolder();
         for (const std::string& said :
              FinishReports(lines_, folder.empty() ? "." : folder.string()))
             ShowMessageBox({"Tolvane", said, MessageIcon::Warning});

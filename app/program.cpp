@@ -1,6 +1,7 @@
 #include "app/program.h"
 
 #include "app/command_line.h"
+#include "app/demo_settings.h"
 #include "app/line_simulator.h"
 #include "app/program_settings.h"
 #include "app/screenshots.h"
@@ -34,6 +35,8 @@ void Program::ShowMainForm() {
     // Form scaling fits the window to the screen as it is polished; centre it at its fitted size.
     forms_.MainForm->ensurePolished();
     CentreOnScreen(forms_.MainForm);
+    // The panels show each line on or off from the first paint, not only after the start-up.
+    forms_.LoadSettings();
     forms_.MainForm->show();
 }
 
@@ -51,8 +54,10 @@ int RunProgram(QApplication& application) {
     if (commandLine.AnsweredOnTerminal())
         return PrintTerminalAnswer(commandLine);
     QApplication::setWindowIcon(ProgramIcon());
-    NameSettingsFile(commandLine,
-                     QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
+    if (NameSettingsFile(commandLine,
+                         QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString())
+            .Demo)
+        PrepareDemoSettings(DemoFolder());
 
     // The simulated lines must be in the port map before the start-up sequence opens the ports,
     // and outlive the windows, whose ports read from them.
@@ -73,7 +78,8 @@ int RunProgram(QApplication& application) {
         int result = 0;
         QTimer::singleShot(1000, &application, [&] {
             result = SaveScreenshots(program.Forms(),
-                                     QString::fromLocal8Bit(commandLine.ScreenshotFolder.c_str()))
+                                     QString::fromLocal8Bit(commandLine.ScreenshotFolder.c_str()),
+                                     commandLine.Simulate ? &simulator : nullptr)
                          ? 0
                          : 1;
             program.Forms().MainForm->close();

@@ -15,6 +15,11 @@ MessagePresenter& Presenter() {
     return presenter;
 }
 
+QuestionPresenter& Questioner() {
+    static QuestionPresenter presenter;
+    return presenter;
+}
+
 std::atomic<int> beepCount{0};
 
 WindowBoxes& Window() {
@@ -34,18 +39,24 @@ void SayOnStandardError(const MessageBoxRequest& request) {
 
 } // namespace
 
-void ShowMessageBox(const MessageBoxRequest& request) {
+void ShowMessageBox(const MessageBoxRequest& request, std::function<void()> closed) {
     if (request.Icon == MessageIcon::Error || request.Icon == MessageIcon::Warning)
         SystemLog(request.Icon == MessageIcon::Error ? LogLevel::Error : LogLevel::Warning,
                   request.Text);
     if (Presenter()) {
         Presenter()(request);
+        if (closed)
+            closed();
         return;
     }
-    if (Window().Show)
-        Window().Show(request);
-    else
-        SayOnStandardError(request);
+    if (Window().Show) {
+        Window().Show(request, std::move(closed));
+        return;
+    }
+    // Without windows, standard error and the system log are where the box can go.
+    SayOnStandardError(request);
+    if (closed)
+        closed();
 }
 
 void SetWindowBoxes(WindowBoxes window) {
@@ -55,6 +66,18 @@ void SetWindowBoxes(WindowBoxes window) {
 MessagePresenter SetMessagePresenter(MessagePresenter presenter) {
     MessagePresenter previous = std::move(Presenter());
     Presenter() = std::move(presenter);
+    return previous;
+}
+
+bool AskYesNo(const MessageBoxRequest& request) {
+    if (Questioner())
+        return Questioner()(request);
+    return Window().Ask ? Window().Ask(request) : false;
+}
+
+QuestionPresenter SetQuestionPresenter(QuestionPresenter presenter) {
+    QuestionPresenter previous = std::move(Questioner());
+    Questioner() = std::move(presenter);
     return previous;
 }
 

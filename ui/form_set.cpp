@@ -11,6 +11,7 @@
 #include "ui/main_form.h"
 #include "ui/message_box_window.h"
 #include "ui/port_devices_form.h"
+#include "ui/report_files_form.h"
 #include "ui/report_view.h"
 #include "ui/serial_form.h"
 #include "ui/set_line_label_form.h"
@@ -38,6 +39,7 @@ FormSet::FormSet() {
     SetLineLabelForm = Add(std::make_unique<TSetLineLabelForm>(Lines));
     StampingForm = Add(std::make_unique<TStampingForm>(Lines));
     PortDevicesForm = Add(std::make_unique<TPortDevicesForm>(*this));
+    ReportFilesForm = Add(std::make_unique<TReportFilesForm>(Lines));
     for (int line = 1; line <= LineCount; ++line)
         LineForms[line - 1] = Add(std::make_unique<TLineForm>(
             Lines, line, MainForm->LineWindows[line - 1]->SharedStore()));
@@ -51,26 +53,44 @@ FormSet::~FormSet() {
     // No port event may reach a window that is gone, so every port falls silent and closes while
     // all windows still stand; then no report line comes any more and the writers can finish.
     Ports.StopDeliveries();
-    const std::filesystem::path folder = std::filesystem::path(SettingsFileName()).parent_path();
-    for (const std::string& said : FinishReports(Lines, folder.empty() ? "." : folder.string()))
+    for (const std::string& said : FinishReports(Lines, UnsavedFolder()))
         std::fprintf(stderr, "tolvane: %s\n", said.c_str());
     // Last created first.
     while (!windows_.empty())
         windows_.pop_back();
 }
 
-void FormSet::StartUp() {
-    SerialForm->move(SerialForm->x(), SerialForm->y() - 16);
+void FormSet::LoadSettings() {
+    if (settingsLoaded_)
+        return;
+    settingsLoaded_ = true;
     // Every window that names a line takes its caption as it is loaded.
     LoadLineLabels(Lines);
     LoadStampingSettings(Lines);
     StampingForm->ShowStampingSettings();
     LoadComPortSettings(Lines);
     SerialForm->ShowPortSettings();
+    LoadReportFileSettings(Lines);
     MainForm->LoadResumeSettings();
+    // Each panel shows its line on or off before any port is tried; a line found off forgets
+    // its file to resume.
+    MainForm->RefreshLinePanels();
+}
+
+void FormSet::StartUp() {
+    SerialForm->move(SerialForm->x(), SerialForm->y() - 16);
+    LoadSettings();
+    // A resumed line is started before its port opens, so that it keeps its report lines from
+    // the port's first byte. No box of the set-up waits for a person: every line that can start
+    // has started, and the waiting ones are retried, whether or not a box is still open.
+    MainForm->ResumeLines();
     // The main window's panels follow the set-up.
     SerialForm->ApplyComPortSettings();
-    MainForm->ResumeLines();
+}
+
+std::string FormSet::UnsavedFolder() {
+    const std::filesystem::path folder = std::filesystem::path(SettingsFileName()).parent_path();
+    return folder.empty() ? "." : folder.string();
 }
 
 std::vector<QWidget*> FormSet::Windows() const {

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "capture/line_watch.h"
 #include "capture/production_line.h"
 #include "lines/line_ports.h"
 
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <string>
 #include <vector>
 
 class FormLineEndpoints;
@@ -13,6 +15,7 @@ class TAboutForm;
 class TEasterEggForm;
 class TMainForm;
 class TPortDevicesForm;
+class TReportFilesForm;
 class TSerialForm;
 class TSetLineLabelForm;
 class TStampingForm;
@@ -31,6 +34,8 @@ public:
     FormSet& operator=(const FormSet&) = delete;
 
     ProductionLines Lines;
+    // Notices silent lines and daily files turning to a new day.
+    LineWatch Watch{Lines};
     LinePorts Ports{Lines};
     TMainForm* MainForm = nullptr;
     TEasterEggForm* EasterEggForm = nullptr;
@@ -39,11 +44,18 @@ public:
     TSetLineLabelForm* SetLineLabelForm = nullptr;
     TStampingForm* StampingForm = nullptr;
     TPortDevicesForm* PortDevicesForm = nullptr;
+    TReportFilesForm* ReportFilesForm = nullptr;
     std::array<TLineForm*, LineCount> LineForms{};
 
-    // The start-up sequence once the main window shows: the settings loaded into the lines and
-    // shown in every window, then the ports set up.
+    // The settings loaded into the lines and shown in every window, once: before the main window
+    // first shows, so that its panels are right from the first paint.
+    void LoadSettings();
+    // The start-up sequence once the main window shows: the settings loaded unless they are, the
+    // lines to resume started, then the ports set up.
     void StartUp();
+
+    // The settings file's folder, where the report lines still held at the end are saved.
+    static std::string UnsavedFolder();
 
     // Every window, in the order of creation.
     std::vector<QWidget*> Windows() const;
@@ -52,6 +64,7 @@ private:
     template <class Form> Form* Add(std::unique_ptr<Form> form);
 
     std::vector<std::unique_ptr<QWidget>> windows_;
+    bool settingsLoaded_ = false;
     // What each line's capture shows in the windows.
     std::array<std::unique_ptr<FormLineEndpoints>, LineCount> endpoints_;
 };

@@ -1,5 +1,7 @@
 #include "ui/main_form.h"
 
+#include "capture/daily_report_file.h"
+#include "capture/stamps.h"
 #include "runtime/ansi_text.h"
 #include "runtime/message_box.h"
 #include "runtime/system_log.h"
@@ -11,6 +13,7 @@
 #include "ui/handler_guard.h"
 #include "ui/line_form.h"
 #include "ui/port_devices_form.h"
+#include "ui/report_files_form.h"
 #include "ui/report_view.h"
 #include "ui/save_dialog.h"
 #include "ui/scaling/gt_form.h"
@@ -27,9 +30,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPointer>
 #include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
+#include <filesystem>
 
 namespace {
 
@@ -52,8 +57,7 @@ constexpr int ImageSize = 16;
 constexpr int ButtonHeight = 25;
 
 const QString GroupHint = QStringLiteral("Double click to change line label");
-// A line whose port went away, or is missing, shows it from across the room.
-const QColor WaitingCaptionColour(139, 0, 0);
+constexpr int ReportNewsMs = 1000;
 
 const QString StartWording = QStringLiteral("Click to start grabbing reports from ");
 const QString StopWording = QStringLiteral("Click to stop grabbing reports from ");
@@ -69,7 +73,45 @@ QColor ButtonFaceColour() {
     return QApplication::palette().color(QPalette::Button);
 }
 
+// The file that the line's report lines go to now: a daily line's file of the day.
+std::string FileWrittenNow(const ProductionLine& line) {
+    return ReportFileAt(line, line.ReportFile, CurrentDateTime());
+}
+
+std::string Plural(std::uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + (n == 1 ? one : many);
+}
+
+// The same file, however it is spelt: links, "." and "..", a relative name.
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    if (std::filesystem::equivalent(a, b, error))
+        return true;
+    const auto spelt = [](const std::string& name) {
+        std::error_code ignored;
+        const std::filesystem::path absolute = std::filesystem::absolute(name, ignored);
+        const std::filesystem::path canonical =
+            std::filesystem::weakly_canonical(absolute, ignored);
+        return (canonical.empty() ? absolute : canonical).lexically_normal();
+    };
+    return spelt(a) == spelt(b);
+}
+
 } // namespace
+
+std::string ReportFileHint(const ReportWriterStatus& status) {
+    if (status.ErrorCode == 0)
+        return std::string();
+    std::string hint = "the report file " + status.File + " cannot be written since " +
+                       status.FailingSince.toString(QStringLiteral("HH:mm:ss")).toStdString() +
+                       " (" + status.ErrorText +
+                       "): " + Plural(status.Held, " report line held", " report lines held");
+    const std::uint64_t lost = status.Lost - status.LostAtFailure;
+    if (lost > 0)
+        hint += "\n" + Plural(lost, " report line lost", " report lines lost") +
+                ": more than 64 MiB of report lines were waiting";
+    return hint;
+}
 
 QString LineNoiseText(const LineNoise& noise) {
     const auto count = [](unsigned long n, const char* one, const char* many) {
@@ -80,6 +122,23 @@ QString LineNoiseText(const LineNoise& noise) {
            count(noise.Parity, "parity error", "parity errors") + QStringLiteral(", ") +
            count(noise.Overrun, "overrun", "overruns") + QStringLiteral(", ") +
            count(noise.Breaks, "break", "breaks");
+}
+
+QColor LineCaptionColour(LineState state) {
+    switch (state) {
+    case LineState::Off:
+        return GrayColour();
+    // What stops reports reaching their file shows from across the room.
+    case LineState::Waiting:
+    case LineState::FileFailing:
+        return QColor(139, 0, 0);
+    case LineState::Silent:
+        return QColor(200, 100, 0);
+    case LineState::Capturing:
+    case LineState::Stopped:
+        break;
+    }
+    return QColor(Qt::black);
 }
 
 QString StartButtonHint(bool started, const QString& caption) {
@@ -114,8 +173,24 @@ TMainForm::TMainForm(FormSet& forms) : QMainWindow(nullptr), forms_(forms), line
     connect(&lines_, &ProductionLines::CaptionChanged, this, &TMainForm::ShowCaption);
     connect(&lines_, &ProductionLines::PortsSetUp, this, &TMainForm::RefreshLinePanels);
     connect(&lines_, &ProductionLines::PortChanged, this, &TMainForm::RefreshLinePanel);
+    connect(&lines_, &ProductionLines::LineStateChanged, this, &TMainForm::RefreshLineLook);
     connect(&lines_, &ProductionLines::ReportsChanged, this,
             [this](int line) { RunHandler([this, line] { ReportFileNews(line); }); });
+
+    // The held count in a failing line's hint grows with every report line: shown once a second.
+    ReportNewsTimer = new QTimer(this);
+    ReportNewsTimer->setObjectName(QStringLiteral("ReportNewsTimer"));
+    ReportNewsTimer->setInterval(ReportNewsMs);
+    connect(ReportNewsTimer, &QTimer::timeout, this, [this] {
+        bool failing = false;
+        for (int line = 1; line <= LineCount; ++line)
+            if (reportFailing_[static_cast<std::size_t>(line - 1)]) {
+                failing = true;
+                RefreshLinePanel(line);
+            }
+        if (!failing)
+            ReportNewsTimer->stop();
+    });
 
     StartupTimer = new QTimer(this);
     StartupTimer->setObjectName(QStringLiteral("StartupTimer"));
@@ -147,6 +222,8 @@ void TMainForm::CreateMenu() {
         return action;
     };
     MenuStamping = add("MenuStamping", QStringLiteral("Stamping"), &TMainForm::MenuStampingClick);
+    MenuReportFiles =
+        add("MenuReportFiles", QStringLiteral("Report Files"), &TMainForm::MenuReportFilesClick);
     MenuCom = add("MenuCom", QStringLiteral("COM Ports"), &TMainForm::MenuComClick);
     MenuPortDevices =
         add("MenuPortDevices", QStringLiteral("Port Devices"), &TMainForm::MenuPortDevicesClick);
@@ -184,8 +261,14 @@ void TMainForm::CreateLinePanel(int line) {
     button->installEventFilter(this);
     connect(button, &QToolButton::clicked, this,
             [this, line] { RunHandler([this, line] { StartLineBtnClick(line); }); });
-    connect(button, &QToolButton::toggled, this,
-            [this, line](bool down) { lines_.Line(line).Started = down; });
+    connect(button, &QToolButton::toggled, this, [this, line](bool down) {
+        ProductionLine& production = lines_.Line(line);
+        production.Started = down;
+        // A line's silence is counted from its start; a stopped line is never silent.
+        production.Silent = false;
+        if (down)
+            production.LastReportAt.Store(CurrentDateTime().toMSecsSinceEpoch());
+    });
     StartLineBtns[i] = button;
     SetStartHint(line, StartButtonHint(false, group->title()));
     startHintShown_[i] = true;
@@ -303,6 +386,8 @@ void TMainForm::StartLineBtnClick(int line) {
         SetStartHint(line, StartButtonHint(false, Caption(line)));
         SystemLog(LogLevel::Notice, lines_.Line(line).Caption + ": stopped");
         ForgetResumeFile(line);
+        RefreshLineLook(line);
+        TellHeldAtStop(line);
         return;
     }
     // Stopped while the operator chooses a file: report lines completed meanwhile are discarded.
@@ -311,13 +396,25 @@ void TMainForm::StartLineBtnClick(int line) {
     LoadReportDirectory(line, dialog->InitialDir);
     dialog->FileName.clear();
     dialog->Title = "Save " + QStringToAnsi(Caption(line)) + " Reports As";
-    if (!dialog->Execute())
-        return;
+    for (;;) {
+        if (!dialog->Execute())
+            return;
+        // Two lines in one file interleave with nothing to tell them apart: asked first, and
+        // No goes back to the dialog.
+        const int other = LineReportingTo(dialog->FileName, line);
+        if (other == 0 ||
+            AskYesNo({"Tolvane",
+                      dialog->FileName + " is already the report file of " +
+                          lines_.Line(other).Caption +
+                          "; the reports of both lines would be mixed in it. Use it anyway?",
+                      MessageIcon::Question}))
+            break;
+    }
     // A folder that cannot be stored ends the start here: the line stays stopped.
     SaveReportDirectory(line, dialog->FileName);
     StartCapture(line, dialog->FileName);
-    SystemLog(LogLevel::Notice,
-              lines_.Line(line).Caption + ": started, reporting to " + dialog->FileName);
+    SystemLog(LogLevel::Notice, lines_.Line(line).Caption + ": started, reporting to " +
+                                    FileWrittenNow(lines_.Line(line)));
     // Remembered for a resume after a power cut; a file that cannot take it is told, and the
     // line captures all the same.
     resumeFiles_[static_cast<std::size_t>(i)] = dialog->FileName;
@@ -328,6 +425,29 @@ void TMainForm::StartLineBtnClick(int line) {
     }
 }
 
+int TMainForm::LineReportingTo(const std::string& file, int except) const {
+    for (int other = 1; other <= LineCount; ++other) {
+        const ProductionLine& production = lines_.Line(other);
+        if (other != except && production.Started && SameFile(production.ReportFile, file))
+            return other;
+    }
+    return 0;
+}
+
+void TMainForm::TellHeldAtStop(int line) {
+    const ReportWriterStatus status = lines_.Line(line).Writer().Status();
+    if (status.Held == 0)
+        return;
+    ShowMessageBox(
+        {"Tolvane",
+         lines_.Line(line).Caption + " is stopped with " +
+             Plural(status.Held, " report line", " report lines") + " held for the report file " +
+             status.File +
+             ".\r\rThey are written to it as soon as it can be written again, or saved in " +
+             UnsavedFileName(FormSet::UnsavedFolder(), status.File) + " at Exit.",
+         MessageIcon::Warning});
+}
+
 void TMainForm::StartCapture(int line, const std::string& reportFile) {
     const int i = line - 1;
     // The expanded view shows the same store, so it is emptied too.
@@ -335,6 +455,7 @@ void TMainForm::StartCapture(int line, const std::string& reportFile) {
     SetStartHint(line, StartButtonHint(true, Caption(line)));
     lines_.Line(line).ReportFile = reportFile;
     StartLineBtns[i]->setChecked(true);
+    RefreshLineLook(line);
 }
 
 void TMainForm::ForgetResumeFile(int line) {
@@ -373,8 +494,9 @@ void TMainForm::ResumeLines() {
         if (lines_.SwitchedOff(line) || file.empty())
             continue;
         StartCapture(line, file);
-        SystemLog(LogLevel::Notice,
-                  lines_.Line(line).Caption + ": resumed at start-up, reporting to " + file);
+        SystemLog(LogLevel::Notice, lines_.Line(line).Caption +
+                                        ": resumed at start-up, reporting to " +
+                                        FileWrittenNow(lines_.Line(line)));
     }
 }
 
@@ -386,10 +508,7 @@ void TMainForm::RefreshLinePanels() {
 void TMainForm::RefreshLinePanel(int line) {
     const int i = line - 1;
     TReportView* expanded = forms_.LineForms[i]->LineWindow;
-    const ProductionLine& production = lines_.Line(line);
-    QString hint = GroupHint;
     if (lines_.SwitchedOff(line)) {
-        SetCaptionColour(LineGroups[i], GrayColour());
         StartLineBtns[i]->setChecked(false);
         StartLineBtns[i]->setEnabled(false);
         SetStartHint(line, StartButtonHint(false, Caption(line)));
@@ -399,25 +518,60 @@ void TMainForm::RefreshLinePanel(int line) {
         LineWindows[i]->SetBackground(ButtonFaceColour());
         expanded->SetBackground(ButtonFaceColour());
     } else {
-        const bool waiting = production.PortStatus == PortState::Waiting;
-        SetCaptionColour(LineGroups[i], waiting ? WaitingCaptionColour : QColor(Qt::black));
-        if (waiting)
-            hint += QChar('\n') + QString::fromStdString(production.PortNews);
-        if (production.Noise.Any())
-            hint += QChar('\n') + LineNoiseText(production.Noise);
         StartLineBtns[i]->setEnabled(true);
         SetStartHintShown(line, true);
         LineWindows[i]->SetBackground(NavyColour());
         expanded->SetBackground(NavyColour());
     }
+    RefreshLineLook(line);
+}
+
+void TMainForm::RefreshLineLook(int line) {
+    const int i = line - 1;
+    const ProductionLine& production = lines_.Line(line);
+    const LineState state = LineStateOf(lines_, line);
+    SetCaptionColour(LineGroups[i], LineCaptionColour(state));
+    const ReportWriterStatus reports = lines_.Line(line).Writer().Status();
+    QString hint = GroupHint;
+    if (state != LineState::Off) {
+        if (production.PortStatus == PortState::Waiting)
+            hint += QChar('\n') + QString::fromStdString(production.PortNews);
+        if (production.Silent)
+            hint += QChar('\n') + QString::fromStdString(SilenceNews(production));
+        // Where the line's report lines go, unless its failure already names that file.
+        const std::string file = FileWrittenNow(production);
+        if (production.Started && !file.empty() &&
+            !(reports.ErrorCode != 0 && reports.File == file))
+            hint += QStringLiteral("\nReporting to ") + QString::fromLocal8Bit(file);
+        if (production.Noise.Any())
+            hint += QChar('\n') + LineNoiseText(production.Noise);
+    }
+    // Held report lines are written whether the line is on or off, started or stopped.
+    if (reports.ErrorCode != 0)
+        hint += QChar('\n') + AnsiToQString(ReportFileHint(reports));
     LineGroups[i]->setToolTip(hint);
+}
+
+void TMainForm::FollowReportFile(int line, const ReportWriterStatus& status) {
+    const auto i = static_cast<std::size_t>(line - 1);
+    const bool failing = status.ErrorCode != 0;
+    if (reportFailing_[i] && !failing)
+        SystemLog(LogLevel::Notice, lines_.Line(line).Caption + ": the report file " +
+                                        failingFile_[i] +
+                                        " can be written again; every report line held is in it");
+    reportFailing_[i] = failing;
+    failingFile_[i] = status.File;
+    if (failing && !ReportNewsTimer->isActive())
+        ReportNewsTimer->start();
+    RefreshLinePanel(line);
 }
 
 void TMainForm::ReportFileNews(int line) {
     const int i = line - 1;
+    const ReportWriterStatus status = lines_.Line(line).Writer().Status();
+    FollowReportFile(line, status);
     if (reportBoxOpen_[i])
         return; // looked at again when the open box closes
-    const ReportWriterStatus status = lines_.Line(line).Writer().Status();
     const bool newFailure = status.ErrorCode != 0 && status.Failure != toldFailure_[i];
     // Losses are told once per failure (or once, for a file whose writes never end).
     const bool newLoss = status.Lost > 0 && toldLossAtFailure_[i] != status.Failure + 1;
@@ -428,12 +582,19 @@ void TMainForm::ReportFileNews(int line) {
     if (status.Lost > 0)
         toldLossAtFailure_[i] = status.Failure + 1;
     reportBoxOpen_[i] = true;
+    // The box never waits for a person: the news that comes while it is open is looked at when
+    // it closes.
+    QPointer<TMainForm> self(this);
     ShowMessageBox(
         {"Tolvane",
          ReportFileErrorText(lines_.Line(line).Caption, lines_.Line(line).ReportFile, status),
-         MessageIcon::Error});
-    reportBoxOpen_[i] = false;
-    ReportFileNews(line);
+         MessageIcon::Error},
+        [self, line] {
+            if (self.isNull())
+                return;
+            self->reportBoxOpen_[static_cast<std::size_t>(line - 1)] = false;
+            RunHandler([&] { self->ReportFileNews(line); });
+        });
 }
 
 void TMainForm::LineGroupDblClick(int line) {
@@ -463,6 +624,11 @@ void TMainForm::EditLineLabel(int line) {
 
 void TMainForm::MenuStampingClick() {
     forms_.StampingForm->exec();
+}
+
+void TMainForm::MenuReportFilesClick() {
+    forms_.ReportFilesForm->ShowReportFileSettings();
+    forms_.ReportFilesForm->exec();
 }
 
 void TMainForm::MenuComClick() {

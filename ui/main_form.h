@@ -1,7 +1,9 @@
 #pragma once
 
+#include "capture/line_state.h"
 #include "capture/production_line.h"
 
+#include <QColor>
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
@@ -35,9 +37,11 @@ public:
     std::array<TSaveDialog*, LineCount> SaveDialogs{};
     QFrame* Bevel1 = nullptr;
     QTimer* StartupTimer = nullptr;
+    QTimer* ReportNewsTimer = nullptr; // refreshes failing lines' hints once a second
     GTForm* GTForm1 = nullptr;
     QMenu* MainMenu = nullptr;
     QAction* MenuStamping = nullptr;
+    QAction* MenuReportFiles = nullptr;
     QAction* MenuCom = nullptr;
     QAction* MenuPortDevices = nullptr;
     QAction* MenuResume = nullptr; // "Resume Lines at Start-up", checkable
@@ -51,14 +55,15 @@ public:
     void LineWindowDblClick(int line);
     void LineWindowKeyDown(int line, int key);
     void MenuStampingClick();
+    void MenuReportFilesClick();
     void MenuComClick();
     void MenuPortDevicesClick();
     void MenuResumeClick();
     // At start-up, before the ports are set up: the menu item's state and each line's file to
     // resume, so that a line found off forgets its file as its panel takes the off look.
     void LoadResumeSettings();
-    // At start-up, once the panels follow the ports: with resuming on, every line that is on and
-    // was capturing when the program last ran starts again into the same file, with no dialog.
+    // At start-up, before the ports are set up: with resuming on, every line that is on and was
+    // capturing when the program last ran starts again into the same file, with no dialog.
     void ResumeLines();
     void MenuExitClick();
     void MenuAboutClick();
@@ -66,9 +71,11 @@ public:
     // Gives each line's panel its on or off look from its COM port setting; runs after every
     // set-up of the ports.
     void RefreshLinePanels();
-    // One line's panel: off, on, or on and waiting for its port (caption in dark red, the wait
-    // in the group's hint).
+    // One line's panel: its controls on or off, then its look.
     void RefreshLinePanel(int line);
+    // One line's caption colour (by LineCaptionColour, from the line's state) and the group's hint:
+    // the wait for its port, its silence, a daily line's file of the day, its line errors.
+    void RefreshLineLook(int line);
     // The dialog that the "COM Ports" entry shows.
     void SetPortDialog(QDialog* dialog) { portDialog_ = dialog; }
     // The box that says that line N's report file cannot be written, or that report lines were
@@ -96,6 +103,12 @@ private:
     void StartCapture(int line, const std::string& reportFile);
     // The line no longer resumes at the next start-up.
     void ForgetResumeFile(int line);
+    // The started line other than `except` whose report file is this file by any spelling, or 0.
+    int LineReportingTo(const std::string& file, int except) const;
+    // A stopped line whose report lines are still held says so, and where they will go.
+    void TellHeldAtStop(int line);
+    // The panel follows the report file's state; its mending goes to the system log once.
+    void FollowReportFile(int line, const ReportWriterStatus& status);
 
     FormSet& forms_;
     ProductionLines& lines_;
@@ -106,7 +119,17 @@ private:
     std::array<bool, LineCount> reportBoxOpen_{};
     std::array<std::uint64_t, LineCount> toldFailure_{};
     std::array<std::uint64_t, LineCount> toldLossAtFailure_{};
+    std::array<bool, LineCount> reportFailing_{};      // as last shown on the panel
+    std::array<std::string, LineCount> failingFile_{}; // the file that failed
 };
+
+// "the report file /r/l1.txt cannot be written since 14:02:11 (File access denied): 185 report
+// lines held", and the lines lost past the hold limit; empty while the file works.
+std::string ReportFileHint(const ReportWriterStatus& status);
+
+// A line's caption colour in each state: grey when off; dark red (139, 0, 0) when the port waits
+// for its device or the report file fails; dark orange (200, 100, 0) when silent; black otherwise.
+QColor LineCaptionColour(LineState state);
 
 // "Click to start grabbing reports from <caption>" or, for a started line, "... stop ...".
 QString StartButtonHint(bool started, const QString& caption);

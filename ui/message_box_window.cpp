@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QWidget>
 
 namespace {
 
@@ -15,19 +16,53 @@ QString DisplayText(const std::string& text) {
     return shown;
 }
 
-void ShowModalBox(const MessageBoxRequest& request) {
-    QMessageBox::Icon icon = QMessageBox::Critical;
-    if (request.Icon == MessageIcon::Information)
-        icon = QMessageBox::Information;
-    else if (request.Icon == MessageIcon::Warning)
-        icon = QMessageBox::Warning;
-    QMessageBox box(icon, AnsiToQString(request.Caption), DisplayText(request.Text),
-                    QMessageBox::Ok, QApplication::activeWindow());
-    box.exec();
+// The window a box belongs to: it stays above it and goes with it, so that a box left open never
+// keeps the program running after its main window closed.
+QWidget* BoxParent() {
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    if (QWidget* active = QApplication::activeWindow())
+        return active;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->inherits("QMainWindow"))
+            return window;
+    return nullptr;
+}
+
+QMessageBox::Icon BoxIcon(MessageIcon icon) {
+    switch (icon) {
+    case MessageIcon::Information:
+        return QMessageBox::Information;
+    case MessageIcon::Warning:
+        return QMessageBox::Warning;
+    case MessageIcon::Question:
+        return QMessageBox::Question;
+    case MessageIcon::Error:
+        break;
+    }
+    return QMessageBox::Critical;
+}
+
+void ShowBox(const MessageBoxRequest& request, std::function<void()> closed) {
+    auto* box = new QMessageBox(BoxIcon(request.Icon), AnsiToQString(request.Caption),
+                                DisplayText(request.Text), QMessageBox::Ok, BoxParent());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    if (closed)
+        QObject::connect(box, &QMessageBox::finished, box,
+                         [closed = std::move(closed)] { closed(); });
+    box->show();
+}
+
+bool AskBox(const MessageBoxRequest& request) {
+    QMessageBox box(BoxIcon(request.Icon), AnsiToQString(request.Caption),
+                    DisplayText(request.Text), QMessageBox::Yes | QMessageBox::No, BoxParent());
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 } // namespace
 
 void UseMessageBoxWindows() {
-    SetWindowBoxes({ShowModalBox, [] { QApplication::beep(); }});
+    SetWindowBoxes({ShowBox, AskBox, [] { QApplication::beep(); }});
 }
