@@ -1,20 +1,25 @@
 #include "ui/form_line_endpoints.h"
 
-#include "serial/apd_com_port.h"
-#include "ui/form_set.h"
-#include "ui/main_form.h"
-#include "ui/report_view.h"
-#include "ui/serial_form.h"
-
-FormLineEndpoints::FormLineEndpoints(const FormSet& forms, int line)
-    : forms_(forms), index_(line - 1) {}
+#include "ui/report_store.h"
 
 char FormLineEndpoints::TakeChar() {
-    return forms_.SerialForm->ComPorts[index_]->GetChar();
+    BYTE c = 0;
+    return dispatcher_ && dispatcher_->GetChar(c) == 0 ? static_cast<char>(c) : char{0};
 }
 
 void FormLineEndpoints::AddToViews(const std::string& reportLine) {
-    // The expanded view shows the same store. Without memory to show the line, it still goes to
-    // its file.
-    forms_.MainForm->LineWindows[index_]->Store().Append(reportLine);
+    // Without memory to show the line, it still went to its file.
+    store_.Append(reportLine);
+}
+
+TPortThreadTriggerEvent LineCaptureOnPortThread(ProductionLine& line,
+                                                std::shared_ptr<ReportStore> store) {
+    return [&line, store = std::move(store)](TApdBaseDispatcher& dispatcher, UINT msg,
+                                             std::uint16_t value) {
+        FormLineEndpoints endpoints(&dispatcher, *store);
+        if (msg == TriggerAvailMessage)
+            HandleTriggerAvail(line, endpoints, value);
+        else
+            HandleTriggerData(line, endpoints, value);
+    };
 }

@@ -58,6 +58,9 @@ void FormSet::StartUp() {
     LoadComPortSettings(Lines);
     SerialForm->ShowPortSettings();
     MainForm->LoadResumeSettings();
+    const std::size_t viewLimit = static_cast<std::size_t>(LoadViewLimitMB()) << 20;
+    for (TReportView* view : MainForm->LineWindows)
+        view->Store().SetLimit(viewLimit);
     // The main window's panels follow the set-up.
     SerialForm->ApplyComPortSettings();
     MainForm->ResumeLines();

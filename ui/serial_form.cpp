@@ -13,7 +13,9 @@
 #include "ui/form_set.h"
 #include "ui/handler_guard.h"
 #include "ui/line_letter.h"
+#include "ui/main_form.h"
 #include "ui/port_item_tips.h"
+#include "ui/report_view.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -162,8 +164,7 @@ void TSerialForm::StopDeliveries() {
     PortRetryTimer->stop();
     LineNoiseTimer->stop();
     for (TApdComPort* port : ComPorts) {
-        port->SetOnTriggerAvail({});
-        port->SetOnTriggerData({});
+        port->ServeTriggersOnPortThread({});
         port->SetOnDeviceLost({});
     }
     for (int line = 1; line <= LineCount; ++line) {
@@ -213,25 +214,8 @@ void TSerialForm::CreatePort(int line) {
     auto* port = new TApdComPort(this);
     port->setObjectName(QStringLiteral("ComPort") + LineLetter(line));
     ApplyDesignValues(*port, line);
-    port->SetOnTriggerAvail([this, line](TApdCustomComPort& CP, std::uint16_t Count) {
-        ComPortTriggerAvail(line, CP, Count);
-    });
-    port->SetOnTriggerData([this, line](TApdCustomComPort& CP, std::uint16_t TriggerHandle) {
-        ComPortTriggerData(line, CP, TriggerHandle);
-    });
     port->SetOnDeviceLost([this, line](QObject&) { ComPortDeviceLost(line); });
     ComPorts[i] = port;
-}
-
-void TSerialForm::ComPortTriggerAvail(int line, TApdCustomComPort& /*CP*/, std::uint16_t Count) {
-    FormLineEndpoints endpoints(forms_, line);
-    HandleTriggerAvail(lines_.Line(line), endpoints, Count);
-}
-
-void TSerialForm::ComPortTriggerData(int line, TApdCustomComPort& /*CP*/,
-                                     std::uint16_t TriggerHandle) {
-    FormLineEndpoints endpoints(forms_, line);
-    HandleTriggerData(lines_.Line(line), endpoints, TriggerHandle);
 }
 
 void TSerialForm::ShowPortSettings() {
@@ -294,6 +278,11 @@ void TSerialForm::SetUpPort(int line) {
         return;
     // Adding the trigger opens the closed port with the settings just made.
     lines_.Line(line).Capture.LineTriggerHandle = port->AddDataTrigger(std::string(1, '\n'), false);
+    // Only now that the trigger exists: every byte is scanned against it, also those that came
+    // while the port opened.
+    port->ServeTriggersOnPortThread(LineCaptureOnPortThread(
+        lines_.Line(line),
+        forms_.MainForm->LineWindows[static_cast<std::size_t>(i)]->SharedStore()));
     openedDevices_[static_cast<std::size_t>(i)] = PortDevicePath(port->ComNumber());
     noiseSeen_[static_cast<std::size_t>(i)] = {};
 }

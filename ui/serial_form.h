@@ -28,7 +28,7 @@ struct PortLists {
 
 // The port configuration dialog. Its lists write into the lines' port settings as they change;
 // the settings act when the ports are set up. It owns the eight port components, one per line,
-// and the handlers through which the ports' events become report lines.
+// whose data and characters-available triggers run the lines' capture on the ports' own threads.
 class TSerialForm : public TFixedDialog {
     Q_OBJECT
 
@@ -60,10 +60,6 @@ public:
     void CancelBtnClick();
     // Escape and the window manager's close act as Cancel.
     void reject() override;
-
-    // The handlers of line N's port events; each reads its own line's port, whatever CP says.
-    void ComPortTriggerAvail(int line, TApdCustomComPort& CP, std::uint16_t Count);
-    void ComPortTriggerData(int line, TApdCustomComPort& CP, std::uint16_t TriggerHandle);
 
     // Line N's port device went away: the port is closed at once, so that a returning USB
     // adapter gets its old name, and is tried again every second. The line stays started, with its
