@@ -4,6 +4,7 @@
 #include "settings/settings_groups.h"
 #include "ui/about_form.h"
 #include "ui/easter_egg_form.h"
+#include "ui/form_line_views.h"
 #include "ui/line_form.h"
 #include "ui/main_form.h"
 #include "ui/port_devices_form.h"
@@ -35,12 +36,17 @@ FormSet::FormSet() {
     for (int line = 1; line <= LineCount; ++line)
         LineForms[line - 1] = Add(std::make_unique<TLineForm>(
             Lines, line, MainForm->LineWindows[line - 1]->SharedStore()));
+    for (int line = 1; line <= LineCount; ++line) {
+        views_[line - 1] =
+            std::make_unique<FormLineViews>(MainForm->LineWindows[line - 1]->SharedStore());
+        Ports.SetViews(line, views_[line - 1].get());
+    }
 }
 
 FormSet::~FormSet() {
     // No port event may reach a window that is gone, so every port falls silent and closes while
     // all windows still stand; then no report line comes any more and the writers can finish.
-    SerialForm->StopDeliveries();
+    Ports.StopDeliveries();
     const std::filesystem::path folder = std::filesystem::path(SettingsFileName()).parent_path();
     for (const std::string& said : FinishReports(Lines, folder.empty() ? "." : folder.string()))
         std::fprintf(stderr, "tolvane: %s\n", said.c_str());

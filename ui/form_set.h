@@ -1,12 +1,14 @@
 #pragma once
 
 #include "capture/production_line.h"
+#include "lines/line_ports.h"
 
 #include <QWidget>
 #include <array>
 #include <memory>
 #include <vector>
 
+class FormLineViews;
 class TAboutForm;
 class TEasterEggForm;
 class TMainForm;
@@ -16,8 +18,9 @@ class TSetLineLabelForm;
 class TStampingForm;
 class TLineForm;
 
-// The program's production lines and its windows. The windows are created hidden, in the program's
-// order, and live until the set is destroyed, last created first; the lines outlive them. The
+// The program's production lines, their ports and its windows. The windows are created hidden, in
+// the program's order, and live until the set is destroyed, last created first; the lines and
+// their ports outlive them. The
 // windows share what they know of a line through the lines, and reach another window through the
 // set only to show it or to show a report line in it.
 class FormSet {
@@ -28,6 +31,7 @@ public:
     FormSet& operator=(const FormSet&) = delete;
 
     ProductionLines Lines;
+    LinePorts Ports{Lines};
     TMainForm* MainForm = nullptr;
     TEasterEggForm* EasterEggForm = nullptr;
     TAboutForm* AboutForm = nullptr;
@@ -48,4 +52,6 @@ private:
     template <class Form> Form* Add(std::unique_ptr<Form> form);
 
     std::vector<std::unique_ptr<QWidget>> windows_;
+    // Where each line's capture shows its report lines.
+    std::array<std::unique_ptr<FormLineViews>, LineCount> views_;
 };

@@ -555,3 +555,33 @@ TEST_F(EndToEndCaptureTest, ViewsPastTheirLimitDropTheOldestLinesAndTheFileKeeps
         20000))
         << expanded.RowText(0).toStdString();
 }
+
+TEST_F(EndToEndCaptureTest, OpenPortDialogHoldsUpNoRetryAndCancelKeepsWhatTheRetryOpened) {
+    const std::string adapter = settings.Folder() + "adapter";
+    ASSERT_EQ(symlink(lines.Com(3).SlavePath().c_str(), adapter.c_str()), 0);
+    SetPortDevice(3, adapter);
+    StartUp("[ComPortSettings]\nComPort=2\nBaudRate=4\n");
+    StartLine(1, ReportFile(1));
+    ModalDriver driver([&](QWidget* modal) {
+        if (modal != &Serial())
+            return;
+        // An edit the operator has not confirmed: the retry must not take it.
+        Serial().Ports[0].BaudRate->setCurrentIndex(1);
+        lines.Com(3).Close();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return Line(1).PortStatus == PortState::Waiting; }, 5000));
+        ASSERT_EQ(unlink(adapter.c_str()), 0);
+        ASSERT_EQ(symlink(lines.Com(12).SlavePath().c_str(), adapter.c_str()), 0);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return Line(1).PortStatus == PortState::Open; }, 2000));
+        EXPECT_EQ(Serial().ComPorts[0]->Baud(), 19200);
+        QTest::mouseClick(Serial().CancelBtn, Qt::LeftButton);
+    });
+    EXPECT_EQ(Serial().exec(), QDialog::Rejected);
+    EXPECT_EQ(Line(1).PortStatus, PortState::Open);
+    EXPECT_EQ(Serial().ComPorts[0]->Baud(), 19200);
+    ASSERT_TRUE(lines.Com(12).Write("LOT 1\r\n"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return FileText(ReportFile(1)) == Stamped("LOT 1"); }, 10000))
+        << FileText(ReportFile(1));
+    EXPECT_TRUE(boxes.Boxes.empty());
+    ClearPortDevice(3);
+}

@@ -7,7 +7,6 @@
 #include "settings/profile.h"
 #include "tests/support/message_box_recorder.h"
 #include "tests/support/pty_pair.h"
-#include "ui/form_line_endpoints.h"
 #include "ui/form_set.h"
 #include "ui/main_form.h"
 #include "ui/report_view.h"
@@ -192,8 +191,7 @@ protected:
     void CompleteReportLine(int line, const std::string& text) {
         LineCapture& capture = Line(line).Capture;
         capture.PendingText += text;
-        FormLineEndpoints endpoints(nullptr, Main().LineWindows[line - 1]->Store());
-        HandleTriggerData(Line(line), endpoints, capture.LineTriggerHandle);
+        forms->Ports.ComPortTrigger(line, nullptr, TriggerDataMessage, capture.LineTriggerHandle);
         // The line's writer has had its turn before the test looks at the file.
         Line(line).Writer().WaitUntilTried(std::chrono::seconds(10));
     }
