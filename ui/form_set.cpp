@@ -47,16 +47,17 @@ FormSet::~FormSet() {
     // No port event may reach a window that is gone, so every port falls silent and closes while
     // all windows still stand; then no report line comes any more and the writers can finish.
     Ports.StopDeliveries();
-    const std::filesystem::path folder = std::filesystem::path(SettingsFileName()).parent_path();
-    for (const std::string& said : FinishReports(Lines, folder.empty() ? "." : folder.string()))
+    for (const std::string& said : FinishReports(Lines, UnsavedFolder()))
         std::fprintf(stderr, "tolvane: %s\n", said.c_str());
     // Last created first.
     while (!windows_.empty())
         windows_.pop_back();
 }
 
-void FormSet::StartUp() {
-    SerialForm->move(SerialForm->x(), SerialForm->y() - 16);
+void FormSet::LoadSettings() {
+    if (settingsLoaded_)
+        return;
+    settingsLoaded_ = true;
     // Every window that names a line takes its caption as it is loaded.
     LoadLineLabels(Lines);
     LoadStampingSettings(Lines);
@@ -67,9 +68,25 @@ void FormSet::StartUp() {
     const std::size_t viewLimit = static_cast<std::size_t>(LoadViewLimitMB()) << 20;
     for (TReportView* view : MainForm->LineWindows)
         view->Store().SetLimit(viewLimit);
+    // Each panel shows its line on or off before any port is tried; a line found off forgets
+    // its file to resume.
+    MainForm->RefreshLinePanels();
+}
+
+void FormSet::StartUp() {
+    SerialForm->move(SerialForm->x(), SerialForm->y() - 16);
+    LoadSettings();
+    // A resumed line is started before its port opens, so that it keeps its report lines from
+    // the port's first byte. No box of the set-up waits for a person: every line that can start
+    // has started, and the waiting ones are retried, whether or not a box is still open.
+    MainForm->ResumeLines();
     // The main window's panels follow the set-up.
     SerialForm->ApplyComPortSettings();
-    MainForm->ResumeLines();
+}
+
+std::string FormSet::UnsavedFolder() {
+    const std::filesystem::path folder = std::filesystem::path(SettingsFileName()).parent_path();
+    return folder.empty() ? "." : folder.string();
 }
 
 std::vector<QWidget*> FormSet::Windows() const {

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <string>
 #include <vector>
 
 class FormLineViews;
@@ -41,9 +42,15 @@ public:
     TPortDevicesForm* PortDevicesForm = nullptr;
     std::array<TLineForm*, LineCount> LineForms{};
 
-    // The start-up sequence once the main window shows: the settings loaded into the lines and
-    // shown in every window, then the ports set up.
+    // The settings loaded into the lines and shown in every window, once: before the main window
+    // first shows, so that its panels are right from the first paint.
+    void LoadSettings();
+    // The start-up sequence once the main window shows: the settings loaded unless they are, the
+    // lines to resume started, then the ports set up.
     void StartUp();
+
+    // The settings file's folder, where the report lines still held at the end are saved.
+    static std::string UnsavedFolder();
 
     // Every window, in the order of creation.
     std::vector<QWidget*> Windows() const;
@@ -52,6 +59,7 @@ private:
     template <class Form> Form* Add(std::unique_ptr<Form> form);
 
     std::vector<std::unique_ptr<QWidget>> windows_;
+    bool settingsLoaded_ = false;
     // Where each line's capture shows its report lines.
     std::array<std::unique_ptr<FormLineViews>, LineCount> views_;
 };

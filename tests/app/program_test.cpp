@@ -51,6 +51,8 @@ TEST_F(ProgramTest, StartUpRunsOnceAfterTheMainWindowShowsAndSpreadsTheCaptions)
     forms.MainForm->StartupTimer->stop();
     program.ShowMainForm();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(forms.MainForm));
+    EXPECT_FALSE(forms.MainForm->StartLineBtns[2]->isEnabled()) << "off from the first paint";
+    EXPECT_EQ(forms.MainForm->Caption(2), QStringLiteral("Packing"));
     const QPoint centred = forms.MainForm->pos();
     forms.MainForm->StartupTimer->start();
     ASSERT_TRUE(StartUpRan(program));
