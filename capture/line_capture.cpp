@@ -1,5 +1,6 @@
 #include "capture/line_capture.h"
 
+#include "capture/daily_report_file.h"
 #include "capture/stamps.h"
 
 namespace {
@@ -29,10 +30,11 @@ void HandleTriggerData(ProductionLine& production, LineEndpoints& endpoints,
     const char delimiter = set != 0 ? set : DelimiterFromCode(-1);
     line.ReportLine.clear();
     // One reading of the clock for both stamps: read separately, a line completed at midnight
-    // could carry the old day's date with the new day's time, a day off.
+    // could carry the old day's date with the new day's time, a day off. The same reading picks
+    // a daily line's file, so that a line stamped on the new day is in the new day's file.
     const bool date = production.DateStamp;
     const bool time = production.TimeStamp;
-    const QDateTime now = date || time ? CurrentDateTime() : QDateTime();
+    const QDateTime now = CurrentDateTime();
     if (date)
         line.ReportLine = DateStamp(now) + delimiter;
     if (time)
@@ -41,8 +43,10 @@ void HandleTriggerData(ProductionLine& production, LineEndpoints& endpoints,
     line.PendingText.clear();
     if (!production.Started)
         return;
+    production.LastReportAt.Store(now.toMSecsSinceEpoch());
     // Handed to the line's writer first: the disk is never waited for inside a port's event, and
     // the file never waits for the views.
-    production.Writer().Submit(production.ReportFile.Get(), line.ReportLine);
+    production.Writer().Submit(ReportFileAt(production, production.ReportFile.Get(), now),
+                               line.ReportLine);
     endpoints.AddToViews(line.ReportLine);
 }

@@ -8,6 +8,7 @@
 #include "ui/line_form.h"
 #include "ui/main_form.h"
 #include "ui/port_devices_form.h"
+#include "ui/report_files_form.h"
 #include "ui/report_view.h"
 #include "ui/serial_form.h"
 #include "ui/set_line_label_form.h"
@@ -33,6 +34,7 @@ FormSet::FormSet() {
     SetLineLabelForm = Add(std::make_unique<TSetLineLabelForm>(Lines));
     StampingForm = Add(std::make_unique<TStampingForm>(Lines));
     PortDevicesForm = Add(std::make_unique<TPortDevicesForm>(*this));
+    ReportFilesForm = Add(std::make_unique<TReportFilesForm>(Lines));
     for (int line = 1; line <= LineCount; ++line)
         LineForms[line - 1] = Add(std::make_unique<TLineForm>(
             Lines, line, MainForm->LineWindows[line - 1]->SharedStore()));
@@ -64,6 +66,7 @@ void FormSet::LoadSettings() {
     StampingForm->ShowStampingSettings();
     LoadComPortSettings(Lines);
     SerialForm->ShowPortSettings();
+    LoadReportFileSettings(Lines);
     MainForm->LoadResumeSettings();
     const std::size_t viewLimit = static_cast<std::size_t>(LoadViewLimitMB()) << 20;
     for (TReportView* view : MainForm->LineWindows)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/line_watch.h"
 #include "capture/production_line.h"
 #include "lines/line_ports.h"
 
@@ -14,6 +15,7 @@ class TAboutForm;
 class TEasterEggForm;
 class TMainForm;
 class TPortDevicesForm;
+class TReportFilesForm;
 class TSerialForm;
 class TSetLineLabelForm;
 class TStampingForm;
@@ -32,6 +34,8 @@ public:
     FormSet& operator=(const FormSet&) = delete;
 
     ProductionLines Lines;
+    // Notices silent lines and daily files turning to a new day.
+    LineWatch Watch{Lines};
     LinePorts Ports{Lines};
     TMainForm* MainForm = nullptr;
     TEasterEggForm* EasterEggForm = nullptr;
@@ -40,6 +44,7 @@ public:
     TSetLineLabelForm* SetLineLabelForm = nullptr;
     TStampingForm* StampingForm = nullptr;
     TPortDevicesForm* PortDevicesForm = nullptr;
+    TReportFilesForm* ReportFilesForm = nullptr;
     std::array<TLineForm*, LineCount> LineForms{};
 
     // The settings loaded into the lines and shown in every window, once: before the main window

@@ -97,7 +97,7 @@ TEST_F(MainFormTest, MenuOffersItsItemsInOrder) {
     QStringList items;
     for (QAction* action : Main().MainMenu->actions())
         items << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    EXPECT_EQ(items, (QStringList{"Stamping", "COM Ports", "Port Devices",
+    EXPECT_EQ(items, (QStringList{"Stamping", "Report Files", "COM Ports", "Port Devices",
                                   "Resume Lines at Start-up", "-", "Exit", "-", "About"}));
 }
 
@@ -105,11 +105,13 @@ TEST_F(MainFormTest, MenuItemsShowTheirDialogs) {
     StartUp();
     ModalDriver driver([](QWidget* modal) { modal->close(); });
     Main().MenuStamping->trigger();
+    Main().MenuReportFiles->trigger();
     Main().MenuCom->trigger();
     Main().MenuPortDevices->trigger();
     Main().MenuAbout->trigger();
-    EXPECT_EQ(driver.Seen, (std::vector<std::string>{"TStampingForm", "TSerialForm",
-                                                     "TPortDevicesForm", "AboutForm"}));
+    EXPECT_EQ(driver.Seen,
+              (std::vector<std::string>{"TStampingForm", "TReportFilesForm", "TSerialForm",
+                                        "TPortDevicesForm", "AboutForm"}));
     EXPECT_FALSE(driver.Stuck);
 }
 
