@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/demo_settings.h"
+#include "app/display_loss.h"
 #include "app/line_simulator.h"
 #include "app/program_settings.h"
 #include "app/screenshots.h"
@@ -72,6 +73,8 @@ int RunProgram(QApplication& application) {
         });
     }
     Program program;
+    // Qt ends the process itself when the display goes: the lines end as at Exit first.
+    const DisplayLossGuard displayLoss([&program] { program.Forms().StopCapture(); });
     program.ShowMainForm();
     if (!commandLine.ScreenshotFolder.empty()) {
         // After the start-up sequence has run, so that the windows show the loaded settings.

@@ -53,9 +53,7 @@ FormSet::FormSet() {
 FormSet::~FormSet() {
     // No port event may reach a window that is gone, so every port falls silent and closes while
     // all windows still stand; then no report line comes any more and the writers can finish.
-    Ports.StopDeliveries();
-    for (const std::string& said : FinishReports(Lines, UnsavedFolder()))
-        std::fprintf(stderr, "tolvane: %s\n", said.c_str());
+    StopCapture();
     // Last created first.
     while (!windows_.empty())
         windows_.pop_back();
@@ -90,6 +88,15 @@ void FormSet::StartUp() {
     MainForm->ResumeLines();
     // The main window's panels follow the set-up.
     SerialForm->ApplyComPortSettings();
+}
+
+void FormSet::StopCapture() {
+    if (captureStopped_)
+        return;
+    captureStopped_ = true;
+    Ports.StopDeliveries();
+    for (const std::string& said : FinishReports(Lines, UnsavedFolder()))
+        std::fprintf(stderr, "tolvane: %s\n", said.c_str());
 }
 
 std::string FormSet::UnsavedFolder() {

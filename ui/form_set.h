@@ -54,6 +54,10 @@ public:
     // lines to resume started, then the ports set up.
     void StartUp();
 
+    // The end of capture, as at Exit: every port falls silent and closes, then every writer
+    // finishes, and what cannot be written is saved beside the settings. Once; the windows stay.
+    void StopCapture();
+
     // The settings file's folder, where the report lines still held at the end are saved.
     static std::string UnsavedFolder();
 
@@ -64,6 +68,7 @@ private:
     template <class Form> Form* Add(std::unique_ptr<Form> form);
 
     std::vector<std::unique_ptr<QWidget>> windows_;
+    bool captureStopped_ = false;
     bool settingsLoaded_ = false;
     // Where each line's capture shows its report lines.
     std::array<std::unique_ptr<FormLineViews>, LineCount> views_;

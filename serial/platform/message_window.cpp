@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QThread>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -188,8 +189,19 @@ bool PostMessage(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     return true;
 }
 
+namespace {
+std::atomic<bool> onlyPortMessages{false};
+} // namespace
+
 void ProcessOneMessage() {
-    QCoreApplication::processEvents();
+    if (onlyPortMessages)
+        QCoreApplication::sendPostedEvents(nullptr, MessageEventType());
+    else
+        QCoreApplication::processEvents();
+}
+
+void PumpOnlyPortMessages() {
+    onlyPortMessages = true;
 }
 
 bool IsWindow(HWND window) {

@@ -52,5 +52,8 @@ bool PostMessage(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 // Handles the messages pending for the calling thread (one pass of its event loop) and returns.
 // Safe on a thread without an event loop, where it does nothing.
 void ProcessOneMessage();
+// From now on ProcessOneMessage handles only the port windows' messages, nothing of the window
+// system: for a stop after the display has gone, whose connection must not be read again.
+void PumpOnlyPortMessages();
 // True while a window with this handle exists.
 bool IsWindow(HWND window);

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <functional>
+
+// Qt ends the process by itself when its display connection breaks: the platform plugin warns
+// ("The X11 connection broke ...", "The Wayland connection broke ...") and calls exit(1). While
+// the guard lives, that warning first runs the stop given, as Exit does, says in the system log
+// and on standard error that the display was lost, and ends the process with status 1 before any
+// static object is destroyed. An exit() from anywhere else while it lives runs the stop too.
+class DisplayLossGuard {
+public:
+    explicit DisplayLossGuard(std::function<void()> stop);
+    ~DisplayLossGuard();
+    DisplayLossGuard(const DisplayLossGuard&) = delete;
+    DisplayLossGuard& operator=(const DisplayLossGuard&) = delete;
+};
