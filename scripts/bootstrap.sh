@@ -6,6 +6,8 @@ packages=(
   g++ cmake make pkg-config clang-format
   qt6-base-dev qt6-svg-dev libgl-dev
   libjpeg-dev
+  # report lines forwarded to an MQTT broker; the broker the tests start
+  libmosquitto-dev mosquitto mosquitto-clients
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation fontconfig
   xvfb xauth x11-apps imagemagick
