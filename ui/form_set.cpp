@@ -6,6 +6,7 @@
 #include "ui/easter_egg_form.h"
 #include "ui/line_form.h"
 #include "ui/main_form.h"
+#include "ui/plant_broker_form.h"
 #include "ui/port_devices_form.h"
 #include "ui/report_view.h"
 #include "ui/serial_form.h"
@@ -21,7 +22,7 @@ template <class Form> Form* FormSet::Add(std::unique_ptr<Form> form) {
     return created;
 }
 
-FormSet::FormSet() {
+FormSet::FormSet() : Broker(std::make_unique<PlantBroker>(Lines)) {
     MainForm = Add(std::make_unique<TMainForm>(*this));
     // The About box is given its picture window when it is made, so the picture window comes
     // first of the two.
@@ -32,6 +33,7 @@ FormSet::FormSet() {
     SetLineLabelForm = Add(std::make_unique<TSetLineLabelForm>(Lines));
     StampingForm = Add(std::make_unique<TStampingForm>(Lines));
     PortDevicesForm = Add(std::make_unique<TPortDevicesForm>(*this));
+    PlantBrokerForm = Add(std::make_unique<TPlantBrokerForm>(*this));
     for (int line = 1; line <= LineCount; ++line)
         LineForms[line - 1] = Add(std::make_unique<TLineForm>(
             Lines, line, MainForm->LineWindows[line - 1]->SharedStore()));
@@ -58,6 +60,8 @@ void FormSet::StartUp() {
     LoadComPortSettings(Lines);
     SerialForm->ShowPortSettings();
     MainForm->LoadResumeSettings();
+    // Before any port opens, so that the first report line of a resumed line is forwarded too.
+    Broker->ApplySettings();
     // The main window's panels follow the set-up.
     SerialForm->ApplyComPortSettings();
     MainForm->ResumeLines();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "broker/plant_broker.h"
 #include "capture/production_line.h"
 
 #include <QWidget>
@@ -10,6 +11,7 @@
 class TAboutForm;
 class TEasterEggForm;
 class TMainForm;
+class TPlantBrokerForm;
 class TPortDevicesForm;
 class TSerialForm;
 class TSetLineLabelForm;
@@ -28,6 +30,8 @@ public:
     FormSet& operator=(const FormSet&) = delete;
 
     ProductionLines Lines;
+    // Forwarding to the plant's broker; destroyed after the ports have fallen silent.
+    std::unique_ptr<PlantBroker> Broker;
     TMainForm* MainForm = nullptr;
     TEasterEggForm* EasterEggForm = nullptr;
     TAboutForm* AboutForm = nullptr;
@@ -35,6 +39,7 @@ public:
     TSetLineLabelForm* SetLineLabelForm = nullptr;
     TStampingForm* StampingForm = nullptr;
     TPortDevicesForm* PortDevicesForm = nullptr;
+    TPlantBrokerForm* PlantBrokerForm = nullptr;
     std::array<TLineForm*, LineCount> LineForms{};
 
     // The start-up sequence once the main window shows: the settings loaded into the lines and
