@@ -43,4 +43,7 @@ void HandleTriggerData(ProductionLine& production, LineEndpoints& endpoints,
     endpoints.AddToViews(line.ReportLine);
     // Handed to the line's writer: the disk is never waited for inside a port's event.
     production.Writer().Submit(production.ReportFile, line.ReportLine);
+    if (ReportLineSink* sink = production.Forward.Get())
+        sink->ReportLineCompleted(production.ReportFile, line.ReportLine,
+                                  std::chrono::system_clock::now());
 }
