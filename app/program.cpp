@@ -39,6 +39,8 @@ void Program::ShowMainForm() {
     // Form scaling fits the window to the screen as it is polished; centre it at its fitted size.
     forms_.MainForm->ensurePolished();
     CentreOnScreen(forms_.MainForm);
+    // The panels show each line on or off from the first paint, not only after the start-up.
+    forms_.LoadSettings();
     forms_.MainForm->show();
 }
 

@@ -61,6 +61,12 @@ std::string Saved(const ProductionLine& line, std::size_t count, const std::stri
 
 } // namespace
 
+std::string UnsavedFileName(const std::string& folder, const std::string& reportFile) {
+    const std::string name = std::filesystem::path(reportFile).filename().string();
+    return (std::filesystem::path(folder) / ((name.empty() ? "report" : name) + ".unsaved"))
+        .string();
+}
+
 std::vector<std::string> FinishReports(ProductionLines& lines, const std::string& folder) {
     std::vector<std::string> said;
     for (int n = 1; n <= LineCount; ++n) {
@@ -70,10 +76,7 @@ std::vector<std::string> FinishReports(ProductionLines& lines, const std::string
         const std::vector<QueuedReportLine> left = line.Reports->Finish(FinishPatience);
         for (std::size_t first = 0; first < left.size();) {
             const std::string& file = left[first].File;
-            std::string name = std::filesystem::path(file).filename().string();
-            const std::string unsaved =
-                (std::filesystem::path(folder) / ((name.empty() ? "report" : name) + ".unsaved"))
-                    .string();
+            const std::string unsaved = UnsavedFileName(folder, file);
             std::size_t count = 0;
             std::string failure;
             for (std::size_t i = first; i < left.size() && left[i].File == file; ++i, ++count) {

@@ -141,6 +141,8 @@ private:
 // grouped by report file. Returns one sentence per report file saved so, naming both files, or
 // saying that even that failed.
 std::vector<std::string> FinishReports(ProductionLines& lines, const std::string& folder);
+// <folder>/<report file's name>.unsaved, where FinishReports puts what is left of that file.
+std::string UnsavedFileName(const std::string& folder, const std::string& reportFile);
 
 // Sets every line's Capture.Delimiter from its delimiter code, lines 1 to 8.
 void RefreshDelimiters(ProductionLines& lines);

@@ -1,6 +1,7 @@
 #include "capture/report_writer.h"
 
 #include "capture/report_file.h"
+#include "capture/stamps.h"
 #include "runtime/exceptions.h"
 
 #include <thread>
@@ -49,11 +50,10 @@ struct ReportWriter::Shared {
     std::condition_variable wake;  // the writer waits for work, a retry or the end
     std::condition_variable tried; // WaitUntilTried and Finish wait for the writer
     std::deque<FileQueue> files;
-    std::size_t bytes = 0;           // report text waiting, all files
-    std::uint64_t submitted = 0;     // report lines handed over
-    std::uint64_t triedUpTo = 0;     // of those, how many the writer has tried
-    std::uint64_t lostAtFailure = 0; // Lost when the latest failure began
-    bool retryNow = false;           // try again without waiting for the retry interval
+    std::size_t bytes = 0;       // report text waiting, all files
+    std::uint64_t submitted = 0; // report lines handed over
+    std::uint64_t triedUpTo = 0; // of those, how many the writer has tried
+    bool retryNow = false;       // try again without waiting for the retry interval
     bool stop = false;
     bool running = true;
     ReportWriterStatus status;
@@ -105,7 +105,8 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
                     s.status.ErrorText != message) {
                     if (s.status.ErrorCode == 0) {
                         ++s.status.Failure;
-                        s.lostAtFailure = s.status.Lost;
+                        s.status.LostAtFailure = s.status.Lost;
+                        s.status.FailingSince = CurrentDateTime();
                     }
                     s.status.ErrorCode = code;
                     s.status.ErrorText = message;
@@ -183,7 +184,7 @@ bool ReportWriter::Submit(std::string file, std::string text) {
         if (s.bytes + text.size() > HoldLimit) {
             ++s.status.Lost;
             // The first loss since the latest failure began is news; the rest are counted.
-            if (s.status.Lost == s.lostAtFailure + 1)
+            if (s.status.Lost == s.status.LostAtFailure + 1)
                 notify = s.changed;
         } else {
             s.bytes += text.size();

@@ -5,6 +5,7 @@
 // written again, tried at every new report line and every 2 s. A file that stalls holds up only
 // its own line; handing a report line over never waits for a disk.
 
+#include <QDateTime>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -30,6 +31,8 @@ struct ReportWriterStatus {
     std::string ErrorText;     // "Disk full", "File access denied", "I/O error 32" ...
     std::string File;          // the file that failed
     std::uint64_t Failure = 0; // counts the times a working file started to fail
+    QDateTime FailingSince;    // when the latest failure began, by the stamps' clock
+    std::uint64_t LostAtFailure = 0; // Lost when the latest failure began
 };
 
 // The append step: AppendReportLine unless a test restricts the writes.

@@ -4,13 +4,12 @@
 #include "ui/form_set.h"
 #include "ui/main_form.h"
 #include "ui/report_view.h"
-#include "ui/serial_form.h"
 
 FormLineEndpoints::FormLineEndpoints(const FormSet& forms, int line)
     : forms_(forms), index_(line - 1) {}
 
 char FormLineEndpoints::TakeChar() {
-    return forms_.SerialForm->ComPorts[index_]->GetChar();
+    return forms_.Ports.ComPorts[index_]->GetChar();
 }
 
 void FormLineEndpoints::AddToViews(const std::string& reportLine) {

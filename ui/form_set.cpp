@@ -4,6 +4,7 @@
 #include "settings/settings_groups.h"
 #include "ui/about_form.h"
 #include "ui/easter_egg_form.h"
+#include "ui/form_line_endpoints.h"
 #include "ui/line_form.h"
 #include "ui/main_form.h"
 #include "ui/plant_broker_form.h"
@@ -37,22 +38,27 @@ FormSet::FormSet() : Broker(std::make_unique<PlantBroker>(Lines)) {
     for (int line = 1; line <= LineCount; ++line)
         LineForms[line - 1] = Add(std::make_unique<TLineForm>(
             Lines, line, MainForm->LineWindows[line - 1]->SharedStore()));
+    for (int line = 1; line <= LineCount; ++line) {
+        endpoints_[line - 1] = std::make_unique<FormLineEndpoints>(*this, line);
+        Ports.SetEndpoints(line, endpoints_[line - 1].get());
+    }
 }
 
 FormSet::~FormSet() {
     // No port event may reach a window that is gone, so every port falls silent and closes while
     // all windows still stand; then no report line comes any more and the writers can finish.
-    SerialForm->StopDeliveries();
-    const std::filesystem::path folder = std::filesystem::path(SettingsFileName()).parent_path();
-    for (const std::string& said : FinishReports(Lines, folder.empty() ? "." : folder.string()))
+    Ports.StopDeliveries();
+    for (const std::string& said : FinishReports(Lines, UnsavedFolder()))
         std::fprintf(stderr, "tolvane: %s\n", said.c_str());
     // Last created first.
     while (!windows_.empty())
         windows_.pop_back();
 }
 
-void FormSet::StartUp() {
-    SerialForm->move(SerialForm->x(), SerialForm->y() - 16);
+void FormSet::LoadSettings() {
+    if (settingsLoaded_)
+        return;
+    settingsLoaded_ = true;
     // Every window that names a line takes its caption as it is loaded.
     LoadLineLabels(Lines);
     LoadStampingSettings(Lines);
@@ -62,9 +68,25 @@ void FormSet::StartUp() {
     MainForm->LoadResumeSettings();
     // Before any port opens, so that the first report line of a resumed line is forwarded too.
     Broker->ApplySettings();
+    // Each panel shows its line on or off before any port is tried; a line found off forgets
+    // its file to resume.
+    MainForm->RefreshLinePanels();
+}
+
+void FormSet::StartUp() {
+    SerialForm->move(SerialForm->x(), SerialForm->y() - 16);
+    LoadSettings();
+    // A resumed line is started before its port opens, so that it keeps its report lines from
+    // the port's first byte. No box of the set-up waits for a person: every line that can start
+    // has started, and the waiting ones are retried, whether or not a box is still open.
+    MainForm->ResumeLines();
     // The main window's panels follow the set-up.
     SerialForm->ApplyComPortSettings();
-    MainForm->ResumeLines();
+}
+
+std::string FormSet::UnsavedFolder() {
+    const std::filesystem::path folder = std::filesystem::path(SettingsFileName()).parent_path();
+    return folder.empty() ? "." : folder.string();
 }
 
 std::vector<QWidget*> FormSet::Windows() const {

@@ -2,12 +2,15 @@
 
 #include "broker/plant_broker.h"
 #include "capture/production_line.h"
+#include "lines/line_ports.h"
 
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <string>
 #include <vector>
 
+class FormLineEndpoints;
 class TAboutForm;
 class TEasterEggForm;
 class TMainForm;
@@ -18,8 +21,9 @@ class TSetLineLabelForm;
 class TStampingForm;
 class TLineForm;
 
-// The program's production lines and its windows. The windows are created hidden, in the program's
-// order, and live until the set is destroyed, last created first; the lines outlive them. The
+// The program's production lines, their ports and its windows. The windows are created hidden, in
+// the program's order, and live until the set is destroyed, last created first; the lines and
+// their ports outlive them. The
 // windows share what they know of a line through the lines, and reach another window through the
 // set only to show it or to show a report line in it.
 class FormSet {
@@ -30,8 +34,9 @@ public:
     FormSet& operator=(const FormSet&) = delete;
 
     ProductionLines Lines;
-    // Forwarding to the plant's broker; destroyed after the ports have fallen silent.
+    // Forwarding to the plant's broker; destroyed after the ports, once they are silent.
     std::unique_ptr<PlantBroker> Broker;
+    LinePorts Ports{Lines};
     TMainForm* MainForm = nullptr;
     TEasterEggForm* EasterEggForm = nullptr;
     TAboutForm* AboutForm = nullptr;
@@ -42,9 +47,15 @@ public:
     TPlantBrokerForm* PlantBrokerForm = nullptr;
     std::array<TLineForm*, LineCount> LineForms{};
 
-    // The start-up sequence once the main window shows: the settings loaded into the lines and
-    // shown in every window, then the ports set up.
+    // The settings loaded into the lines and shown in every window, once: before the main window
+    // first shows, so that its panels are right from the first paint.
+    void LoadSettings();
+    // The start-up sequence once the main window shows: the settings loaded unless they are, the
+    // lines to resume started, then the ports set up.
     void StartUp();
+
+    // The settings file's folder, where the report lines still held at the end are saved.
+    static std::string UnsavedFolder();
 
     // Every window, in the order of creation.
     std::vector<QWidget*> Windows() const;
@@ -53,4 +64,7 @@ private:
     template <class Form> Form* Add(std::unique_ptr<Form> form);
 
     std::vector<std::unique_ptr<QWidget>> windows_;
+    bool settingsLoaded_ = false;
+    // What each line's capture shows in the windows.
+    std::array<std::unique_ptr<FormLineEndpoints>, LineCount> endpoints_;
 };

@@ -28,9 +28,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPointer>
 #include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
+#include <filesystem>
 
 namespace {
 
@@ -53,8 +55,7 @@ constexpr int ImageSize = 16;
 constexpr int ButtonHeight = 25;
 
 const QString GroupHint = QStringLiteral("Double click to change line label");
-// A line whose port went away, or is missing, shows it from across the room.
-const QColor WaitingCaptionColour(139, 0, 0);
+constexpr int ReportNewsMs = 1000;
 
 const QString StartWording = QStringLiteral("Click to start grabbing reports from ");
 const QString StopWording = QStringLiteral("Click to stop grabbing reports from ");
@@ -70,7 +71,49 @@ QColor ButtonFaceColour() {
     return QApplication::palette().color(QPalette::Button);
 }
 
+std::string Plural(std::uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + (n == 1 ? one : many);
+}
+
+// The same file, however it is spelt: links, "." and "..", a relative name.
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    if (std::filesystem::equivalent(a, b, error))
+        return true;
+    const auto spelt = [](const std::string& name) {
+        std::error_code ignored;
+        const std::filesystem::path absolute = std::filesystem::absolute(name, ignored);
+        const std::filesystem::path canonical =
+            std::filesystem::weakly_canonical(absolute, ignored);
+        return (canonical.empty() ? absolute : canonical).lexically_normal();
+    };
+    return spelt(a) == spelt(b);
+}
+
 } // namespace
+
+QColor LineCaptionColour(const LinePanelLook& look) {
+    if (look.Off)
+        return GrayColour();
+    // A line whose port or report file fails shows it from across the room.
+    if (look.PortWaiting || look.ReportFileFails)
+        return QColor(139, 0, 0);
+    return Qt::black;
+}
+
+std::string ReportFileHint(const ReportWriterStatus& status) {
+    if (status.ErrorCode == 0)
+        return std::string();
+    std::string hint = "the report file " + status.File + " cannot be written since " +
+                       status.FailingSince.toString(QStringLiteral("HH:mm:ss")).toStdString() +
+                       " (" + status.ErrorText +
+                       "): " + Plural(status.Held, " report line held", " report lines held");
+    const std::uint64_t lost = status.Lost - status.LostAtFailure;
+    if (lost > 0)
+        hint += "\n" + Plural(lost, " report line lost", " report lines lost") +
+                ": more than 64 MiB of report lines were waiting";
+    return hint;
+}
 
 QString LineNoiseText(const LineNoise& noise) {
     const auto count = [](unsigned long n, const char* one, const char* many) {
@@ -117,6 +160,21 @@ TMainForm::TMainForm(FormSet& forms) : QMainWindow(nullptr), forms_(forms), line
     connect(&lines_, &ProductionLines::PortChanged, this, &TMainForm::RefreshLinePanel);
     connect(&lines_, &ProductionLines::ReportsChanged, this,
             [this](int line) { RunHandler([this, line] { ReportFileNews(line); }); });
+
+    // The held count in a failing line's hint grows with every report line: shown once a second.
+    ReportNewsTimer = new QTimer(this);
+    ReportNewsTimer->setObjectName(QStringLiteral("ReportNewsTimer"));
+    ReportNewsTimer->setInterval(ReportNewsMs);
+    connect(ReportNewsTimer, &QTimer::timeout, this, [this] {
+        bool failing = false;
+        for (int line = 1; line <= LineCount; ++line)
+            if (reportFailing_[static_cast<std::size_t>(line - 1)]) {
+                failing = true;
+                RefreshLinePanel(line);
+            }
+        if (!failing)
+            ReportNewsTimer->stop();
+    });
 
     StartupTimer = new QTimer(this);
     StartupTimer->setObjectName(QStringLiteral("StartupTimer"));
@@ -306,6 +364,7 @@ void TMainForm::StartLineBtnClick(int line) {
         SetStartHint(line, StartButtonHint(false, Caption(line)));
         SystemLog(LogLevel::Notice, lines_.Line(line).Caption + ": stopped");
         ForgetResumeFile(line);
+        TellHeldAtStop(line);
         return;
     }
     // Stopped while the operator chooses a file: report lines completed meanwhile are discarded.
@@ -314,8 +373,20 @@ void TMainForm::StartLineBtnClick(int line) {
     LoadReportDirectory(line, dialog->InitialDir);
     dialog->FileName.clear();
     dialog->Title = "Save " + QStringToAnsi(Caption(line)) + " Reports As";
-    if (!dialog->Execute())
-        return;
+    for (;;) {
+        if (!dialog->Execute())
+            return;
+        // Two lines in one file interleave with nothing to tell them apart: asked first, and
+        // No goes back to the dialog.
+        const int other = LineReportingTo(dialog->FileName, line);
+        if (other == 0 ||
+            AskYesNo({"Tolvane",
+                      dialog->FileName + " is already the report file of " +
+                          lines_.Line(other).Caption +
+                          "; the reports of both lines would be mixed in it. Use it anyway?",
+                      MessageIcon::Question}))
+            break;
+    }
     // A folder that cannot be stored ends the start here: the line stays stopped.
     SaveReportDirectory(line, dialog->FileName);
     StartCapture(line, dialog->FileName);
@@ -329,6 +400,29 @@ void TMainForm::StartLineBtnClick(int line) {
     } catch (const EIniFileException& error) {
         ShowException(error);
     }
+}
+
+int TMainForm::LineReportingTo(const std::string& file, int except) const {
+    for (int other = 1; other <= LineCount; ++other) {
+        const ProductionLine& production = lines_.Line(other);
+        if (other != except && production.Started && SameFile(production.ReportFile, file))
+            return other;
+    }
+    return 0;
+}
+
+void TMainForm::TellHeldAtStop(int line) {
+    const ReportWriterStatus status = lines_.Line(line).Writer().Status();
+    if (status.Held == 0)
+        return;
+    ShowMessageBox(
+        {"Tolvane",
+         lines_.Line(line).Caption + " is stopped with " +
+             Plural(status.Held, " report line", " report lines") + " held for the report file " +
+             status.File +
+             ".\r\rThey are written to it as soon as it can be written again, or saved in " +
+             UnsavedFileName(FormSet::UnsavedFolder(), status.File) + " at Exit.",
+         MessageIcon::Warning});
 }
 
 void TMainForm::StartCapture(int line, const std::string& reportFile) {
@@ -390,9 +484,12 @@ void TMainForm::RefreshLinePanel(int line) {
     const int i = line - 1;
     TReportView* expanded = forms_.LineForms[i]->LineWindow;
     const ProductionLine& production = lines_.Line(line);
+    const ReportWriterStatus reports = lines_.Line(line).Writer().Status();
+    const LinePanelLook look{lines_.SwitchedOff(line), production.PortStatus == PortState::Waiting,
+                             reports.ErrorCode != 0};
+    SetCaptionColour(LineGroups[i], LineCaptionColour(look));
     QString hint = GroupHint;
-    if (lines_.SwitchedOff(line)) {
-        SetCaptionColour(LineGroups[i], GrayColour());
+    if (look.Off) {
         StartLineBtns[i]->setChecked(false);
         StartLineBtns[i]->setEnabled(false);
         SetStartHint(line, StartButtonHint(false, Caption(line)));
@@ -402,9 +499,7 @@ void TMainForm::RefreshLinePanel(int line) {
         LineWindows[i]->SetBackground(ButtonFaceColour());
         expanded->SetBackground(ButtonFaceColour());
     } else {
-        const bool waiting = production.PortStatus == PortState::Waiting;
-        SetCaptionColour(LineGroups[i], waiting ? WaitingCaptionColour : QColor(Qt::black));
-        if (waiting)
+        if (look.PortWaiting)
             hint += QChar('\n') + QString::fromStdString(production.PortNews);
         if (production.Noise.Any())
             hint += QChar('\n') + LineNoiseText(production.Noise);
@@ -413,6 +508,9 @@ void TMainForm::RefreshLinePanel(int line) {
         LineWindows[i]->SetBackground(NavyColour());
         expanded->SetBackground(NavyColour());
     }
+    // Held report lines are written whether the line is on or off, started or stopped.
+    if (look.ReportFileFails)
+        hint += QChar('\n') + AnsiToQString(ReportFileHint(reports));
     LineGroups[i]->setToolTip(hint);
 }
 
@@ -435,11 +533,26 @@ std::string ReportFileErrorText(const std::string& caption, const std::string& r
     return text;
 }
 
+void TMainForm::FollowReportFile(int line, const ReportWriterStatus& status) {
+    const auto i = static_cast<std::size_t>(line - 1);
+    const bool failing = status.ErrorCode != 0;
+    if (reportFailing_[i] && !failing)
+        SystemLog(LogLevel::Notice, lines_.Line(line).Caption + ": the report file " +
+                                        failingFile_[i] +
+                                        " can be written again; every report line held is in it");
+    reportFailing_[i] = failing;
+    failingFile_[i] = status.File;
+    if (failing && !ReportNewsTimer->isActive())
+        ReportNewsTimer->start();
+    RefreshLinePanel(line);
+}
+
 void TMainForm::ReportFileNews(int line) {
     const int i = line - 1;
+    const ReportWriterStatus status = lines_.Line(line).Writer().Status();
+    FollowReportFile(line, status);
     if (reportBoxOpen_[i])
         return; // looked at again when the open box closes
-    const ReportWriterStatus status = lines_.Line(line).Writer().Status();
     const bool newFailure = status.ErrorCode != 0 && status.Failure != toldFailure_[i];
     // Losses are told once per failure (or once, for a file whose writes never end).
     const bool newLoss = status.Lost > 0 && toldLossAtFailure_[i] != status.Failure + 1;
@@ -450,12 +563,19 @@ void TMainForm::ReportFileNews(int line) {
     if (status.Lost > 0)
         toldLossAtFailure_[i] = status.Failure + 1;
     reportBoxOpen_[i] = true;
+    // The box never waits for a person: the news that comes while it is open is looked at when
+    // it closes.
+    QPointer<TMainForm> self(this);
     ShowMessageBox(
         {"Tolvane",
          ReportFileErrorText(lines_.Line(line).Caption, lines_.Line(line).ReportFile, status),
-         MessageIcon::Error});
-    reportBoxOpen_[i] = false;
-    ReportFileNews(line);
+         MessageIcon::Error},
+        [self, line] {
+            if (self.isNull())
+                return;
+            self->reportBoxOpen_[static_cast<std::size_t>(line - 1)] = false;
+            RunHandler([&] { self->ReportFileNews(line); });
+        });
 }
 
 void TMainForm::LineGroupDblClick(int line) {

@@ -2,6 +2,7 @@
 
 #include "capture/production_line.h"
 
+#include <QColor>
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
@@ -35,6 +36,7 @@ public:
     std::array<TSaveDialog*, LineCount> SaveDialogs{};
     QFrame* Bevel1 = nullptr;
     QTimer* StartupTimer = nullptr;
+    QTimer* ReportNewsTimer = nullptr; // refreshes failing lines' hints once a second
     GTForm* GTForm1 = nullptr;
     QMenu* MainMenu = nullptr;
     QAction* MenuStamping = nullptr;
@@ -59,8 +61,8 @@ public:
     // At start-up, before the ports are set up: the menu item's state and each line's file to
     // resume, so that a line found off forgets its file as its panel takes the off look.
     void LoadResumeSettings();
-    // At start-up, once the panels follow the ports: with resuming on, every line that is on and
-    // was capturing when the program last ran starts again into the same file, with no dialog.
+    // At start-up, before the ports are set up: with resuming on, every line that is on and was
+    // capturing when the program last ran starts again into the same file, with no dialog.
     void ResumeLines();
     void MenuExitClick();
     void MenuAboutClick();
@@ -98,6 +100,12 @@ private:
     void StartCapture(int line, const std::string& reportFile);
     // The line no longer resumes at the next start-up.
     void ForgetResumeFile(int line);
+    // The started line other than `except` whose report file is this file by any spelling, or 0.
+    int LineReportingTo(const std::string& file, int except) const;
+    // A stopped line whose report lines are still held says so, and where they will go.
+    void TellHeldAtStop(int line);
+    // The panel follows the report file's state; its mending goes to the system log once.
+    void FollowReportFile(int line, const ReportWriterStatus& status);
 
     FormSet& forms_;
     ProductionLines& lines_;
@@ -108,9 +116,24 @@ private:
     std::array<bool, LineCount> reportBoxOpen_{};
     std::array<std::uint64_t, LineCount> toldFailure_{};
     std::array<std::uint64_t, LineCount> toldLossAtFailure_{};
+    std::array<bool, LineCount> reportFailing_{};      // as last shown on the panel
+    std::array<std::string, LineCount> failingFile_{}; // the file that failed
 };
 
-struct ReportWriterStatus;
+// What a line's caption colour tells, strongest first.
+struct LinePanelLook {
+    bool Off = false;
+    bool PortWaiting = false;
+    bool ReportFileFails = false;
+};
+// Grey when off; dark red (139, 0, 0) when the port waits for its device or the report file
+// fails; black otherwise.
+QColor LineCaptionColour(const LinePanelLook& look);
+
+// "the report file /r/l1.txt cannot be written since 14:02:11 (File access denied): 185 report
+// lines held", and the lines lost past the hold limit; empty while the file works.
+std::string ReportFileHint(const ReportWriterStatus& status);
+
 // The report file box's text for a line with this caption and report file.
 std::string ReportFileErrorText(const std::string& caption, const std::string& reportFile,
                                 const ReportWriterStatus& status);

@@ -1,15 +1,11 @@
 #include "ui/serial_form.h"
 
+#include "lines/line_ports.h"
 #include "runtime/ansi_text.h"
 #include "runtime/message_box.h"
-#include "runtime/system_log.h"
-#include "serial/apd_com_port.h"
-#include "serial/apd_exceptions.h"
-#include "serial/platform/port_map.h"
 #include "settings/profile.h"
 #include "settings/settings_groups.h"
 #include "ui/design_fonts.h"
-#include "ui/form_line_endpoints.h"
 #include "ui/form_set.h"
 #include "ui/handler_guard.h"
 #include "ui/line_letter.h"
@@ -19,8 +15,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QTime>
-#include <QTimer>
 #include <optional>
 
 namespace {
@@ -84,44 +78,13 @@ constexpr int GroupHeight = 153;
 constexpr int GroupLeft[2] = {16, 400};
 constexpr int GroupTop[4] = {16, 177, 338, 499};
 constexpr int VisiblePortItems = 9;
-constexpr int PortRetryMs = 1000;
-
-// A port whose device is missing or held by another program is tried again until it opens.
-bool DeviceMayAppear(std::int32_t errorCode) {
-    return errorCode == EBadId::Code || errorCode == EAlreadyOpen::Code;
-}
-
-// "COM 3 (/dev/ttyUSB0) lost at 14:02:11, waiting for it".
-std::string WaitingNews(int comNumber, const char* what) {
-    return "COM " + std::to_string(comNumber) + " (" + PortDevicePath(comNumber) + ") " + what +
-           " " + QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString() +
-           ", waiting for it";
-}
-
-// The integer value of the item's text ("9600" -> 9600).
-int ItemValue(const QComboBox* list, int index) {
-    return list->itemText(index).toInt();
-}
-
-// The design values a port component is created with, applied as while loading.
-template <class Port> void ApplyDesignValues(Port& port, int line) {
-    port.SetLoading(true);
-    port.SetComNumber(line == 1 || line == 5 ? 1 : 0);
-    port.SetBaud(9600);
-    port.SetInSize(1024);
-    port.SetOutSize(1024);
-    if constexpr (requires { port.Loaded(); })
-        port.Loaded();
-    else
-        port.SetLoading(false);
-}
 
 } // namespace
 
 TSerialForm::TSerialForm(FormSet& forms)
     : TFixedDialog(QStringLiteral("TSerialForm"), QStringLiteral("Configure COM Ports"),
                    QSize(785, 701), false),
-      forms_(forms), lines_(forms.Lines) {
+      ComPorts(forms.Ports.ComPorts), lines_(forms.Lines), ports_(forms.Ports) {
     for (int line = 1; line <= LineCount; ++line)
         CreateLineGroup(line);
 
@@ -130,47 +93,13 @@ TSerialForm::TSerialForm(FormSet& forms)
         QStringLiteral("Click to accept changes"), QStringLiteral("Click to discard changes"),
         [this] { OKBtnClick(); }, [this] { CancelBtnClick(); });
 
-    for (int line = 1; line <= LineCount; ++line)
-        CreatePort(line);
-
-    PortRetryTimer = new QTimer(this);
-    PortRetryTimer->setObjectName(QStringLiteral("PortRetryTimer"));
-    PortRetryTimer->setInterval(PortRetryMs);
-    connect(PortRetryTimer, &QTimer::timeout, this,
-            [this] { RunHandler([this] { RetryWaitingPorts(); }); });
-    LineNoiseTimer = new QTimer(this);
-    LineNoiseTimer->setObjectName(QStringLiteral("LineNoiseTimer"));
-    LineNoiseTimer->setInterval(PortRetryMs);
-    connect(LineNoiseTimer, &QTimer::timeout, this, [this] { GatherLineNoise(); });
-    LineNoiseTimer->start();
-
     connect(&lines_, &ProductionLines::CaptionChanged, this, [this](int line) {
         ComPortGroups[line - 1]->setTitle(AnsiToQString(lines_.Line(line).Caption));
     });
     KeepPortItemTipsCurrent(this);
 }
 
-TSerialForm::~TSerialForm() {
-    StopDeliveries();
-    for (TApdComPort*& port : ComPorts) {
-        delete port;
-        port = nullptr;
-    }
-}
-
-void TSerialForm::StopDeliveries() {
-    PortRetryTimer->stop();
-    LineNoiseTimer->stop();
-    for (TApdComPort* port : ComPorts) {
-        port->SetOnTriggerAvail({});
-        port->SetOnTriggerData({});
-        port->SetOnDeviceLost({});
-    }
-    for (int line = 1; line <= LineCount; ++line) {
-        ComPorts[line - 1]->SetOpen(false);
-        lines_.Line(line).PortStatus = PortState::Closed;
-    }
-}
+TSerialForm::~TSerialForm() = default;
 
 void TSerialForm::CreateLineGroup(int line) {
     const int i = line - 1;
@@ -208,32 +137,6 @@ void TSerialForm::CreateLineGroup(int line) {
     Ports[i].ComPort->setMaxVisibleItems(VisiblePortItems);
 }
 
-void TSerialForm::CreatePort(int line) {
-    const int i = line - 1;
-    auto* port = new TApdComPort(this);
-    port->setObjectName(QStringLiteral("ComPort") + LineLetter(line));
-    ApplyDesignValues(*port, line);
-    port->SetOnTriggerAvail([this, line](TApdCustomComPort& CP, std::uint16_t Count) {
-        ComPortTriggerAvail(line, CP, Count);
-    });
-    port->SetOnTriggerData([this, line](TApdCustomComPort& CP, std::uint16_t TriggerHandle) {
-        ComPortTriggerData(line, CP, TriggerHandle);
-    });
-    port->SetOnDeviceLost([this, line](QObject&) { ComPortDeviceLost(line); });
-    ComPorts[i] = port;
-}
-
-void TSerialForm::ComPortTriggerAvail(int line, TApdCustomComPort& /*CP*/, std::uint16_t Count) {
-    FormLineEndpoints endpoints(forms_, line);
-    HandleTriggerAvail(lines_.Line(line), endpoints, Count);
-}
-
-void TSerialForm::ComPortTriggerData(int line, TApdCustomComPort& /*CP*/,
-                                     std::uint16_t TriggerHandle) {
-    FormLineEndpoints endpoints(forms_, line);
-    HandleTriggerData(lines_.Line(line), endpoints, TriggerHandle);
-}
-
 void TSerialForm::ShowPortSettings() {
     const auto& designs = ListDesigns();
     for (int line = 1; line <= LineCount; ++line) {
@@ -244,190 +147,19 @@ void TSerialForm::ShowPortSettings() {
 }
 
 void TSerialForm::ApplyComPortSettings() {
-    const bool nested = settingUp_;
-    settingUp_ = true;
-    for (int line = 1; line <= LineCount; ++line) {
-        if (lines_.SwitchedOff(line))
-            continue;
-        ProductionLine& production = lines_.Line(line);
-        production.PortNews.clear();
-        try {
-            SetUpPort(line);
-            production.PortStatus = PortState::Open;
-        } catch (const EAPDException& error) {
-            production.PortStatus = PortState::Refused;
-            if (DeviceMayAppear(error.ErrorCode))
-                StartWaiting(line, WaitingNews(ComPorts[line - 1]->ComNumber(),
-                                               error.ErrorCode == EBadId::Code ? "missing since"
-                                                                               : "in use since"));
-            ReportPortError(error.ErrorCode, line);
-        } catch (const std::exception& error) {
-            production.PortStatus = PortState::Refused;
-            // A failure of another kind is one port's failure too: it is reported in the standard
-            // error box and the remaining lines are still set up.
-            ShowException(error);
-            ModalResult = 0;
-        }
-    }
-    settingUp_ = nested;
-    emit lines_.PortsSetUp();
-}
-
-void TSerialForm::SetUpPort(int line) {
-    const int i = line - 1;
-    const auto choice = [&](std::size_t kind) {
-        return lines_.PortChoice(line, PortSettingKinds[kind]);
-    };
-    const auto value = [&](std::size_t kind) {
-        return ItemValue(Ports[i].*ListDesigns()[kind].List, choice(kind));
-    };
-    constexpr TParity Parities[] = {pNone, pOdd, pEven};
-    TApdComPort* port = ComPorts[i];
-    // An open port is only ever kept on its own COM number (KeepsPort), so this never reopens
-    // it; the character format goes to an open port without closing it.
-    port->SetComNumber(static_cast<std::uint16_t>(value(0)));
-    port->SetBaud(value(1));
-    port->SetParity(Parities[choice(2)]);
-    port->SetDataBits(static_cast<std::uint16_t>(value(3)));
-    port->SetStopBits(static_cast<std::uint16_t>(value(4)));
-    if (port->Open())
-        return;
-    // Adding the trigger opens the closed port with the settings just made.
-    lines_.Line(line).Capture.LineTriggerHandle = port->AddDataTrigger(std::string(1, '\n'), false);
-    openedDevices_[static_cast<std::size_t>(i)] = PortDevicePath(port->ComNumber());
-    noiseSeen_[static_cast<std::size_t>(i)] = {};
-}
-
-void TSerialForm::GatherLineNoise() {
-    for (int line = 1; line <= LineCount; ++line) {
-        const auto i = static_cast<std::size_t>(line - 1);
-        const LineErrorCounts now = ComPorts[i]->LineErrorTally();
-        LineErrorCounts& seen = noiseSeen_[i];
-        // A tally below the last one belongs to a port opened since.
-        if (now.Framing < seen.Framing || now.Parity < seen.Parity || now.Overrun < seen.Overrun ||
-            now.Breaks < seen.Breaks)
-            seen = {};
-        if (now == seen)
-            continue;
-        LineNoise& noise = lines_.Line(line).Noise;
-        noise.Framing += now.Framing - seen.Framing;
-        noise.Parity += now.Parity - seen.Parity;
-        noise.Overrun += now.Overrun - seen.Overrun;
-        noise.Breaks += now.Breaks - seen.Breaks;
-        seen = now;
-        emit lines_.PortChanged(line);
-    }
-}
-
-bool TSerialForm::KeepsPort(int line) const {
-    const TApdComPort* port = ComPorts[line - 1];
-    return !lines_.SwitchedOff(line) && lines_.Line(line).PortStatus == PortState::Open &&
-           port->Open() &&
-           port->ComNumber() ==
-               ItemValue(Ports[line - 1].ComPort, lines_.PortChoice(line, PortSettingKinds[0])) &&
-           PortDevicePath(port->ComNumber()) == openedDevices_[static_cast<std::size_t>(line - 1)];
-}
-
-void TSerialForm::ReleasePort(int line) {
-    TApdComPort* port = ComPorts[line - 1];
-    ProductionLine& production = lines_.Line(line);
-    production.PortStatus = PortState::Closed;
-    production.PortNews.clear();
-    port->RemoveTrigger(production.Capture.LineTriggerHandle);
-    port->SetOpen(false);
-}
-
-void TSerialForm::StartWaiting(int line, const std::string& what) {
-    ProductionLine& production = lines_.Line(line);
-    production.PortStatus = PortState::Waiting;
-    production.PortNews = what;
-    if (!PortRetryTimer->isActive())
-        PortRetryTimer->start();
-}
-
-void TSerialForm::ComPortDeviceLost(int line) {
-    // Not inside the port's own message: its close waits for the threads, pumping messages.
-    QTimer::singleShot(0, this, [this, line] { RunHandler([this, line] { LoseDevice(line); }); });
-}
-
-void TSerialForm::LoseDevice(int line) {
-    if (lines_.Line(line).PortStatus != PortState::Open)
-        return;
-    const int comNumber = ComPorts[line - 1]->ComNumber();
-    try {
-        ReleasePort(line);
-    } catch (const std::exception&) {
-        // A device that is gone cannot refuse anything that matters: the port is closed.
-    }
-    StartWaiting(line, WaitingNews(comNumber, "lost at"));
-    SystemLog(LogLevel::Warning, lines_.Line(line).Caption + ": " + lines_.Line(line).PortNews);
-    emit lines_.PortChanged(line);
-}
-
-void TSerialForm::RetryWaitingPorts() {
-    // Opening a port may pump events, among them this timer's next tick. While the dialog is
-    // open its lists hold edits not yet confirmed, which no port may be opened with.
-    if (settingUp_ || isVisible())
-        return;
-    settingUp_ = true;
-    bool waiting = false;
-    for (int line = 1; line <= LineCount; ++line) {
-        ProductionLine& production = lines_.Line(line);
-        if (production.PortStatus != PortState::Waiting)
-            continue;
-        try {
-            SetUpPort(line);
-        } catch (const std::exception&) {
-            waiting = true; // still missing or held; the box was shown when it first failed
-            continue;
-        }
-        production.PortStatus = PortState::Open;
-        production.PortNews.clear();
-        const int comNumber = ComPorts[line - 1]->ComNumber();
-        SystemLog(LogLevel::Notice, production.Caption + ": COM " + std::to_string(comNumber) +
-                                        " (" + PortDevicePath(comNumber) + ") is back");
-        emit lines_.PortChanged(line);
-    }
-    settingUp_ = false;
-    if (!waiting)
-        PortRetryTimer->stop();
+    if (!ports_.ApplyComPortSettings())
+        ModalResult = 0;
 }
 
 void TSerialForm::ReportPortError(std::int32_t errorCode, int line) {
-    const std::string n = std::to_string(ComPorts[line - 1]->ComNumber());
-    const std::string c = QStringToAnsi(ComPortGroups[line - 1]->title());
-    MessageBeep();
-    const std::string advice =
-        "\r\rPlease assign a different COM Port for " + c + " or set to Off.";
-    std::string text;
-    if (errorCode == EBadId::Code)
-        text = "COM " + n + " does not exist. Choose its device in Menu, Port Devices." + advice;
-    else if (errorCode == EAlreadyOpen::Code)
-        text = "COM " + n + " is already open." + advice;
-    else if (errorCode == EPortAccessDenied::Code)
-        text = "COM " + n +
-               " cannot be opened: permission denied.\r\rAdd the user to the dialout "
-               "group, or choose another COM Port for " +
-               c + ".";
-    else
-        text = "Unspecified error for COM " + n + ".";
-    ShowMessageBox({"Error", text, MessageIcon::Error});
+    ports_.ReportPortError(errorCode, line);
     ModalResult = 0;
 }
 
 bool TSerialForm::SetUpPortsAgain() {
     ModalResult = QDialog::Accepted;
-    settingUp_ = true;
-    // Only a port that moves to another COM number or device, or whose line is switched off, is
-    // closed, and all of those before any opens, so that lines may swap ports. A port that stays
-    // keeps its LF trigger and every byte it holds: a report line is never split by a reopen.
-    for (int line = 1; line <= LineCount; ++line) {
-        if (!KeepsPort(line))
-            ReleasePort(line);
-    }
-    // The set-up ends with the lines reporting it, on which the main window's panels follow.
-    ApplyComPortSettings();
-    settingUp_ = false;
+    if (!ports_.SetUpPortsAgain())
+        ModalResult = 0;
     return ModalResult != 0;
 }
 

@@ -55,9 +55,11 @@ void TSetLineLabelForm::showEvent(QShowEvent* event) {
 }
 
 void TSetLineLabelForm::ApplyLineLabel(int line, const std::string& label) {
-    // Every window that names the line follows its caption.
+    // Every window that names the line follows its caption. A line is never left without one:
+    // an empty or blank label gives it back its default, which is what is stored.
+    const bool blank = label.find_first_not_of(" \t") == std::string::npos;
     if (line >= 1 && line <= LineCount)
-        lines_.SetCaption(line, label);
+        lines_.SetCaption(line, blank ? "Line " + std::to_string(line) : label);
     SaveLineLabels(lines_);
 }
 

@@ -12,7 +12,9 @@
 #include "ui/report_view.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTextBlock>
@@ -428,4 +430,151 @@ TEST_F(EndToEndCaptureTest, LinesResumeAtStartUpIntoTheirFilesWithNoClickWhenAsk
     Main().MenuResume->trigger();
     EXPECT_EQ(settings.Value("Capture", "ResumeAtStartup"), "0");
     EXPECT_TRUE(boxes.Boxes.empty());
+}
+
+TEST_F(EndToEndCaptureTest, ResumeWithADeviceMissingCapturesWhileNobodyClosesTheBox) {
+    const std::string adapter = settings.Folder() + "late-adapter";
+    SetPortDevice(3, adapter);
+    std::string resume = "[Capture]\nResumeAtStartup=1\n";
+    for (int line : {1, 2, 3})
+        resume += "ReportFile" + std::to_string(line) + "=" + ReportFile(line) + "\n";
+    // Nobody is there to close the box: the real one is shown, and left open. A box that blocked
+    // the start-up would be closed here after a while, so that the fault fails the test instead of
+    // hanging it.
+    MessagePresenter recorder = SetMessagePresenter({});
+    bool blocked = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            blocked = true;
+            modal->close();
+        }
+    });
+    guard.start(15000);
+    StartUp(EightLinesOn + resume);
+    guard.stop();
+    ASSERT_FALSE(blocked) << "the start-up waited for the box";
+    QElapsedTimer sinceStartUp;
+    sinceStartUp.start();
+    QMessageBox* box = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* shown = qobject_cast<QMessageBox*>(window);
+            shown != nullptr && shown->isVisible())
+            box = shown;
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->text().startsWith(QStringLiteral("COM 3 does not exist.")))
+        << box->text().toStdString();
+
+    // The lines whose ports opened were started before them: their first bytes are kept.
+    Play({1, 2}, 1, 3);
+    ExpectFilesComplete({1, 2});
+    std::printf("lines 1 and 2 in their files %lld ms after the start-up\n",
+                static_cast<long long>(sinceStartUp.elapsed()));
+    EXPECT_EQ(Main().LineGroups[2]->palette().color(QPalette::WindowText), QColor(139, 0, 0));
+    EXPECT_EQ(Main().LineGroups[3]->palette().color(QPalette::WindowText), QColor(Qt::black));
+    EXPECT_TRUE(Main().StartLineBtns[2]->isChecked());
+
+    QTest::qWait(1200);
+    ASSERT_EQ(symlink(lines.Com(3).SlavePath().c_str(), adapter.c_str()), 0);
+    QElapsedTimer sincePlugged;
+    sincePlugged.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Line(3).PortStatus == PortState::Open; }, 10000));
+    Play({3}, 1, 3);
+    ExpectFilesComplete({3});
+    std::printf("line 3 in its file %lld ms after its device appeared\n",
+                static_cast<long long>(sincePlugged.elapsed()));
+    EXPECT_TRUE(box->isVisible()) << "nobody closed the box";
+    SetMessagePresenter(std::move(recorder));
+    box->close();
+    ClearPortDevice(3);
+}
+
+TEST_F(EndToEndCaptureTest, LineWhoseFolderIsMissingShowsItUntilTheHeldLinesAreWritten) {
+    StartUp(EightLinesOn);
+    const std::string folder = settings.Folder() + "reports";
+    const std::string file = folder + "/line1.txt";
+    StartLine(1, file);
+    Play({1}, 1, 20);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.Boxes.empty(); }, 10000));
+    const QString failing = QString::fromStdString("Double click to change line label\nthe report "
+                                                   "file " +
+                                                   file +
+                                                   " cannot be written since 15:04:09 (Invalid "
+                                                   "filename): 20 report lines held");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Main().LineGroups[0]->toolTip() == failing; }, 10000))
+        << Main().LineGroups[0]->toolTip().toStdString();
+    EXPECT_EQ(Main().LineGroups[0]->palette().color(QPalette::WindowText), QColor(139, 0, 0));
+
+    // Stopped, it says what it still holds; the held lines are written all the same.
+    Main().StartLineBtns[0]->click();
+    ASSERT_EQ(boxes.Boxes.size(), 2u);
+    EXPECT_EQ(boxes.Boxes[1].Text,
+              "Line 1 is stopped with 20 report lines held for the report file " + file +
+                  ".\r\rThey are written to it as soon as it can be written again, or saved in " +
+                  settings.Folder() + "line1.txt.unsaved at Exit.");
+    ASSERT_TRUE(QDir().mkdir(QFile::decodeName(folder.c_str())));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return FileText(file) == expected_[0]; }, 20000))
+        << FileText(file);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return Main().LineGroups[0]->toolTip() ==
+                   QStringLiteral("Double click to change line label");
+        },
+        10000))
+        << Main().LineGroups[0]->toolTip().toStdString();
+    EXPECT_EQ(Main().LineGroups[0]->palette().color(QPalette::WindowText), QColor(Qt::black));
+    EXPECT_EQ(boxes.Boxes.size(), 2u);
+}
+
+TEST_F(EndToEndCaptureTest, SecondLineIntoAStartedLinesFileIsAskedFirstAndNoLeavesItStopped) {
+    StartUp("[LineLabels]\nLine1=Press 1\n" + EightLinesOn);
+    StartLine(1, ReportFile(1));
+    boxes.Answer = false;
+    // The same file by another spelling; the second showing of the dialog is cancelled.
+    const std::string spelt = settings.Folder() + "./line1.txt";
+    int showings = 0;
+    TSaveDialog::ExecuteFunction previous = TSaveDialog::SetExecuteHook([&](TSaveDialog& dialog) {
+        dialog.FileName = spelt;
+        return ++showings == 1;
+    });
+    Main().StartLineBtns[1]->click();
+    TSaveDialog::SetExecuteHook(std::move(previous));
+    ASSERT_EQ(boxes.Questions.size(), 1u);
+    EXPECT_EQ(boxes.Questions[0].Text,
+              spelt + " is already the report file of Press 1; the reports of both lines would "
+                      "be mixed in it. Use it anyway?");
+    EXPECT_EQ(showings, 2) << "No goes back to the save dialog";
+    EXPECT_FALSE(Main().StartLineBtns[1]->isChecked());
+    EXPECT_FALSE(Line(2).Started);
+    EXPECT_TRUE(Line(1).Started);
+}
+TEST_F(EndToEndCaptureTest, OpenPortDialogHoldsUpNoRetryAndCancelKeepsWhatTheRetryOpened) {
+    const std::string adapter = settings.Folder() + "adapter";
+    ASSERT_EQ(symlink(lines.Com(3).SlavePath().c_str(), adapter.c_str()), 0);
+    SetPortDevice(3, adapter);
+    StartUp("[ComPortSettings]\nComPort=2\nBaudRate=4\n");
+    StartLine(1, ReportFile(1));
+    ModalDriver driver([&](QWidget* modal) {
+        if (modal != &Serial())
+            return;
+        // An edit the operator has not confirmed: the retry must not take it.
+        Serial().Ports[0].BaudRate->setCurrentIndex(1);
+        lines.Com(3).Close();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return Line(1).PortStatus == PortState::Waiting; }, 5000));
+        ASSERT_EQ(unlink(adapter.c_str()), 0);
+        ASSERT_EQ(symlink(lines.Com(12).SlavePath().c_str(), adapter.c_str()), 0);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return Line(1).PortStatus == PortState::Open; }, 2000));
+        EXPECT_EQ(Serial().ComPorts[0]->Baud(), 19200);
+        QTest::mouseClick(Serial().CancelBtn, Qt::LeftButton);
+    });
+    EXPECT_EQ(Serial().exec(), QDialog::Rejected);
+    EXPECT_EQ(Line(1).PortStatus, PortState::Open);
+    EXPECT_EQ(Serial().ComPorts[0]->Baud(), 19200);
+    ASSERT_TRUE(lines.Com(12).Write("LOT 1\r\n"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return FileText(ReportFile(1)) == Stamped("LOT 1"); }, 10000))
+        << FileText(ReportFile(1));
+    EXPECT_TRUE(boxes.Boxes.empty());
+    ClearPortDevice(3);
 }

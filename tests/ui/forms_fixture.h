@@ -190,7 +190,8 @@ protected:
     void CompleteReportLine(int line, const std::string& text) {
         LineCapture& capture = Line(line).Capture;
         capture.PendingText += text;
-        Serial().ComPortTriggerData(line, *Serial().ComPorts[line - 1], capture.LineTriggerHandle);
+        forms->Ports.ComPortTriggerData(line, *forms->Ports.ComPorts[line - 1],
+                                        capture.LineTriggerHandle);
         // The line's writer has had its turn before the test looks at the file.
         Line(line).Writer().WaitUntilTried(std::chrono::seconds(10));
     }

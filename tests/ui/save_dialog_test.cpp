@@ -6,6 +6,7 @@
 
 #include <QComboBox>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QTest>
 
 namespace {
@@ -76,7 +77,11 @@ TEST_F(SaveDialogTest, BareNameGetsTheExtensionOfTheChosenFileType) {
             auto* types = files->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
             for (int step = 0; step < c.FileType; ++step)
                 QTest::keyClick(types, Qt::Key_Down);
-            files->selectFile(QString::fromLatin1(c.Typed));
+            // And types the name into the name field: selectFile() leaves a field that has the
+            // focus alone, and the keys above may have activated the window.
+            auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            name->clear();
+            QTest::keyClicks(name, QString::fromLatin1(c.Typed));
             static_cast<QDialog*>(files)->accept(); // as the Save button does
         });
         EXPECT_TRUE(accepted);

@@ -94,9 +94,9 @@ TEST(SerialFormPortsTest, PortComponentsCarryTheirDesignValues) {
     for (int line = 1; line <= LineCount; ++line) {
         SCOPED_TRACE(line);
         auto* port =
-            forms.SerialForm->findChild<TApdComPort*>(QStringLiteral("ComPort") + LineLetter(line));
+            forms.Ports.findChild<TApdComPort*>(QStringLiteral("ComPort") + LineLetter(line));
         ASSERT_NE(port, nullptr);
-        EXPECT_EQ(port, forms.SerialForm->ComPorts[line - 1]);
+        EXPECT_EQ(port, forms.Ports.ComPorts[line - 1]);
         EXPECT_EQ(port->Baud(), 9600);
         EXPECT_EQ(port->InSize(), 1024);
         EXPECT_EQ(port->OutSize(), 1024);

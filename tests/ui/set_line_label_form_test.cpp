@@ -1,4 +1,4 @@
-// The line label dialog: renaming a line everywhere at once, empty labels, Cancel, the edit box.
+// The line label dialog: renaming a line everywhere at once, blank labels, Cancel, the edit box.
 
 #include "tests/ui/forms_fixture.h"
 #include "ui/line_form.h"
@@ -82,18 +82,19 @@ TEST_F(SetLineLabelFormTest, RenamingAStartedLineKeepsTheStopHint) {
     EXPECT_TRUE(Main().StartLineBtns[0]->isChecked());
 }
 
-TEST_F(SetLineLabelFormTest, EditBoxStartsEmptyAndOkAtOnceGivesAnEmptyCaption) {
+TEST_F(SetLineLabelFormTest, EditBoxStartsEmptyAndABlankLabelGivesBackTheDefaultCaption) {
     StartUp("[LineLabels]\nLine2=Old name\n");
     QString shownInEdit = QStringLiteral("unset");
     Label().NewEdit->setText(QStringLiteral("left over"));
     EditLabel(2, [&] {
         shownInEdit = Label().NewEdit->text();
+        QTest::keyClicks(Label().NewEdit, QStringLiteral("   "));
         QTest::mouseClick(Label().OKBtn, Qt::LeftButton);
     });
     EXPECT_TRUE(shownInEdit.isEmpty());
-    ExpectCaptionEverywhere(2, QString());
-    EXPECT_EQ(settings.Value("LineLabels", "Line2"), "");
-    EXPECT_EQ(Main().StartHint(2), QStringLiteral("Click to start grabbing reports from "));
+    ExpectCaptionEverywhere(2, QStringLiteral("Line 2"));
+    EXPECT_EQ(settings.Value("LineLabels", "Line2"), "Line 2");
+    EXPECT_EQ(Main().StartHint(2), QStringLiteral("Click to start grabbing reports from Line 2"));
 }
 
 TEST_F(SetLineLabelFormTest, CancelChangesNothingAndWritesNothing) {

@@ -1,0 +1,336 @@
+#include "lines/line_ports.h"
+
+#include "runtime/message_box.h"
+#include "runtime/system_log.h"
+#include "serial/apd_com_port.h"
+#include "serial/apd_exceptions.h"
+#include "serial/platform/port_map.h"
+
+#include <QTime>
+#include <QTimer>
+
+namespace {
+
+constexpr int PortRetryMs = 1000;
+
+// A port whose device is missing or held by another program is tried again until it opens.
+bool DeviceMayAppear(std::int32_t errorCode) {
+    return errorCode == EBadId::Code || errorCode == EAlreadyOpen::Code;
+}
+
+// "COM 3 (/dev/ttyUSB0) lost at 14:02:11, waiting for it".
+std::string WaitingNews(int comNumber, const char* what) {
+    return "COM " + std::to_string(comNumber) + " (" + PortDevicePath(comNumber) + ") " + what +
+           " " + QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString() +
+           ", waiting for it";
+}
+
+// Nothing may unwind into the event loop: what escapes a timer's work is reported.
+template <class Work> void RunGuarded(Work&& work) noexcept {
+    try {
+        work();
+    } catch (const std::exception& error) {
+        ShowException(error);
+    }
+}
+
+// The design values a port component is created with, applied as while loading.
+template <class Port> void ApplyDesignValues(Port& port, int line) {
+    port.SetLoading(true);
+    port.SetComNumber(line == 1 || line == 5 ? 1 : 0);
+    port.SetBaud(9600);
+    port.SetInSize(1024);
+    port.SetOutSize(1024);
+    if constexpr (requires { port.Loaded(); })
+        port.Loaded();
+    else
+        port.SetLoading(false);
+}
+
+// The lines' settings as a set-up reads them: an unchosen item is the key's default.
+PortSettings ChosenSettings(const ProductionLines& lines, int line) {
+    PortSettings chosen;
+    for (const PortSettingKind& kind : PortSettingKinds)
+        chosen.*kind.Index = lines.PortChoice(line, kind);
+    return chosen;
+}
+
+} // namespace
+
+int PortSettingValue(std::size_t kind, int index) {
+    static constexpr int Bauds[] = {1200, 2400, 4800, 9600, 19200};
+    switch (kind) {
+    case 0:
+        return index + 1; // COM1 to COM16
+    case 1:
+        return Bauds[index];
+    case 2:
+        return index; // pNone, pOdd, pEven
+    case 3:
+        return 7 + index;
+    default:
+        return 1 + index;
+    }
+}
+
+char LinePorts::PortEndpoints::TakeChar() {
+    return port_->GetChar();
+}
+
+LinePorts::LinePorts(ProductionLines& lines) : lines_(lines) {
+    for (int line = 1; line <= LineCount; ++line)
+        CreatePort(line);
+
+    PortRetryTimer = new QTimer(this);
+    PortRetryTimer->setObjectName(QStringLiteral("PortRetryTimer"));
+    PortRetryTimer->setInterval(PortRetryMs);
+    connect(PortRetryTimer, &QTimer::timeout, this,
+            [this] { RunGuarded([this] { RetryWaitingPorts(); }); });
+    LineNoiseTimer = new QTimer(this);
+    LineNoiseTimer->setObjectName(QStringLiteral("LineNoiseTimer"));
+    LineNoiseTimer->setInterval(PortRetryMs);
+    connect(LineNoiseTimer, &QTimer::timeout, this, [this] { GatherLineNoise(); });
+    LineNoiseTimer->start();
+}
+
+LinePorts::~LinePorts() {
+    StopDeliveries();
+    for (TApdComPort*& port : ComPorts) {
+        delete port;
+        port = nullptr;
+    }
+}
+
+void LinePorts::SetEndpoints(int line, LineEndpoints* endpoints) {
+    const auto i = static_cast<std::size_t>(line - 1);
+    endpoints_[i] = endpoints != nullptr ? endpoints : portEndpoints_[i].get();
+}
+
+void LinePorts::CreatePort(int line) {
+    const auto i = static_cast<std::size_t>(line - 1);
+    auto* port = new TApdComPort(this);
+    port->setObjectName(line == 1 ? QStringLiteral("ComPort")
+                                  : QStringLiteral("ComPort") + QChar(u'A' + line - 1));
+    ApplyDesignValues(*port, line);
+    port->SetOnTriggerAvail([this, line](TApdCustomComPort& CP, std::uint16_t Count) {
+        ComPortTriggerAvail(line, CP, Count);
+    });
+    port->SetOnTriggerData([this, line](TApdCustomComPort& CP, std::uint16_t TriggerHandle) {
+        ComPortTriggerData(line, CP, TriggerHandle);
+    });
+    port->SetOnDeviceLost([this, line](QObject&) { ComPortDeviceLost(line); });
+    ComPorts[i] = port;
+    portEndpoints_[i] = std::make_unique<PortEndpoints>(ComPorts[i]);
+    endpoints_[i] = portEndpoints_[i].get();
+}
+
+void LinePorts::StopDeliveries() {
+    PortRetryTimer->stop();
+    LineNoiseTimer->stop();
+    for (TApdComPort* port : ComPorts) {
+        port->SetOnTriggerAvail({});
+        port->SetOnTriggerData({});
+        port->SetOnDeviceLost({});
+    }
+    for (int line = 1; line <= LineCount; ++line) {
+        ComPorts[line - 1]->SetOpen(false);
+        lines_.Line(line).PortStatus = PortState::Closed;
+    }
+}
+
+void LinePorts::ComPortTriggerAvail(int line, TApdCustomComPort& /*CP*/, std::uint16_t Count) {
+    HandleTriggerAvail(lines_.Line(line), *endpoints_[line - 1], Count);
+}
+
+void LinePorts::ComPortTriggerData(int line, TApdCustomComPort& /*CP*/,
+                                   std::uint16_t TriggerHandle) {
+    HandleTriggerData(lines_.Line(line), *endpoints_[line - 1], TriggerHandle);
+}
+
+bool LinePorts::ApplyComPortSettings() {
+    const bool nested = settingUp_;
+    settingUp_ = true;
+    bool clean = true;
+    for (int line = 1; line <= LineCount; ++line) {
+        if (lines_.SwitchedOff(line))
+            continue;
+        const auto i = static_cast<std::size_t>(line - 1);
+        ProductionLine& production = lines_.Line(line);
+        production.PortNews.clear();
+        // Whatever the outcome, these are the settings the port is retried with.
+        inEffect_[i] = ChosenSettings(lines_, line);
+        try {
+            SetUpPort(line, inEffect_[i]);
+            production.PortStatus = PortState::Open;
+        } catch (const EAPDException& error) {
+            production.PortStatus = PortState::Refused;
+            if (DeviceMayAppear(error.ErrorCode))
+                StartWaiting(line, WaitingNews(ComPorts[i]->ComNumber(),
+                                               error.ErrorCode == EBadId::Code ? "missing since"
+                                                                               : "in use since"));
+            ReportPortError(error.ErrorCode, line);
+            clean = false;
+        } catch (const std::exception& error) {
+            production.PortStatus = PortState::Refused;
+            // A failure of another kind is one port's failure too: it is reported in the standard
+            // error box and the remaining lines are still set up.
+            ShowException(error);
+            clean = false;
+        }
+    }
+    settingUp_ = nested;
+    emit lines_.PortsSetUp();
+    return clean;
+}
+
+void LinePorts::SetUpPort(int line, const PortSettings& settings) {
+    const auto i = static_cast<std::size_t>(line - 1);
+    const auto value = [&](std::size_t kind) {
+        return PortSettingValue(kind, settings.*PortSettingKinds[kind].Index);
+    };
+    TApdComPort* port = ComPorts[i];
+    // An open port is only ever kept on its own COM number (KeepsPort), so this never reopens
+    // it; the character format goes to an open port without closing it.
+    port->SetComNumber(static_cast<std::uint16_t>(value(0)));
+    port->SetBaud(value(1));
+    port->SetParity(static_cast<TParity>(value(2)));
+    port->SetDataBits(static_cast<std::uint16_t>(value(3)));
+    port->SetStopBits(static_cast<std::uint16_t>(value(4)));
+    if (port->Open())
+        return;
+    // Adding the trigger opens the closed port with the settings just made.
+    lines_.Line(line).Capture.LineTriggerHandle = port->AddDataTrigger(std::string(1, '\n'), false);
+    openedDevices_[i] = PortDevicePath(port->ComNumber());
+    noiseSeen_[i] = {};
+}
+
+void LinePorts::GatherLineNoise() {
+    for (int line = 1; line <= LineCount; ++line) {
+        const auto i = static_cast<std::size_t>(line - 1);
+        const LineErrorCounts now = ComPorts[i]->LineErrorTally();
+        LineErrorCounts& seen = noiseSeen_[i];
+        // A tally below the last one belongs to a port opened since.
+        if (now.Framing < seen.Framing || now.Parity < seen.Parity || now.Overrun < seen.Overrun ||
+            now.Breaks < seen.Breaks)
+            seen = {};
+        if (now == seen)
+            continue;
+        LineNoise& noise = lines_.Line(line).Noise;
+        noise.Framing += now.Framing - seen.Framing;
+        noise.Parity += now.Parity - seen.Parity;
+        noise.Overrun += now.Overrun - seen.Overrun;
+        noise.Breaks += now.Breaks - seen.Breaks;
+        seen = now;
+        emit lines_.PortChanged(line);
+    }
+}
+
+bool LinePorts::KeepsPort(int line) const {
+    const TApdComPort* port = ComPorts[line - 1];
+    return !lines_.SwitchedOff(line) && lines_.Line(line).PortStatus == PortState::Open &&
+           port->Open() &&
+           port->ComNumber() == PortSettingValue(0, lines_.PortChoice(line, PortSettingKinds[0])) &&
+           PortDevicePath(port->ComNumber()) == openedDevices_[static_cast<std::size_t>(line - 1)];
+}
+
+void LinePorts::ReleasePort(int line) {
+    TApdComPort* port = ComPorts[line - 1];
+    ProductionLine& production = lines_.Line(line);
+    production.PortStatus = PortState::Closed;
+    production.PortNews.clear();
+    port->RemoveTrigger(production.Capture.LineTriggerHandle);
+    port->SetOpen(false);
+}
+
+void LinePorts::StartWaiting(int line, const std::string& what) {
+    ProductionLine& production = lines_.Line(line);
+    production.PortStatus = PortState::Waiting;
+    production.PortNews = what;
+    if (!PortRetryTimer->isActive())
+        PortRetryTimer->start();
+}
+
+void LinePorts::ComPortDeviceLost(int line) {
+    // Not inside the port's own message: its close waits for the threads, pumping messages.
+    QTimer::singleShot(0, this, [this, line] { RunGuarded([this, line] { LoseDevice(line); }); });
+}
+
+void LinePorts::LoseDevice(int line) {
+    if (lines_.Line(line).PortStatus != PortState::Open)
+        return;
+    const int comNumber = ComPorts[line - 1]->ComNumber();
+    try {
+        ReleasePort(line);
+    } catch (const std::exception&) {
+        // A device that is gone cannot refuse anything that matters: the port is closed.
+    }
+    StartWaiting(line, WaitingNews(comNumber, "lost at"));
+    SystemLog(LogLevel::Warning, lines_.Line(line).Caption + ": " + lines_.Line(line).PortNews);
+    emit lines_.PortChanged(line);
+}
+
+void LinePorts::RetryWaitingPorts() {
+    // Opening a port may pump events, among them this timer's next tick. A dialog's unconfirmed
+    // edits do not matter: a retry takes the settings of the port's last set-up.
+    if (settingUp_)
+        return;
+    settingUp_ = true;
+    bool waiting = false;
+    for (int line = 1; line <= LineCount; ++line) {
+        ProductionLine& production = lines_.Line(line);
+        if (production.PortStatus != PortState::Waiting)
+            continue;
+        try {
+            SetUpPort(line, inEffect_[static_cast<std::size_t>(line - 1)]);
+        } catch (const std::exception&) {
+            waiting = true; // still missing or held; the box was shown when it first failed
+            continue;
+        }
+        production.PortStatus = PortState::Open;
+        production.PortNews.clear();
+        const int comNumber = ComPorts[line - 1]->ComNumber();
+        SystemLog(LogLevel::Notice, production.Caption + ": COM " + std::to_string(comNumber) +
+                                        " (" + PortDevicePath(comNumber) + ") is back");
+        emit lines_.PortChanged(line);
+    }
+    settingUp_ = false;
+    if (!waiting)
+        PortRetryTimer->stop();
+}
+
+void LinePorts::ReportPortError(std::int32_t errorCode, int line) {
+    const std::string n = std::to_string(ComPorts[line - 1]->ComNumber());
+    const std::string& c = lines_.Line(line).Caption;
+    MessageBeep();
+    const std::string advice =
+        "\r\rPlease assign a different COM Port for " + c + " or set to Off.";
+    std::string text;
+    if (errorCode == EBadId::Code)
+        text = "COM " + n + " does not exist. Choose its device in Menu, Port Devices." + advice;
+    else if (errorCode == EAlreadyOpen::Code)
+        text = "COM " + n + " is already open." + advice;
+    else if (errorCode == EPortAccessDenied::Code)
+        text = "COM " + n +
+               " cannot be opened: permission denied.\r\rAdd the user to the dialout "
+               "group, or choose another COM Port for " +
+               c + ".";
+    else
+        text = "Unspecified error for COM " + n + ".";
+    ShowMessageBox({"Error", text, MessageIcon::Error});
+}
+
+bool LinePorts::SetUpPortsAgain() {
+    const bool nested = settingUp_;
+    settingUp_ = true;
+    // Only a port that moves to another COM number or device, or whose line is switched off, is
+    // closed, and all of those before any opens, so that lines may swap ports. A port that stays
+    // keeps its LF trigger and every byte it holds: a report line is never split by a reopen.
+    for (int line = 1; line <= LineCount; ++line) {
+        if (!KeepsPort(line))
+            ReleasePort(line);
+    }
+    // The set-up ends with the lines reporting it, on which the main window's panels follow.
+    const bool clean = ApplyComPortSettings();
+    settingUp_ = nested;
+    return clean;
+}

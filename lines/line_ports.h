@@ -1,0 +1,100 @@
+#pragma once
+
+#include "capture/line_capture.h"
+#include "capture/production_line.h"
+#include "serial/apd_base_dispatcher.h"
+
+#include <QObject>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QTimer;
+class TApdComPort;
+class TApdCustomComPort;
+
+// What item `index` of port setting `kind` (in PortSettingKinds' order) stands for: the COM
+// number, the baud rate, the TParity, the data bits or the stop bits.
+int PortSettingValue(std::size_t kind, int index);
+
+// The eight port components, one per line, and what keeps them going: their set-up from the
+// lines' port settings, the once-a-second retry of ports that wait for their device, the loss of a
+// device, and the line noise gathered into the lines. No widget: the window and the headless
+// program share it. Errors reach the user through the message box presenter.
+class LinePorts : public QObject {
+    Q_OBJECT
+
+public:
+    explicit LinePorts(ProductionLines& lines);
+    ~LinePorts() override;
+
+    // Line N's port at index N - 1.
+    std::array<TApdComPort*, LineCount> ComPorts{};
+
+    // Where line N's capture takes its bytes and shows its report lines; by default the port and
+    // no view. Set before the ports open; the endpoints outlive the deliveries.
+    void SetEndpoints(int line, LineEndpoints* endpoints);
+
+    // Sets up the port of every line that is not "Off" from its settings and installs its LF
+    // trigger; each line's port state follows, and the lines then report the set-up. Those
+    // settings stay in effect for the port's retries. False when an error box was shown.
+    bool ApplyComPortSettings();
+    // Sets the ports up again from the lines' settings and devices, closing only the ports that
+    // need it; false when a box was shown.
+    bool SetUpPortsAgain();
+    // Ends every port's deliveries, then closes the ports: closing one port runs the others'
+    // pending events, which must reach no handler once any window may be going.
+    void StopDeliveries();
+    // The error box for a failed set-up of a line.
+    void ReportPortError(std::int32_t errorCode, int line);
+
+    // The handlers of line N's port events; each reads its own line's port, whatever CP says.
+    void ComPortTriggerAvail(int line, TApdCustomComPort& CP, std::uint16_t Count);
+    void ComPortTriggerData(int line, TApdCustomComPort& CP, std::uint16_t TriggerHandle);
+
+    // Line N's port device went away: the port is closed at once, so that a returning USB
+    // adapter gets its old name, and is tried again every second. The line stays started, with its
+    // report file and the text pending at the loss.
+    void ComPortDeviceLost(int line);
+    // Sets up every waiting line's port again with the settings of its last set-up, whatever a
+    // dialog holds unconfirmed; one that opens captures as before.
+    void RetryWaitingPorts();
+    // Gathers the open ports' line errors into their lines.
+    void GatherLineNoise();
+
+    QTimer* PortRetryTimer = nullptr;
+    // Runs GatherLineNoise every second.
+    QTimer* LineNoiseTimer = nullptr;
+
+private:
+    // Reads only the line's port; no view.
+    class PortEndpoints : public LineEndpoints {
+    public:
+        explicit PortEndpoints(TApdComPort*& port) : port_(port) {}
+        char TakeChar() override;
+        void AddToViews(const std::string&) override {}
+
+    private:
+        TApdComPort*& port_;
+    };
+
+    void CreatePort(int line);
+    // Opens the line's closed port with these settings and its LF trigger, or gives an open one
+    // the settings it may keep while open.
+    void SetUpPort(int line, const PortSettings& settings);
+    // The line's port is open on the COM number its settings name: nothing needs closing it.
+    bool KeepsPort(int line) const;
+    void ReleasePort(int line);
+    void StartWaiting(int line, const std::string& what);
+    void LoseDevice(int line);
+
+    ProductionLines& lines_;
+    bool settingUp_ = false;                             // no retry runs inside a set-up
+    std::array<PortSettings, LineCount> inEffect_{};     // each line's settings at its last set-up
+    std::array<std::string, LineCount> openedDevices_;   // each open port's device path
+    std::array<LineErrorCounts, LineCount> noiseSeen_{}; // each open port's tally, as last added
+    std::array<LineEndpoints*, LineCount> endpoints_{};
+    std::array<std::unique_ptr<PortEndpoints>, LineCount> portEndpoints_;
+};
