@@ -256,6 +256,7 @@ struct BrokerForwarder::Impl {
     Clock::time_point lastSync{};
     Clock::time_point lastProgress{};
     bool unsynced = false;
+    bool progressPending = false;
 };
 
 bool BrokerForwarder::Impl::OpenSpool(int index) {
@@ -431,6 +432,7 @@ void BrokerForwarder::Impl::Acknowledged(int mid) {
     while (!flight.empty() && flight.front().Acked) {
         spools[index]->Acknowledge(flight.front().End, flight.front().Seq);
         flight.pop_front();
+        progressPending = true;
     }
 }
 
@@ -559,7 +561,8 @@ void BrokerForwarder::Impl::Run() {
             PublishStates();
             PublishSpooled();
         }
-        if (now - lastProgress >= ProgressInterval) {
+        if (progressPending && now - lastProgress >= ProgressInterval) {
+            progressPending = false;
             for (int i = 0; i < LineCount; ++i) {
                 spools[i]->SaveProgress();
                 // An emptied spool starts again at its header.
@@ -583,9 +586,11 @@ void BrokerForwarder::Impl::Run() {
                     .count();
             timeout = static_cast<int>(std::clamp<long long>(untilTry, 0, 1000));
         }
-        if (unsynced)
-            timeout = std::min(timeout, 1000);
-        timeout = std::min(timeout, static_cast<int>(ProgressInterval.count()));
+        if (progressPending)
+            timeout = std::min(timeout, static_cast<int>(ProgressInterval.count()));
+        // Off and flushed: nothing to do until something is handed over or configured.
+        if (!config && !unsynced && !progressPending)
+            timeout = -1;
         if (::poll(fds, fds[1].fd >= 0 ? 2 : 1, timeout) > 0 && (fds[0].revents & POLLIN)) {
             std::uint64_t count = 0;
             (void)!::read(wake, &count, sizeof count);

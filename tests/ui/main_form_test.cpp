@@ -97,7 +97,7 @@ TEST_F(MainFormTest, MenuOffersItsItemsInOrder) {
     QStringList items;
     for (QAction* action : Main().MainMenu->actions())
         items << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    EXPECT_EQ(items, (QStringList{"Stamping", "COM Ports", "Port Devices",
+    EXPECT_EQ(items, (QStringList{"Stamping", "COM Ports", "Port Devices", "Plant Broker",
                                   "Resume Lines at Start-up", "-", "Exit", "-", "About"}));
 }
 
@@ -107,9 +107,11 @@ TEST_F(MainFormTest, MenuItemsShowTheirDialogs) {
     Main().MenuStamping->trigger();
     Main().MenuCom->trigger();
     Main().MenuPortDevices->trigger();
+    Main().MenuPlantBroker->trigger();
     Main().MenuAbout->trigger();
-    EXPECT_EQ(driver.Seen, (std::vector<std::string>{"TStampingForm", "TSerialForm",
-                                                     "TPortDevicesForm", "AboutForm"}));
+    EXPECT_EQ(driver.Seen,
+              (std::vector<std::string>{"TStampingForm", "TSerialForm", "TPortDevicesForm",
+                                        "TPlantBrokerForm", "AboutForm"}));
     EXPECT_FALSE(driver.Stuck);
 }
 
