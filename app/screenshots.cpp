@@ -5,6 +5,7 @@
 #include "ui/line_form.h"
 #include "ui/main_form.h"
 #include "ui/port_devices_form.h"
+#include "ui/report_files_form.h"
 #include "ui/report_view.h"
 #include "ui/serial_form.h"
 #include "ui/set_line_label_form.h"
@@ -81,6 +82,8 @@ bool SaveScreenshots(FormSet& forms, const QString& folder) {
     saved = SaveWindow(forms.SerialForm, dir, QStringLiteral("port_dialog")) && saved;
     saved = SaveWindow(forms.PortDevicesForm, dir, QStringLiteral("port_devices_dialog")) && saved;
     saved = SaveWindow(forms.StampingForm, dir, QStringLiteral("stamping_dialog")) && saved;
+    forms.ReportFilesForm->ShowReportFileSettings();
+    saved = SaveWindow(forms.ReportFilesForm, dir, QStringLiteral("report_files_dialog")) && saved;
     saved = SaveWindow(forms.SetLineLabelForm, dir, QStringLiteral("label_dialog")) && saved;
     saved = SaveWindow(forms.LineForms[0], dir, QStringLiteral("expanded_view")) && saved;
     saved = SaveWindow(forms.AboutForm, dir, QStringLiteral("about_box")) && saved;

@@ -14,6 +14,8 @@ std::string ForwardedLineState(const ProductionLine& line) {
         return "waiting for device";
     if (line.Reports && line.Reports->Status().ErrorCode != 0)
         return "file failing";
+    if (line.Silent)
+        return "silent";
     return "capturing";
 }
 
@@ -48,6 +50,7 @@ PlantBroker::PlantBroker(ProductionLines& lines)
     connect(&lines_, &ProductionLines::PortsSetUp, this, &PlantBroker::FollowLineStates);
     connect(&lines_, &ProductionLines::PortChanged, this, &PlantBroker::FollowLineStates);
     connect(&lines_, &ProductionLines::ReportsChanged, this, &PlantBroker::FollowLineStates);
+    connect(&lines_, &ProductionLines::LineStateChanged, this, &PlantBroker::FollowLineStates);
     // A start or a stop has no signal of its own in the lines; a look twice a second costs
     // nothing and catches every change.
     stateTimer_.setInterval(500);

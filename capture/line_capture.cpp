@@ -1,5 +1,6 @@
 #include "capture/line_capture.h"
 
+#include "capture/daily_report_file.h"
 #include "capture/stamps.h"
 
 namespace {
@@ -28,10 +29,11 @@ void HandleTriggerData(ProductionLine& production, LineEndpoints& endpoints,
     const char delimiter = line.Delimiter != 0 ? line.Delimiter : DelimiterFromCode(-1);
     line.ReportLine.clear();
     // One reading of the clock for both stamps: read separately, a line completed at midnight
-    // could carry the old day's date with the new day's time, a day off.
+    // could carry the old day's date with the new day's time, a day off. The same reading picks
+    // a daily line's file, so that a line stamped on the new day is in the new day's file.
     const bool date = production.DateStamp;
     const bool time = production.TimeStamp;
-    const QDateTime now = date || time ? CurrentDateTime() : QDateTime();
+    const QDateTime now = CurrentDateTime();
     if (date)
         line.ReportLine = DateStamp(now) + delimiter;
     if (time)
@@ -40,10 +42,13 @@ void HandleTriggerData(ProductionLine& production, LineEndpoints& endpoints,
     line.PendingText.clear();
     if (!production.Started)
         return;
+    production.LastReportAt.Store(now.toMSecsSinceEpoch());
     endpoints.AddToViews(line.ReportLine);
     // Handed to the line's writer: the disk is never waited for inside a port's event.
-    production.Writer().Submit(production.ReportFile, line.ReportLine);
+    const std::string file = ReportFileAt(production, production.ReportFile, now);
+    production.Writer().Submit(file, line.ReportLine);
     if (ReportLineSink* sink = production.Forward.Get())
-        sink->ReportLineCompleted(production.ReportFile, line.ReportLine,
-                                  std::chrono::system_clock::now());
+        sink->ReportLineCompleted(file, line.ReportLine,
+                                  std::chrono::system_clock::time_point(
+                                      std::chrono::milliseconds(now.toMSecsSinceEpoch())));
 }

@@ -5,6 +5,7 @@
 
 #include "capture/report_line_sink.h"
 #include "capture/report_writer.h"
+#include "capture/shared_value.h"
 
 #include <QObject>
 #include <array>
@@ -92,6 +93,17 @@ struct ProductionLine {
     // for it"; empty otherwise.
     std::string PortNews;
     LineNoise Noise;
+    // A new report file each day, the day beginning NewFileAt minutes after midnight (the same
+    // for every line); both are read where report lines complete.
+    SharedValue<bool> NewFileEachDay{false};
+    SharedValue<int> NewFileAt{0};
+    // A started line that completes no report line for this many minutes is silent; 0: never.
+    int SilenceMinutes = 0;
+    // The clock's reading (ms since the epoch) at the line's latest report line, or at its start;
+    // written where report lines complete.
+    SharedValue<std::int64_t> LastReportAt{0};
+    // As the line watch last found it.
+    bool Silent = false;
     // The line's report lines on their way to the files, those held while a file fails and the
     // count of those lost. Made at the first report line unless the lines made it first.
     std::unique_ptr<ReportWriter> Reports;
@@ -132,6 +144,9 @@ signals:
     void PortsSetUp();
     // Emitted when one line's port is lost or comes back outside a set-up, or reports noise.
     void PortChanged(int line);
+    // Emitted when a line falls silent or reports again, when a line with a new file each day
+    // turns to the next day's file, and when those settings change.
+    void LineStateChanged(int line);
 
 private:
     std::array<ProductionLine, LineCount> lines_;

@@ -3,7 +3,10 @@
 #include "settings/profile.h"
 #include "settings/profile_document.h"
 
+#include <algorithm>
 #include <cassert>
+#include <cctype>
+#include <cstdio>
 #include <exception>
 #include <iterator>
 
@@ -220,6 +223,56 @@ void SaveResumeReportFile(int line, const std::string& fileName) {
         return;
     GroupWriter writer;
     writer.Write(CaptureSection, "ReportFile" + LineNumber(line - 1), fileName);
+    writer.Commit();
+}
+
+std::optional<int> ParseTimeOfDay(const std::string& text) {
+    const std::size_t colon = text.find(':');
+    const auto digits = [&text](std::size_t from, std::size_t to) {
+        return from < to && std::all_of(text.begin() + static_cast<std::ptrdiff_t>(from),
+                                        text.begin() + static_cast<std::ptrdiff_t>(to),
+                                        [](unsigned char c) { return std::isdigit(c) != 0; });
+    };
+    if (colon == std::string::npos || colon > 2 || text.size() != colon + 3 || !digits(0, colon) ||
+        !digits(colon + 1, text.size()))
+        return std::nullopt;
+    const int hours = std::stoi(text.substr(0, colon));
+    const int minutes = std::stoi(text.substr(colon + 1));
+    if (hours > 23 || minutes > 59)
+        return std::nullopt;
+    return hours * 60 + minutes;
+}
+
+std::string TimeOfDayText(int minutes) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d:%02d", (minutes / 60) % 24, minutes % 60);
+    return text;
+}
+
+void LoadReportFileSettings(ProductionLines& lines) {
+    const auto document = ProfileDocument::Load(SettingsFileName());
+    const int newFileAt =
+        ParseTimeOfDay(document.Find(CaptureSection, "NewFileAt").value_or("")).value_or(0);
+    for (int i = 0; i < LineCount; ++i) {
+        const std::string n = LineNumber(i);
+        ProductionLine& line = lines.Line(i + 1);
+        line.NewFileEachDay.Store(ReadInteger(document, CaptureSection, "NewFileEachDay" + n, 0) !=
+                                  0);
+        line.NewFileAt.Store(newFileAt);
+        line.SilenceMinutes = std::clamp(
+            ReadInteger(document, CaptureSection, "SilenceMinutes" + n, 0), 0, MaxSilenceMinutes);
+    }
+}
+
+void SaveReportFileSettings(const ProductionLines& lines) {
+    GroupWriter writer;
+    for (int i = 0; i < LineCount; ++i)
+        writer.Write(CaptureSection, "NewFileEachDay" + LineNumber(i),
+                     lines.Line(i + 1).NewFileEachDay.Load() ? "1" : "0");
+    writer.Write(CaptureSection, "NewFileAt", TimeOfDayText(lines.Line(1).NewFileAt.Load()));
+    for (int i = 0; i < LineCount; ++i)
+        writer.WriteInteger(CaptureSection, "SilenceMinutes" + LineNumber(i),
+                            lines.Line(i + 1).SilenceMinutes);
     writer.Commit();
 }
 

@@ -6,6 +6,7 @@
 #include "capture/production_line.h"
 
 #include <array>
+#include <optional>
 #include <string>
 
 void LoadLineLabels(ProductionLines& lines);
@@ -33,6 +34,18 @@ bool LoadResumeAtStartup();
 void SaveResumeAtStartup(bool resume);
 std::string LoadResumeReportFile(int line);
 void SaveResumeReportFile(int line, const std::string& fileName);
+
+// Section Capture, as the Report Files dialog writes it, whole: NewFileEachDay1..8 (default 0),
+// NewFileAt (hh:mm, default 00:00, one time for every line) and SilenceMinutes1..8 (default 0,
+// off). A time that is not hh:mm within a day reads as 00:00; minutes are kept to
+// 0..MaxSilenceMinutes.
+constexpr int MaxSilenceMinutes = 99999;
+void LoadReportFileSettings(ProductionLines& lines);
+void SaveReportFileSettings(const ProductionLines& lines);
+// "06:30" is 390 minutes after midnight; "6:30" too. Anything else is nullopt.
+std::optional<int> ParseTimeOfDay(const std::string& text);
+// 390 gives "06:30".
+std::string TimeOfDayText(int minutes);
 
 // Section Broker: where report lines are forwarded to, as the settings file holds it. Empty
 // values stand for the defaults, which the forwarder resolves (its port from the scheme, the

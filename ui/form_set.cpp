@@ -9,6 +9,7 @@
 #include "ui/main_form.h"
 #include "ui/plant_broker_form.h"
 #include "ui/port_devices_form.h"
+#include "ui/report_files_form.h"
 #include "ui/report_view.h"
 #include "ui/serial_form.h"
 #include "ui/set_line_label_form.h"
@@ -34,6 +35,7 @@ FormSet::FormSet() : Broker(std::make_unique<PlantBroker>(Lines)) {
     SetLineLabelForm = Add(std::make_unique<TSetLineLabelForm>(Lines));
     StampingForm = Add(std::make_unique<TStampingForm>(Lines));
     PortDevicesForm = Add(std::make_unique<TPortDevicesForm>(*this));
+    ReportFilesForm = Add(std::make_unique<TReportFilesForm>(Lines));
     PlantBrokerForm = Add(std::make_unique<TPlantBrokerForm>(*this));
     for (int line = 1; line <= LineCount; ++line)
         LineForms[line - 1] = Add(std::make_unique<TLineForm>(
@@ -65,6 +67,7 @@ void FormSet::LoadSettings() {
     StampingForm->ShowStampingSettings();
     LoadComPortSettings(Lines);
     SerialForm->ShowPortSettings();
+    LoadReportFileSettings(Lines);
     MainForm->LoadResumeSettings();
     // Before any port opens, so that the first report line of a resumed line is forwarded too.
     Broker->ApplySettings();

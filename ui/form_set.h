@@ -1,6 +1,7 @@
 #pragma once
 
 #include "broker/plant_broker.h"
+#include "capture/line_watch.h"
 #include "capture/production_line.h"
 #include "lines/line_ports.h"
 
@@ -16,6 +17,7 @@ class TEasterEggForm;
 class TMainForm;
 class TPlantBrokerForm;
 class TPortDevicesForm;
+class TReportFilesForm;
 class TSerialForm;
 class TSetLineLabelForm;
 class TStampingForm;
@@ -34,6 +36,8 @@ public:
     FormSet& operator=(const FormSet&) = delete;
 
     ProductionLines Lines;
+    // Notices silent lines and daily files turning to a new day.
+    LineWatch Watch{Lines};
     // Forwarding to the plant's broker; destroyed after the ports, once they are silent.
     std::unique_ptr<PlantBroker> Broker;
     LinePorts Ports{Lines};
@@ -44,6 +48,7 @@ public:
     TSetLineLabelForm* SetLineLabelForm = nullptr;
     TStampingForm* StampingForm = nullptr;
     TPortDevicesForm* PortDevicesForm = nullptr;
+    TReportFilesForm* ReportFilesForm = nullptr;
     TPlantBrokerForm* PlantBrokerForm = nullptr;
     std::array<TLineForm*, LineCount> LineForms{};
 

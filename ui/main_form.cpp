@@ -1,5 +1,7 @@
 #include "ui/main_form.h"
 
+#include "capture/daily_report_file.h"
+#include "capture/stamps.h"
 #include "runtime/ansi_text.h"
 #include "runtime/message_box.h"
 #include "runtime/system_log.h"
@@ -12,6 +14,7 @@
 #include "ui/line_form.h"
 #include "ui/plant_broker_form.h"
 #include "ui/port_devices_form.h"
+#include "ui/report_files_form.h"
 #include "ui/report_view.h"
 #include "ui/save_dialog.h"
 #include "ui/scaling/gt_form.h"
@@ -71,6 +74,11 @@ QColor ButtonFaceColour() {
     return QApplication::palette().color(QPalette::Button);
 }
 
+// The file that the line's report lines go to now: a daily line's file of the day.
+std::string FileWrittenNow(const ProductionLine& line) {
+    return ReportFileAt(line, line.ReportFile, CurrentDateTime());
+}
+
 std::string Plural(std::uint64_t n, const char* one, const char* many) {
     return std::to_string(n) + (n == 1 ? one : many);
 }
@@ -91,15 +99,6 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 } // namespace
-
-QColor LineCaptionColour(const LinePanelLook& look) {
-    if (look.Off)
-        return GrayColour();
-    // A line whose port or report file fails shows it from across the room.
-    if (look.PortWaiting || look.ReportFileFails)
-        return QColor(139, 0, 0);
-    return Qt::black;
-}
 
 std::string ReportFileHint(const ReportWriterStatus& status) {
     if (status.ErrorCode == 0)
@@ -124,6 +123,23 @@ QString LineNoiseText(const LineNoise& noise) {
            count(noise.Parity, "parity error", "parity errors") + QStringLiteral(", ") +
            count(noise.Overrun, "overrun", "overruns") + QStringLiteral(", ") +
            count(noise.Breaks, "break", "breaks");
+}
+
+QColor LineCaptionColour(LineState state) {
+    switch (state) {
+    case LineState::Off:
+        return GrayColour();
+    // What stops reports reaching their file shows from across the room.
+    case LineState::Waiting:
+    case LineState::FileFailing:
+        return QColor(139, 0, 0);
+    case LineState::Silent:
+        return QColor(200, 100, 0);
+    case LineState::Capturing:
+    case LineState::Stopped:
+        break;
+    }
+    return QColor(Qt::black);
 }
 
 QString StartButtonHint(bool started, const QString& caption) {
@@ -158,6 +174,7 @@ TMainForm::TMainForm(FormSet& forms) : QMainWindow(nullptr), forms_(forms), line
     connect(&lines_, &ProductionLines::CaptionChanged, this, &TMainForm::ShowCaption);
     connect(&lines_, &ProductionLines::PortsSetUp, this, &TMainForm::RefreshLinePanels);
     connect(&lines_, &ProductionLines::PortChanged, this, &TMainForm::RefreshLinePanel);
+    connect(&lines_, &ProductionLines::LineStateChanged, this, &TMainForm::RefreshLineLook);
     connect(&lines_, &ProductionLines::ReportsChanged, this,
             [this](int line) { RunHandler([this, line] { ReportFileNews(line); }); });
 
@@ -206,6 +223,8 @@ void TMainForm::CreateMenu() {
         return action;
     };
     MenuStamping = add("MenuStamping", QStringLiteral("Stamping"), &TMainForm::MenuStampingClick);
+    MenuReportFiles =
+        add("MenuReportFiles", QStringLiteral("Report Files"), &TMainForm::MenuReportFilesClick);
     MenuCom = add("MenuCom", QStringLiteral("COM Ports"), &TMainForm::MenuComClick);
     MenuPortDevices =
         add("MenuPortDevices", QStringLiteral("Port Devices"), &TMainForm::MenuPortDevicesClick);
@@ -245,8 +264,14 @@ void TMainForm::CreateLinePanel(int line) {
     button->installEventFilter(this);
     connect(button, &QToolButton::clicked, this,
             [this, line] { RunHandler([this, line] { StartLineBtnClick(line); }); });
-    connect(button, &QToolButton::toggled, this,
-            [this, line](bool down) { lines_.Line(line).Started = down; });
+    connect(button, &QToolButton::toggled, this, [this, line](bool down) {
+        ProductionLine& production = lines_.Line(line);
+        production.Started = down;
+        // A line's silence is counted from its start; a stopped line is never silent.
+        production.Silent = false;
+        if (down)
+            production.LastReportAt.Store(CurrentDateTime().toMSecsSinceEpoch());
+    });
     StartLineBtns[i] = button;
     SetStartHint(line, StartButtonHint(false, group->title()));
     startHintShown_[i] = true;
@@ -364,6 +389,7 @@ void TMainForm::StartLineBtnClick(int line) {
         SetStartHint(line, StartButtonHint(false, Caption(line)));
         SystemLog(LogLevel::Notice, lines_.Line(line).Caption + ": stopped");
         ForgetResumeFile(line);
+        RefreshLineLook(line);
         TellHeldAtStop(line);
         return;
     }
@@ -390,8 +416,8 @@ void TMainForm::StartLineBtnClick(int line) {
     // A folder that cannot be stored ends the start here: the line stays stopped.
     SaveReportDirectory(line, dialog->FileName);
     StartCapture(line, dialog->FileName);
-    SystemLog(LogLevel::Notice,
-              lines_.Line(line).Caption + ": started, reporting to " + dialog->FileName);
+    SystemLog(LogLevel::Notice, lines_.Line(line).Caption + ": started, reporting to " +
+                                    FileWrittenNow(lines_.Line(line)));
     // Remembered for a resume after a power cut; a file that cannot take it is told, and the
     // line captures all the same.
     resumeFiles_[static_cast<std::size_t>(i)] = dialog->FileName;
@@ -432,6 +458,7 @@ void TMainForm::StartCapture(int line, const std::string& reportFile) {
     SetStartHint(line, StartButtonHint(true, Caption(line)));
     lines_.Line(line).ReportFile = reportFile;
     StartLineBtns[i]->setChecked(true);
+    RefreshLineLook(line);
 }
 
 void TMainForm::ForgetResumeFile(int line) {
@@ -470,8 +497,9 @@ void TMainForm::ResumeLines() {
         if (lines_.SwitchedOff(line) || file.empty())
             continue;
         StartCapture(line, file);
-        SystemLog(LogLevel::Notice,
-                  lines_.Line(line).Caption + ": resumed at start-up, reporting to " + file);
+        SystemLog(LogLevel::Notice, lines_.Line(line).Caption +
+                                        ": resumed at start-up, reporting to " +
+                                        FileWrittenNow(lines_.Line(line)));
     }
 }
 
@@ -483,13 +511,7 @@ void TMainForm::RefreshLinePanels() {
 void TMainForm::RefreshLinePanel(int line) {
     const int i = line - 1;
     TReportView* expanded = forms_.LineForms[i]->LineWindow;
-    const ProductionLine& production = lines_.Line(line);
-    const ReportWriterStatus reports = lines_.Line(line).Writer().Status();
-    const LinePanelLook look{lines_.SwitchedOff(line), production.PortStatus == PortState::Waiting,
-                             reports.ErrorCode != 0};
-    SetCaptionColour(LineGroups[i], LineCaptionColour(look));
-    QString hint = GroupHint;
-    if (look.Off) {
+    if (lines_.SwitchedOff(line)) {
         StartLineBtns[i]->setChecked(false);
         StartLineBtns[i]->setEnabled(false);
         SetStartHint(line, StartButtonHint(false, Caption(line)));
@@ -499,17 +521,34 @@ void TMainForm::RefreshLinePanel(int line) {
         LineWindows[i]->SetBackground(ButtonFaceColour());
         expanded->SetBackground(ButtonFaceColour());
     } else {
-        if (look.PortWaiting)
-            hint += QChar('\n') + QString::fromStdString(production.PortNews);
-        if (production.Noise.Any())
-            hint += QChar('\n') + LineNoiseText(production.Noise);
         StartLineBtns[i]->setEnabled(true);
         SetStartHintShown(line, true);
         LineWindows[i]->SetBackground(NavyColour());
         expanded->SetBackground(NavyColour());
     }
+    RefreshLineLook(line);
+}
+
+void TMainForm::RefreshLineLook(int line) {
+    const int i = line - 1;
+    const ProductionLine& production = lines_.Line(line);
+    const LineState state = LineStateOf(lines_, line);
+    SetCaptionColour(LineGroups[i], LineCaptionColour(state));
+    const ReportWriterStatus reports = lines_.Line(line).Writer().Status();
+    QString hint = GroupHint;
+    if (state != LineState::Off) {
+        if (production.PortStatus == PortState::Waiting)
+            hint += QChar('\n') + QString::fromStdString(production.PortNews);
+        if (production.Silent)
+            hint += QChar('\n') + QString::fromStdString(SilenceNews(production));
+        if (production.Started && production.NewFileEachDay.Load())
+            hint += QStringLiteral("\nReporting to ") +
+                    QString::fromLocal8Bit(FileWrittenNow(production));
+        if (production.Noise.Any())
+            hint += QChar('\n') + LineNoiseText(production.Noise);
+    }
     // Held report lines are written whether the line is on or off, started or stopped.
-    if (look.ReportFileFails)
+    if (reports.ErrorCode != 0)
         hint += QChar('\n') + AnsiToQString(ReportFileHint(reports));
     LineGroups[i]->setToolTip(hint);
 }
@@ -605,6 +644,11 @@ void TMainForm::EditLineLabel(int line) {
 
 void TMainForm::MenuStampingClick() {
     forms_.StampingForm->exec();
+}
+
+void TMainForm::MenuReportFilesClick() {
+    forms_.ReportFilesForm->ShowReportFileSettings();
+    forms_.ReportFilesForm->exec();
 }
 
 void TMainForm::MenuComClick() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/line_state.h"
 #include "capture/production_line.h"
 
 #include <QColor>
@@ -40,6 +41,7 @@ public:
     GTForm* GTForm1 = nullptr;
     QMenu* MainMenu = nullptr;
     QAction* MenuStamping = nullptr;
+    QAction* MenuReportFiles = nullptr;
     QAction* MenuCom = nullptr;
     QAction* MenuPortDevices = nullptr;
     QAction* MenuPlantBroker = nullptr;
@@ -54,6 +56,7 @@ public:
     void LineWindowDblClick(int line);
     void LineWindowKeyDown(int line, int key);
     void MenuStampingClick();
+    void MenuReportFilesClick();
     void MenuComClick();
     void MenuPortDevicesClick();
     void MenuPlantBrokerClick();
@@ -70,9 +73,11 @@ public:
     // Gives each line's panel its on or off look from its COM port setting; runs after every
     // set-up of the ports.
     void RefreshLinePanels();
-    // One line's panel: off, on, or on and waiting for its port (caption in dark red, the wait
-    // in the group's hint).
+    // One line's panel: its controls on or off, then its look.
     void RefreshLinePanel(int line);
+    // One line's caption colour (by LineCaptionColour, from the line's state) and the group's hint:
+    // the wait for its port, its silence, a daily line's file of the day, its line errors.
+    void RefreshLineLook(int line);
     // The dialog that the "COM Ports" entry shows.
     void SetPortDialog(QDialog* dialog) { portDialog_ = dialog; }
     // The box that says that line N's report file cannot be written, or that report lines were
@@ -120,16 +125,6 @@ private:
     std::array<std::string, LineCount> failingFile_{}; // the file that failed
 };
 
-// What a line's caption colour tells, strongest first.
-struct LinePanelLook {
-    bool Off = false;
-    bool PortWaiting = false;
-    bool ReportFileFails = false;
-};
-// Grey when off; dark red (139, 0, 0) when the port waits for its device or the report file
-// fails; black otherwise.
-QColor LineCaptionColour(const LinePanelLook& look);
-
 // "the report file /r/l1.txt cannot be written since 14:02:11 (File access denied): 185 report
 // lines held", and the lines lost past the hold limit; empty while the file works.
 std::string ReportFileHint(const ReportWriterStatus& status);
@@ -137,6 +132,10 @@ std::string ReportFileHint(const ReportWriterStatus& status);
 // The report file box's text for a line with this caption and report file.
 std::string ReportFileErrorText(const std::string& caption, const std::string& reportFile,
                                 const ReportWriterStatus& status);
+
+// A line's caption colour in each state: grey when off; dark red (139, 0, 0) when the port waits
+// for its device or the report file fails; dark orange (200, 100, 0) when silent; black otherwise.
+QColor LineCaptionColour(LineState state);
 
 // "Click to start grabbing reports from <caption>" or, for a started line, "... stop ...".
 QString StartButtonHint(bool started, const QString& caption);

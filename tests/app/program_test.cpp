@@ -31,11 +31,12 @@ TEST_F(ProgramTest, WindowsAreCreatedHiddenInTheProgramsOrder) {
         names.push_back(window->objectName().toStdString());
         EXPECT_FALSE(window->isVisible()) << names.back();
     }
-    EXPECT_EQ(names, (std::vector<std::string>{
-                         "TMainForm", "EasterEggForm", "AboutForm", "TSerialForm",
-                         "TSetLineLabelForm", "TStampingForm", "TPortDevicesForm",
-                         "TPlantBrokerForm", "TLine1Form", "TLine2Form", "TLine3Form", "TLine4Form",
-                         "TLine5Form", "TLine6Form", "TLine7Form", "TLine8Form"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"TMainForm", "EasterEggForm", "AboutForm", "TSerialForm",
+                                        "TSetLineLabelForm", "TStampingForm", "TPortDevicesForm",
+                                        "TReportFilesForm", "TPlantBrokerForm", "TLine1Form",
+                                        "TLine2Form", "TLine3Form", "TLine4Form", "TLine5Form",
+                                        "TLine6Form", "TLine7Form", "TLine8Form"}));
     EXPECT_TRUE(program.Forms().MainForm->StartupTimer->isActive());
     EXPECT_EQ(program.Forms().MainForm->StartupTimer->interval(), 250);
     program.Forms().MainForm->StartupTimer->stop();
@@ -51,6 +52,8 @@ TEST_F(ProgramTest, StartUpRunsOnceAfterTheMainWindowShowsAndSpreadsTheCaptions)
     forms.MainForm->StartupTimer->stop();
     program.ShowMainForm();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(forms.MainForm));
+    EXPECT_FALSE(forms.MainForm->StartLineBtns[2]->isEnabled()) << "off from the first paint";
+    EXPECT_EQ(forms.MainForm->Caption(2), QStringLiteral("Packing"));
     const QPoint centred = forms.MainForm->pos();
     forms.MainForm->StartupTimer->start();
     ASSERT_TRUE(StartUpRan(program));

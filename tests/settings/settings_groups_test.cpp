@@ -179,6 +179,24 @@ TEST_F(SettingsGroupsTest, ReportDirectoryKeepsTheFolderWithItsSeparator) {
     EXPECT_EQ(ReadBytes(path), before);
 }
 
+TEST_F(SettingsGroupsTest, ReportFileSettingsReadBadValuesAsTheirDefaults) {
+    WriteBytes(path, "[Capture]\r\nNewFileEachDay2=1\r\nNewFileAt=24:00\r\n"
+                     "SilenceMinutes2=-5\r\nSilenceMinutes3=30\r\nSilenceMinutes4=soon\r\n");
+    LoadReportFileSettings(lines);
+    EXPECT_TRUE(At(1).NewFileEachDay.Load());
+    EXPECT_FALSE(At(0).NewFileEachDay.Load());
+    EXPECT_EQ(At(1).NewFileAt.Load(), 0);
+    EXPECT_EQ(At(1).SilenceMinutes, 0);
+    EXPECT_EQ(At(2).SilenceMinutes, 30);
+    EXPECT_EQ(At(3).SilenceMinutes, 0);
+    WriteBytes(path, "[Capture]\r\nNewFileAt=6:05\r\n");
+    LoadReportFileSettings(lines);
+    EXPECT_EQ(At(7).NewFileAt.Load(), 6 * 60 + 5);
+    SaveReportFileSettings(lines);
+    EXPECT_EQ(Value("Capture", "NewFileAt"), "06:05");
+    EXPECT_EQ(Value("Capture", "NewFileEachDay8"), "0");
+}
+
 TEST_F(SettingsGroupsTest, FailedWriteLeavesTheFileAsItWasNotHalfTheGroup) {
     const std::string before = "[LineLabels]\r\nLine1=Old\r\n";
     WriteBytes(path, before);

@@ -97,21 +97,23 @@ TEST_F(MainFormTest, MenuOffersItsItemsInOrder) {
     QStringList items;
     for (QAction* action : Main().MainMenu->actions())
         items << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    EXPECT_EQ(items, (QStringList{"Stamping", "COM Ports", "Port Devices", "Plant Broker",
-                                  "Resume Lines at Start-up", "-", "Exit", "-", "About"}));
+    EXPECT_EQ(items,
+              (QStringList{"Stamping", "Report Files", "COM Ports", "Port Devices", "Plant Broker",
+                           "Resume Lines at Start-up", "-", "Exit", "-", "About"}));
 }
 
 TEST_F(MainFormTest, MenuItemsShowTheirDialogs) {
     StartUp();
     ModalDriver driver([](QWidget* modal) { modal->close(); });
     Main().MenuStamping->trigger();
+    Main().MenuReportFiles->trigger();
     Main().MenuCom->trigger();
     Main().MenuPortDevices->trigger();
     Main().MenuPlantBroker->trigger();
     Main().MenuAbout->trigger();
     EXPECT_EQ(driver.Seen,
-              (std::vector<std::string>{"TStampingForm", "TSerialForm", "TPortDevicesForm",
-                                        "TPlantBrokerForm", "AboutForm"}));
+              (std::vector<std::string>{"TStampingForm", "TReportFilesForm", "TSerialForm",
+                                        "TPortDevicesForm", "TPlantBrokerForm", "AboutForm"}));
     EXPECT_FALSE(driver.Stuck);
 }
 
