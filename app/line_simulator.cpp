@@ -11,13 +11,22 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <random>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
-constexpr std::array<const char*, 8> kStations = {"PRESS", "WELD", "PAINT", "CURE",
-                                                  "ASSY",  "TEST", "PACK",  "LABEL"};
+// The machines of the demo's lines, in its captions' order.
+constexpr std::array<const char*, 8> kStations = {"MIXER", "OVEN",  "PRESS", "PRESS",
+                                                  "FILL",  "LABEL", "WRAP",  "PACK"};
+
+// Bytes a line's terminal holds that its reader has not taken yet.
+int Unread(const FileDescriptor& slave) {
+    int count = 0;
+    return ::ioctl(slave.Get(), FIONREAD, &count) == 0 ? count : 0;
+}
 
 } // namespace
 
@@ -37,25 +46,35 @@ std::string LineSimulator::MakeReport(int line, unsigned sequence, unsigned seed
     return text;
 }
 
+bool LineSimulator::OpenLine(Line& line) {
+    int master = -1, slave = -1;
+    char name[256] = {};
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        error_ = std::string("Cannot open a pseudo-terminal: ") + std::strerror(errno);
+        return false;
+    }
+    line = Line{FileDescriptor(master), FileDescriptor(slave), name};
+    termios raw{};
+    if (tcgetattr(slave, &raw) == 0) {
+        cfmakeraw(&raw);
+        tcsetattr(slave, TCSANOW, &raw);
+    }
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    return true;
+}
+
 bool LineSimulator::Start(int lineCount) {
     Stop();
     stopping_ = false;
+    pullRequested_ = false;
+    adapter_ = Adapter::Plugged;
+    adapterDue_ = std::chrono::steady_clock::now() + FirstOutage;
     for (int n = 1; n <= lineCount; ++n) {
-        int master = -1, slave = -1;
-        char name[256] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-            error_ = std::string("Cannot open a pseudo-terminal: ") + std::strerror(errno);
+        Line line;
+        if (!OpenLine(line))
             break;
-        }
-        Line line{FileDescriptor(master), FileDescriptor(slave), name};
-        termios raw{};
-        if (tcgetattr(slave, &raw) == 0) {
-            cfmakeraw(&raw);
-            tcsetattr(slave, TCSANOW, &raw);
-        }
-        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-        fcntl(master, F_SETFD, FD_CLOEXEC);
-        fcntl(slave, F_SETFD, FD_CLOEXEC);
         SetPortDevice(n, line.Path);
         lines_.push_back(std::move(line));
     }
@@ -70,7 +89,7 @@ void LineSimulator::Stop() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    stopRequested_.notify_all();
+    wake_.notify_all();
     if (worker_.joinable())
         worker_.join();
     for (size_t i = 0; i < lines_.size(); ++i)
@@ -79,10 +98,56 @@ void LineSimulator::Stop() {
 }
 
 std::vector<std::string> LineSimulator::DevicePaths() const {
+    std::lock_guard lock(mutex_);
     std::vector<std::string> paths;
     for (const Line& line : lines_)
         paths.push_back(line.Path);
     return paths;
+}
+
+void LineSimulator::PullAdapterNow() {
+    {
+        std::lock_guard lock(mutex_);
+        pullRequested_ = true;
+    }
+    wake_.notify_all();
+}
+
+std::chrono::steady_clock::time_point
+LineSimulator::StepAdapter(std::chrono::steady_clock::time_point now) {
+    if (lines_.size() < static_cast<std::size_t>(FaultyLine))
+        return now + OutageEvery;
+    Line& line = lines_[FaultyLine - 1];
+    // A pull asked for while the adapter is already out is that outage.
+    const bool pull = std::exchange(pullRequested_, false);
+    if (adapter_ == Adapter::Plugged && (pull || now >= adapterDue_)) {
+        // The line stops sending first, and the adapter goes once the program has read what it
+        // sent: a closed master loses the bytes still in the terminal.
+        adapter_ = Adapter::Draining;
+        adapterDue_ = now + std::chrono::seconds(2);
+    }
+    if (adapter_ == Adapter::Draining) {
+        if (Unread(line.Slave) > 0 && now < adapterDue_)
+            return now + std::chrono::milliseconds(20);
+        // The device node goes with the master; the slave kept open holds its number, so no other
+        // terminal can turn up under the name the program retries meanwhile.
+        line.Master.Close();
+        adapter_ = Adapter::Away;
+        adapterDue_ = now + AdapterAway;
+    }
+    if (adapter_ == Adapter::Away) {
+        if (now < adapterDue_)
+            return adapterDue_;
+        // Back, as an adapter plugged in again comes back: under a new name.
+        Line back;
+        if (!OpenLine(back))
+            return now + std::chrono::seconds(1);
+        SetPortDevice(FaultyLine, back.Path);
+        line = std::move(back);
+        adapter_ = Adapter::Plugged;
+        adapterDue_ = now + OutageEvery;
+    }
+    return adapterDue_;
 }
 
 void LineSimulator::Run() {
@@ -95,22 +160,32 @@ void LineSimulator::Run() {
         d += std::chrono::milliseconds(500 + random() % 2000);
 
     std::unique_lock lock(mutex_);
+    Clock::time_point adapterNext = Clock::now();
     while (!stopping_) {
-        const auto next = *std::min_element(due.begin(), due.end());
-        if (stopRequested_.wait_until(lock, next, [this] { return stopping_; }))
+        const auto next = std::min(*std::min_element(due.begin(), due.end()), adapterNext);
+        if (wake_.wait_until(lock, next, [this] { return stopping_ || pullRequested_; }) &&
+            stopping_)
             break;
         const auto now = Clock::now();
+        adapterNext = StepAdapter(now);
         for (size_t i = 0; i < lines_.size(); ++i) {
             if (due[i] > now)
                 continue;
+            // A line whose adapter is away waits with its next report, as a machine holds its
+            // reports in its print buffer: none is lost.
+            if (i == FaultyLine - 1 && adapter_ != Adapter::Plugged) {
+                due[i] = adapterNext;
+                continue;
+            }
             const std::string report = MakeReport(static_cast<int>(i + 1), sequence[i]++, seed);
             // A line whose port nobody reads fills the terminal's buffer; the report is then
             // dropped by the line, as a real one sending into a disconnected cable.
             [[maybe_unused]] ssize_t written =
                 write(lines_[i].Master.Get(), report.data(), report.size());
-            // A report every one to three seconds, now and then a pause of up to half a minute.
-            const unsigned pause =
-                random() % 12 == 0 ? 8000 + random() % 22000 : 1000 + random() % 2000;
+            // A report every one to three seconds, after the first few now and then a pause of up
+            // to half a minute.
+            const unsigned pause = sequence[i] > 4 && random() % 12 == 0 ? 8000 + random() % 22000
+                                                                         : 1000 + random() % 2000;
             due[i] = now + std::chrono::milliseconds(pause);
         }
     }

@@ -1,6 +1,7 @@
 #include "app/program.h"
 
 #include "app/command_line.h"
+#include "app/demo_settings.h"
 #include "app/line_simulator.h"
 #include "app/screenshots.h"
 #include "app/settings_location.h"
@@ -19,11 +20,12 @@
 
 namespace {
 
-void NameSettingsFile(const CommandLine& commandLine) {
+SettingsLocation NameSettingsFile(const CommandLine& commandLine) {
     const SettingsLocation location = ChooseSettingsLocation(
         commandLine, QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
     SetSettingsFileName(location.File, location.CreateFolder);
     SetPortMapSettingsFile(SettingsFileName());
+    return location;
 }
 
 int PrintTerminalAnswer(const CommandLine& commandLine) {
@@ -60,7 +62,8 @@ int RunProgram(QApplication& application) {
     if (commandLine.AnsweredOnTerminal())
         return PrintTerminalAnswer(commandLine);
     QApplication::setWindowIcon(ProgramIcon());
-    NameSettingsFile(commandLine);
+    if (NameSettingsFile(commandLine).Demo)
+        PrepareDemoSettings(DemoFolder());
 
     // The simulated lines must be in the port map before the start-up sequence opens the ports,
     // and outlive the windows, whose ports read from them.
@@ -81,7 +84,8 @@ int RunProgram(QApplication& application) {
         int result = 0;
         QTimer::singleShot(1000, &application, [&] {
             result = SaveScreenshots(program.Forms(),
-                                     QString::fromLocal8Bit(commandLine.ScreenshotFolder.c_str()))
+                                     QString::fromLocal8Bit(commandLine.ScreenshotFolder.c_str()),
+                                     commandLine.Simulate ? &simulator : nullptr)
                          ? 0
                          : 1;
             program.Forms().MainForm->close();

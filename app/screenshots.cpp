@@ -1,5 +1,6 @@
 #include "app/screenshots.h"
 
+#include "app/line_simulator.h"
 #include "ui/about_form.h"
 #include "ui/form_set.h"
 #include "ui/line_form.h"
@@ -12,6 +13,7 @@
 #include "ui/stamping_form.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
@@ -64,16 +66,50 @@ bool SaveScaledMainWindow(FormSet& forms, const QDir& folder) {
     return saved;
 }
 
+// Runs the event loop until the condition holds or the time is up; false when it never held.
+template <typename Condition> bool WaitFor(Condition holds, int milliseconds) {
+    const QDeadlineTimer deadline(milliseconds);
+    while (!holds()) {
+        if (deadline.hasExpired())
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return true;
+}
+
+// The simulated plant at work: a few reports on every started line, then the faulty line's
+// adapter pulled, its panel waiting for it.
+void LetThePlantRun(FormSet& forms, LineSimulator& simulator) {
+    const auto everyLineReported = [&forms] {
+        for (int line = 1; line <= LineCount; ++line) {
+            if (forms.Lines.Line(line).Started &&
+                forms.MainForm->LineWindows[line - 1]->LineCount() < 4)
+                return false;
+        }
+        return true;
+    };
+    if (!WaitFor(everyLineReported, 20000))
+        std::fprintf(stderr, "not every started line has shown four reports\n");
+    simulator.PullAdapterNow();
+    const ProductionLine& faulty = forms.Lines.Line(LineSimulator::FaultyLine);
+    if (!WaitFor([&faulty] { return faulty.PortStatus == PortState::Waiting; }, 5000))
+        std::fprintf(stderr, "line %d does not wait for its adapter\n", LineSimulator::FaultyLine);
+}
+
 } // namespace
 
-bool SaveScreenshots(FormSet& forms, const QString& folder) {
+bool SaveScreenshots(FormSet& forms, const QString& folder, LineSimulator* simulator) {
     QDir dir(folder);
     if (!dir.mkpath(QStringLiteral("."))) {
         std::fprintf(stderr, "could not create %s\n", qPrintable(folder));
         return false;
     }
-    FillSampleLines(forms, 1);
-    forms.MainForm->StartLineBtns[0]->setChecked(true);
+    if (simulator != nullptr) {
+        LetThePlantRun(forms, *simulator);
+    } else {
+        FillSampleLines(forms, 1);
+        forms.MainForm->StartLineBtns[0]->setChecked(true);
+    }
     forms.SetLineLabelForm->OldCaption->setText(forms.MainForm->Caption(1));
     forms.SetLineLabelForm->NewEdit->setText(QStringLiteral("Packing"));
 

@@ -5,19 +5,16 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#ifndef TOLVANE_INSTALL_BINDIR
-#define TOLVANE_INSTALL_BINDIR ""
+#ifndef TOLVANE_INSTALLED_MARKER
+#define TOLVANE_INSTALLED_MARKER "../share/tolvane/installed"
 #endif
 
 namespace {
 
-// $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
-std::string ConfigHome() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg != nullptr && xdg[0] == '/')
-        return xdg;
+std::string HomeFolder() {
     const char* home = std::getenv("HOME");
     if (home == nullptr || home[0] == '\0') {
         const passwd* user = ::getpwuid(::getuid());
@@ -26,16 +23,30 @@ std::string ConfigHome() {
     std::string folder = home;
     if (folder.empty() || folder.back() != '/')
         folder += '/';
-    return folder + ".config";
+    return folder;
+}
+
+// An XDG base folder: the variable when it is an absolute path, else the fallback under home.
+std::string BaseFolder(const char* variable, const char* underHome) {
+    const char* xdg = std::getenv(variable);
+    if (xdg != nullptr && xdg[0] == '/')
+        return xdg;
+    return HomeFolder() + underHome;
 }
 
 // An installed program keeps nothing in its bin folder, not even when root could write there.
+// The install tree tells it so from beside the bin folder, under any prefix.
 bool IsInstalledBinFolder(const std::string& folder) {
-    const std::string installed = TOLVANE_INSTALL_BINDIR;
-    return !installed.empty() && folder == installed;
+    struct stat marker {};
+    const std::string path = folder + "/" + TOLVANE_INSTALLED_MARKER;
+    return ::stat(path.c_str(), &marker) == 0 && S_ISREG(marker.st_mode);
 }
 
 } // namespace
+
+std::string DemoFolder() {
+    return BaseFolder("XDG_STATE_HOME", ".local/state") + "/tolvane/demo";
+}
 
 bool FolderIsWritable(const std::string& folder) {
     // An unnamed file leaves nothing behind; where the file system has none, a named one is made
@@ -59,8 +70,11 @@ bool FolderIsWritable(const std::string& folder) {
 SettingsLocation ChooseSettingsLocation(const CommandLine& commandLine,
                                         const std::string& executableFolder) {
     if (!commandLine.SettingsFile.empty())
-        return {commandLine.SettingsFile, false};
+        return {commandLine.SettingsFile, false, false};
+    // The demo never touches the operator's settings, wherever those live.
+    if (commandLine.Simulate)
+        return {DemoFolder() + "/Tolvane.ini", true, true};
     if (!IsInstalledBinFolder(executableFolder) && FolderIsWritable(executableFolder))
-        return {executableFolder + "/Tolvane.ini", false};
-    return {ConfigHome() + "/tolvane/Tolvane.ini", true};
+        return {executableFolder + "/Tolvane.ini", false, false};
+    return {BaseFolder("XDG_CONFIG_HOME", ".config") + "/tolvane/Tolvane.ini", true, false};
 }

@@ -151,7 +151,9 @@ void ReportWriter::Run(std::shared_ptr<Shared> shared) {
         const std::uint64_t upTo = s.submitted;
         const bool changed = WriteWaiting(s, lock);
         retryAt = s.AnyFailing() ? Clock::now() + RetryInterval : Clock::time_point::max();
-        s.triedUpTo = std::max(s.triedUpTo, upTo);
+        // Lines handed over during the appends were written with the rest when nothing waits:
+        // counting only those before would leave WaitUntilTried waiting out its patience.
+        s.triedUpTo = std::max(s.triedUpTo, s.files.empty() ? s.submitted : upTo);
         s.tried.notify_all();
         if (changed && s.changed) {
             const std::function<void()> notify = s.changed;

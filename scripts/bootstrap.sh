@@ -1,21 +1,39 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, running and testing Tolvane needs.
+# Installs the Debian packages Tolvane needs, in two sets:
+#   scripts/bootstrap.sh run   what building and running the program needs (scripts/run.sh)
+#   scripts/bootstrap.sh       that and what the tests, benchmarks, package and fuzz build need
 set -euo pipefail
 
+set="${1:-all}"
+case "$set" in
+  run|all) ;;
+  *) echo "usage: $0 [run|all]" >&2; exit 2 ;;
+esac
+
+# The compiler, CMake, Qt, the JPEG library and the fonts that stand in for Arial and Courier New.
 packages=(
-  g++ cmake make pkg-config clang-format
+  g++ cmake make pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev
   libjpeg-dev
-  # report lines forwarded to an MQTT broker; the broker the tests start
-  libmosquitto-dev mosquitto mosquitto-clients
-  libgtest-dev libgmock-dev libbenchmark-dev
+  # the MQTT client that forwards report lines to a broker
+  libmosquitto-dev
   fonts-liberation fontconfig
-  xvfb xauth x11-apps imagemagick
-  # the package and its checks
-  dpkg-dev file lintian desktop-file-utils
-  # the fuzz build: clang with its libFuzzer, ASan and UBSan runtimes
-  clang libclang-rt-14-dev
 )
+# With no display the program runs under a virtual one.
+if [ "$set" = all ] || { [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; }; then
+  packages+=(xvfb xauth)
+fi
+if [ "$set" = all ]; then
+  packages+=(
+    clang-format
+    libgtest-dev libgmock-dev libbenchmark-dev
+    x11-apps imagemagick
+    # the package and its checks
+    dpkg-dev file lintian desktop-file-utils
+    # the fuzz build: clang with its libFuzzer, ASan and UBSan runtimes
+    clang libclang-rt-14-dev
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -541,9 +541,11 @@ void TMainForm::RefreshLineLook(int line) {
             hint += QChar('\n') + QString::fromStdString(production.PortNews);
         if (production.Silent)
             hint += QChar('\n') + QString::fromStdString(SilenceNews(production));
-        if (production.Started && production.NewFileEachDay.Load())
-            hint += QStringLiteral("\nReporting to ") +
-                    QString::fromLocal8Bit(FileWrittenNow(production));
+        // Where the line's report lines go, unless its failure already names that file.
+        const std::string file = FileWrittenNow(production);
+        if (production.Started && !file.empty() &&
+            !(reports.ErrorCode != 0 && reports.File == file))
+            hint += QStringLiteral("\nReporting to ") + QString::fromLocal8Bit(file);
         if (production.Noise.Any())
             hint += QChar('\n') + LineNoiseText(production.Noise);
     }
@@ -607,7 +609,7 @@ void TMainForm::ReportFileNews(int line) {
     QPointer<TMainForm> self(this);
     ShowMessageBox(
         {"Tolvane",
-         ReportFileErrorText(lines_.Line(line).Caption, lines_.Line(line).ReportFile, status),
+         ReportFileErrorText(lines_.Line(line).Caption, FileWrittenNow(lines_.Line(line)), status),
          MessageIcon::Error},
         [self, line] {
             if (self.isNull())

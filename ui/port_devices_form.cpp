@@ -94,7 +94,6 @@ void TPortDevicesForm::CreateRow(int n) {
     // An item's text also tells where a by-id name points; completing to it would store that text.
     box->setCompleter(nullptr);
     const QString defaultDevice = PathText(DefaultPortDevicePath(n));
-    box->lineEdit()->setPlaceholderText(defaultDevice + QStringLiteral(" (default)"));
     box->setToolTip(QStringLiteral("Click to choose the device of COM %1, or type its path; "
                                    "leave it empty for %2")
                         .arg(n)
@@ -140,6 +139,13 @@ void TPortDevicesForm::ShowPortDevices() {
         }
         box->setCurrentIndex(-1);
         box->setEditText(PathText(stored[n - 1]));
+        // A device set in this process (the simulator's, a test's) is the one in use, and it can
+        // change while the program runs.
+        const PortDevice inUse = ResolvePortDevice(n);
+        box->lineEdit()->setPlaceholderText(
+            inUse.Source == PortDeviceSource::Override
+                ? PathText(inUse.Path) + QStringLiteral(" [set in this process]")
+                : PathText(DefaultPortDevicePath(n)) + QStringLiteral(" (default)"));
         // The drop-down shows the long by-id names whole.
         box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0) + 24);
         ShowMark(n);
@@ -155,8 +161,15 @@ std::string TPortDevicesForm::Device(int n) const {
 }
 
 void TPortDevicesForm::ShowMark(int n) {
-    const std::string device = Device(n);
-    const Mark mark = MarkOf(InspectDevice(device.empty() ? DefaultPortDevicePath(n) : device));
+    // The mark tells of the device the port opens: one set in this process wins over the field.
+    const PortDevice inUse = ResolvePortDevice(n);
+    const bool setHere = inUse.Source == PortDeviceSource::Override;
+    std::string device = setHere ? inUse.Path : Device(n);
+    if (device.empty())
+        device = DefaultPortDevicePath(n);
+    Mark mark = MarkOf(InspectDevice(device));
+    if (setHere)
+        mark.Tip = QStringLiteral("Set in this process: ") + mark.Tip;
     QLabel* label = DeviceMarks[n - 1];
     label->setText(mark.Text);
     QPalette colours = label->palette();

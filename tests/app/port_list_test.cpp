@@ -18,9 +18,9 @@
 
 namespace {
 
-std::vector<std::string> ListedPorts() {
-    const std::string text = TerminalAnswer(
-        ParseCommandLine({QStringLiteral("tolvane"), QStringLiteral("--list-ports")}));
+std::vector<std::string> ListedPorts(QStringList arguments = {}) {
+    const std::string text = TerminalAnswer(ParseCommandLine(
+        QStringList{QStringLiteral("tolvane"), QStringLiteral("--list-ports")} + arguments));
     std::vector<std::string> lines;
     std::size_t start = 0;
     for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
@@ -81,4 +81,16 @@ TEST(PortListTest, EachComPortsDeviceItsOriginPresenceRealPathDriverAndHolder) {
     other.waitForFinished();
     SetPortMapSettingsFile("");
     ::close(master);
+}
+
+TEST(PortListTest, WithSimulateTheSimulatedLinesAreTheDevicesSetInThisProcess) {
+    const std::vector<std::string> lines = ListedPorts({QStringLiteral("--simulate")});
+    ASSERT_EQ(lines.size(), 16u);
+    for (int n = 1; n <= 8; ++n)
+        EXPECT_THAT(
+            lines[static_cast<std::size_t>(n - 1)],
+            testing::MatchesRegex("COM" + std::to_string(n) +
+                                  ": /dev/pts/[0-9]+ \\[set in this process\\]; present; .*"));
+    EXPECT_THAT(lines[8], testing::StartsWith("COM9: /dev/ttyS8 [default]; "));
+    EXPECT_EQ(PortDevicePath(1), DefaultPortDevicePath(1)) << "the simulator ends with the listing";
 }

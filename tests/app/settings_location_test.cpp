@@ -5,6 +5,9 @@
 #include "settings/profile.h"
 #include "settings/settings_groups.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -22,9 +25,16 @@ TEST(SettingsLocationTest, BesideAWritableExecutableFolderElseInTheUsersConfigFo
     EXPECT_EQ(beside.File, exe + "/Tolvane.ini");
     EXPECT_FALSE(beside.CreateFolder);
 
-    // /proc takes no new file even from root, whose writes mode bits never stop; the installed
-    // bin folder is never used, whoever could write there.
-    for (const char* folder : {"/proc", TOLVANE_INSTALL_BINDIR}) {
+    // /proc takes no new file even from root, whose writes mode bits never stop; a bin folder
+    // installed under any prefix is never used, whoever could write there.
+    const QString prefix = executableFolder.filePath(QStringLiteral("prefix"));
+    ASSERT_TRUE(QDir().mkpath(prefix + QStringLiteral("/bin")));
+    const QString marker = QDir(prefix + QStringLiteral("/bin")).filePath(TOLVANE_INSTALLED_MARKER);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(marker).path()));
+    EXPECT_EQ(ChooseSettingsLocation({}, prefix.toStdString() + "/bin").File,
+              prefix.toStdString() + "/bin/Tolvane.ini");
+    QFile(marker).open(QIODevice::WriteOnly);
+    for (const std::string& folder : {std::string("/proc"), prefix.toStdString() + "/bin"}) {
         SCOPED_TRACE(folder);
         const SettingsLocation mine = ChooseSettingsLocation({}, folder);
         EXPECT_EQ(mine.File, config + "/tolvane/Tolvane.ini");
@@ -52,6 +62,20 @@ TEST(SettingsLocationTest, BesideAWritableExecutableFolderElseInTheUsersConfigFo
     qputenv("HOME", home.path().toUtf8());
     EXPECT_EQ(ChooseSettingsLocation({}, "/proc").File,
               home.path().toStdString() + "/.config/tolvane/Tolvane.ini");
+
+    // The simulated plant keeps a file of its own, beside its report files, unless one is named.
+    const QByteArray oldState = qgetenv("XDG_STATE_HOME");
+    qunsetenv("XDG_STATE_HOME");
+    CommandLine simulate;
+    simulate.Simulate = true;
+    const SettingsLocation demo = ChooseSettingsLocation(simulate, exe);
+    EXPECT_EQ(demo.File, home.path().toStdString() + "/.local/state/tolvane/demo/Tolvane.ini");
+    EXPECT_TRUE(demo.Demo);
+    simulate.SettingsFile = exe + "/named.ini";
+    EXPECT_EQ(ChooseSettingsLocation(simulate, exe).File, exe + "/named.ini");
+    EXPECT_FALSE(ChooseSettingsLocation(simulate, exe).Demo);
+    if (!oldState.isNull())
+        qputenv("XDG_STATE_HOME", oldState);
 
     qputenv("HOME", oldHome);
     if (oldXdg.isNull())

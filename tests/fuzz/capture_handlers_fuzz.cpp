@@ -4,7 +4,6 @@
 // in and the line started and stopped between report lines.
 #include "tests/fuzz/capture_line_glue.h"
 
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <utility>
@@ -42,8 +41,7 @@ void FuzzCaptureHandlers(const std::uint8_t* data, std::size_t size) {
     FuzzChoices choices(data[0]);
     const std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
     const std::string reportFile = FuzzScratchDir() + "/report.txt";
-    std::filesystem::remove(reportFile);
-    FuzzCaptureLine line(reportFile);
+    FuzzCaptureLine& line = FuzzCaptureLine::Fresh(reportFile);
 
     std::vector<bool> startedAtLine;
     for (std::size_t at = 0; at < bytes.size();) {

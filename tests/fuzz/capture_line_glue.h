@@ -1,28 +1,35 @@
 #pragma once
 // The one place where the capture fuzz target meets the capture handlers: a production line whose
 // port holds the fuzzed bytes, stamps off, its start button set by the target, views kept in
-// memory and a report file in the scratch folder.
+// memory and a report file in the scratch folder. One line, with its writer's thread, serves the
+// whole run; each input gets it back as a line that has just been started.
 
 #include "capture/line_capture.h"
 #include "capture/production_line.h"
 #include "tests/fuzz/fuzz_target.h"
 
 #include <chrono>
+#include <cstdio>
 #include <string>
-#include <utility>
 #include <vector>
 
 class FuzzCaptureLine : public LineEndpoints {
 public:
     static constexpr std::uint16_t Trigger = 8;
 
-    explicit FuzzCaptureLine(std::string reportFile) {
-        line_.Capture.LineTriggerHandle = Trigger;
-        line_.Capture.Delimiter = ',';
-        line_.DateStamp = false;
-        line_.TimeStamp = false;
-        line_.ReportFile = std::move(reportFile);
-        line_.Started = true;
+    // The run's line, started into reportFile, which is removed; no byte waiting, none shown.
+    static FuzzCaptureLine& Fresh(const std::string& reportFile) {
+        static FuzzCaptureLine line;
+        line.line_.Capture.PendingText.clear();
+        line.line_.Capture.ReportLine.clear();
+        line.line_.ReportFile = reportFile;
+        line.line_.Started = true;
+        line.port_.clear();
+        line.next_ = 0;
+        line.Views.clear();
+        FuzzExpect(line.ReportsWritten(), "the last input's report lines are written");
+        std::remove(reportFile.c_str());
+        return line;
     }
 
     void Receive(const std::string& bytes) { port_ += bytes; }
@@ -44,6 +51,13 @@ public:
     void AddToViews(const std::string& reportLine) override { Views.push_back(reportLine); }
 
 private:
+    FuzzCaptureLine() {
+        line_.Capture.LineTriggerHandle = Trigger;
+        line_.Capture.Delimiter = ',';
+        line_.DateStamp = false;
+        line_.TimeStamp = false;
+    }
+
     ProductionLine line_;
     std::string port_;
     std::size_t next_ = 0;

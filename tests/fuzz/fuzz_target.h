@@ -15,8 +15,18 @@ void FuzzCaptureHandlers(const std::uint8_t* data, std::size_t size);
 void FuzzMessageSource(const std::uint8_t* data, std::size_t size);
 void FuzzTriggerScan(const std::uint8_t* data, std::size_t size);
 
-// Aborts with the message when the property does not hold.
-void FuzzExpect(bool holds, const std::string& property);
+// Aborts with the message.
+[[noreturn]] void FuzzFail(const char* property);
+// Aborts with the message when the property does not hold. Checked for every byte: the text is
+// made only for a failure.
+inline void FuzzExpect(bool holds, const char* property) {
+    if (!holds)
+        FuzzFail(property);
+}
+inline void FuzzExpect(bool holds, const std::string& property) {
+    if (!holds)
+        FuzzFail(property.c_str());
+}
 
 // A folder of this process for the files a target writes; removed when the process ends.
 const std::string& FuzzScratchDir();

@@ -67,21 +67,6 @@ std::vector<std::size_t> WholeStreamMatches(const Trigger& t, const std::string&
     return ends;
 }
 
-// A byte that no pattern holds in either case: the filler that moves the ring's start.
-char Filler(const std::vector<Trigger>& triggers) {
-    for (int b = 0; b < 256; ++b) {
-        bool used = false;
-        for (const Trigger& t : triggers) {
-            for (char c : t.Pattern)
-                used = used || TriggerTable::CharUpperAnsi(static_cast<BYTE>(c)) ==
-                                   TriggerTable::CharUpperAnsi(static_cast<BYTE>(b));
-        }
-        if (!used)
-            return static_cast<char>(b);
-    }
-    return 0;
-}
-
 } // namespace
 
 // Input: a seed byte, a trigger count byte, then per trigger a length byte (its low bit asks for
@@ -92,7 +77,8 @@ void FuzzTriggerScan(const std::uint8_t* data, std::size_t size) {
     FuzzChoices choices(data[0]);
     std::size_t at = 2;
     std::vector<Trigger> triggers;
-    FuzzScanPort port;
+    FuzzScanPort& port = FuzzScanPort::Fresh();
+    FuzzExpect(port.StartRingAt(choices.Below(RingSize)), "the ring's start can be moved");
     for (int i = 0, count = 1 + data[1] % 4; i < count && at < size; ++i) {
         const std::size_t length = std::min<std::size_t>((data[at] >> 1) % 24, size - at - 1);
         Trigger t{std::string(reinterpret_cast<const char*>(data) + at + 1, length),
@@ -108,14 +94,9 @@ void FuzzTriggerScan(const std::uint8_t* data, std::size_t size) {
         triggers.push_back(t);
     }
 
-    // The filler is part of the stream like any byte; it only fires nothing.
-    const std::string filler(choices.Below(RingSize), Filler(triggers));
-    const std::string stream =
-        filler + std::string(reinterpret_cast<const char*>(data) + at, size - at);
+    const std::string stream(reinterpret_cast<const char*>(data) + at, size - at);
     for (std::size_t fed = 0; fed < stream.size();) {
-        const std::size_t chunk = fed == 0 && !filler.empty()
-                                      ? filler.size()
-                                      : 1 + choices.Below(std::min(stream.size() - fed, RingSize));
+        const std::size_t chunk = 1 + choices.Below(std::min(stream.size() - fed, RingSize));
         port.Receive(stream.substr(fed, chunk));
         FuzzExpect(port.DeliverAll(), "every received byte is scanned and offered");
         fed += chunk;

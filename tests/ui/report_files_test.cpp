@@ -135,11 +135,26 @@ TEST_F(ReportFilesTest, SilentLineTurnsOrangeWithItsHintUntilItsNextReportLine) 
     SetTestClock(December9, QTime(14, 12, 11));
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return CaptionColourShown(1) == QColor(200, 100, 0); }, 5000));
+    const QString reporting = QString::fromStdString("\nReporting to " + file);
     EXPECT_EQ(Hint(1), QStringLiteral("Double click to change line label\n"
-                                      "no report since 14:02:11"));
+                                      "no report since 14:02:11") +
+                           reporting);
 
     ASSERT_TRUE(lines.Com(1).Write("LOT 2\r\n"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return CaptionColourShown(1) == QColor(Qt::black); }, 5000));
-    EXPECT_EQ(Hint(1), QStringLiteral("Double click to change line label"));
+    EXPECT_EQ(Hint(1), QStringLiteral("Double click to change line label") + reporting);
     EXPECT_TRUE(boxes.Boxes.empty());
+}
+
+TEST_F(ReportFilesTest, ResumedLineGoesOnIntoTheCurrentDaysFile) {
+    SetTestClock(December9, QTime(10, 0, 0));
+    const std::string chosen = settings.Folder() + "press.txt";
+    StartUp("[Capture]\nResumeAtStartup=1\nReportFile1=" + chosen + "\nNewFileEachDay1=1\n");
+    ASSERT_TRUE(Main().StartLineBtns[0]->isChecked());
+    ASSERT_TRUE(lines.Com(1).Write("LOT 1\r\n"));
+    const std::string today = settings.Folder() + "press_2026-12-09.txt";
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return FileText(today) == "09-Dec-26,10:00:00,LOT 1\r\n"; }, 20000))
+        << FileText(today);
+    EXPECT_EQ(settings.Value("Capture", "ReportFile1"), chosen);
 }
