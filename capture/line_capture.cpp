@@ -26,7 +26,8 @@ void HandleTriggerData(ProductionLine& production, LineEndpoints& endpoints,
         return;
     // Before the stamping settings are first loaded the delimiter is still zero; a NUL byte must
     // never reach a report file, so such a line gets the comma that every unknown code gets.
-    const char delimiter = line.Delimiter != 0 ? line.Delimiter : DelimiterFromCode(-1);
+    const char set = line.Delimiter;
+    const char delimiter = set != 0 ? set : DelimiterFromCode(-1);
     line.ReportLine.clear();
     // One reading of the clock for both stamps: read separately, a line completed at midnight
     // could carry the old day's date with the new day's time, a day off. The same reading picks
@@ -43,12 +44,13 @@ void HandleTriggerData(ProductionLine& production, LineEndpoints& endpoints,
     if (!production.Started)
         return;
     production.LastReportAt.Store(now.toMSecsSinceEpoch());
-    endpoints.AddToViews(line.ReportLine);
-    // Handed to the line's writer: the disk is never waited for inside a port's event.
-    const std::string file = ReportFileAt(production, production.ReportFile, now);
+    // Handed to the line's writer first: the disk is never waited for inside a port's event, and
+    // the file never waits for the views. The forwarder's hand-over is an enqueue in memory.
+    const std::string file = ReportFileAt(production, production.ReportFile.Get(), now);
     production.Writer().Submit(file, line.ReportLine);
     if (ReportLineSink* sink = production.Forward.Get())
         sink->ReportLineCompleted(file, line.ReportLine,
                                   std::chrono::system_clock::time_point(
                                       std::chrono::milliseconds(now.toMSecsSinceEpoch())));
+    endpoints.AddToViews(line.ReportLine);
 }

@@ -4,7 +4,7 @@
 #include "settings/settings_groups.h"
 #include "ui/about_form.h"
 #include "ui/easter_egg_form.h"
-#include "ui/form_line_endpoints.h"
+#include "ui/form_line_views.h"
 #include "ui/line_form.h"
 #include "ui/main_form.h"
 #include "ui/plant_broker_form.h"
@@ -41,8 +41,9 @@ FormSet::FormSet() : Broker(std::make_unique<PlantBroker>(Lines)) {
         LineForms[line - 1] = Add(std::make_unique<TLineForm>(
             Lines, line, MainForm->LineWindows[line - 1]->SharedStore()));
     for (int line = 1; line <= LineCount; ++line) {
-        endpoints_[line - 1] = std::make_unique<FormLineEndpoints>(*this, line);
-        Ports.SetEndpoints(line, endpoints_[line - 1].get());
+        views_[line - 1] =
+            std::make_unique<FormLineViews>(MainForm->LineWindows[line - 1]->SharedStore());
+        Ports.SetViews(line, views_[line - 1].get());
     }
 }
 
@@ -71,6 +72,9 @@ void FormSet::LoadSettings() {
     MainForm->LoadResumeSettings();
     // Before any port opens, so that the first report line of a resumed line is forwarded too.
     Broker->ApplySettings();
+    const std::size_t viewLimit = static_cast<std::size_t>(LoadViewLimitMB()) << 20;
+    for (TReportView* view : MainForm->LineWindows)
+        view->Store().SetLimit(viewLimit);
     // Each panel shows its line on or off before any port is tried; a line found off forgets
     // its file to resume.
     MainForm->RefreshLinePanels();
