@@ -26,6 +26,7 @@ ReportWriter& ProductionLine::Writer() {
 ProductionLines::ProductionLines() {
     for (int line = 1; line <= LineCount; ++line) {
         Line(line).Caption = "Line " + std::to_string(line);
+        Line(line).SharedCaption = Line(line).Caption;
         // The writer's news crosses to the GUI thread as a queued call, never waiting for it.
         Line(line).Reports = std::make_unique<ReportWriter>([this, line] {
             QMetaObject::invokeMethod(
@@ -36,6 +37,7 @@ ProductionLines::ProductionLines() {
 
 void ProductionLines::SetCaption(int line, const std::string& caption) {
     Line(line).Caption = caption;
+    Line(line).SharedCaption = caption;
     emit CaptionChanged(line);
 }
 

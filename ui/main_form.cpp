@@ -612,7 +612,7 @@ void TMainForm::ReportFileNews(int line) {
     QPointer<TMainForm> self(this);
     ShowMessageBox(
         {"Tolvane",
-         ReportFileErrorText(lines_.Line(line).Caption, lines_.Line(line).ReportFile, status),
+         ReportFileErrorText(lines_.Line(line).Caption, FileWrittenNow(lines_.Line(line)), status),
          MessageIcon::Error},
         [self, line] {
             if (self.isNull())

@@ -145,3 +145,16 @@ TEST_F(ReportFilesTest, SilentLineTurnsOrangeWithItsHintUntilItsNextReportLine) 
     EXPECT_EQ(Hint(1), QStringLiteral("Double click to change line label") + reporting);
     EXPECT_TRUE(boxes.Boxes.empty());
 }
+
+TEST_F(ReportFilesTest, ResumedLineGoesOnIntoTheCurrentDaysFile) {
+    SetTestClock(December9, QTime(10, 0, 0));
+    const std::string chosen = settings.Folder() + "press.txt";
+    StartUp("[Capture]\nResumeAtStartup=1\nReportFile1=" + chosen + "\nNewFileEachDay1=1\n");
+    ASSERT_TRUE(Main().StartLineBtns[0]->isChecked());
+    ASSERT_TRUE(lines.Com(1).Write("LOT 1\r\n"));
+    const std::string today = settings.Folder() + "press_2026-12-09.txt";
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return FileText(today) == "09-Dec-26,10:00:00,LOT 1\r\n"; }, 20000))
+        << FileText(today);
+    EXPECT_EQ(settings.Value("Capture", "ReportFile1"), chosen);
+}
