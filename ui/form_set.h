@@ -1,6 +1,5 @@
 #pragma once
 
-#include "capture/line_watch.h"
 #include "capture/production_line.h"
 #include "lines/line_ports.h"
 
@@ -34,8 +33,6 @@ public:
     FormSet& operator=(const FormSet&) = delete;
 
     ProductionLines Lines;
-    // Notices silent lines and daily files turning to a new day.
-    LineWatch Watch{Lines};
     LinePorts Ports{Lines};
     TMainForm* MainForm = nullptr;
     TEasterEggForm* EasterEggForm = nullptr;
