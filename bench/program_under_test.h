@@ -158,7 +158,9 @@ inline Check CheckReport(const std::string& text, const std::string& stamps, int
 
 class ProgramUnderTest {
 public:
-    ProgramUnderTest() : lines_(OpenLines()) {
+    // extraSettings: more of the settings file, CR LF lines after the port settings.
+    explicit ProgramUnderTest(const std::string& extraSettings = std::string())
+        : lines_(OpenLines()) {
         // The program's own clock: reading it is part of every report line's cost.
         stamps_ = DateStamp() + "," + TimeStamp() + ",";
         SetMessagePresenter([this](const MessageBoxRequest& box) {
@@ -171,6 +173,7 @@ public:
                               "ComPortE", "ComPortF", "ComPortG", "ComPortH"};
         for (int n = 0; n < LineCount; ++n)
             settings += std::string(keys[n]) + "=" + std::to_string(n) + "\r\n";
+        settings += extraSettings;
         QFile file(QFile::decodeName((Folder() + "Tolvane.ini").c_str()));
         if (!file.open(QIODevice::WriteOnly))
             throw std::runtime_error("cannot write the settings file");

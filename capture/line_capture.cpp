@@ -26,7 +26,8 @@ void HandleTriggerData(ProductionLine& production, LineEndpoints& endpoints,
         return;
     // Before the stamping settings are first loaded the delimiter is still zero; a NUL byte must
     // never reach a report file, so such a line gets the comma that every unknown code gets.
-    const char delimiter = line.Delimiter != 0 ? line.Delimiter : DelimiterFromCode(-1);
+    const char set = line.Delimiter;
+    const char delimiter = set != 0 ? set : DelimiterFromCode(-1);
     line.ReportLine.clear();
     // One reading of the clock for both stamps: read separately, a line completed at midnight
     // could carry the old day's date with the new day's time, a day off. The same reading picks
@@ -43,8 +44,9 @@ void HandleTriggerData(ProductionLine& production, LineEndpoints& endpoints,
     if (!production.Started)
         return;
     production.LastReportAt.Store(now.toMSecsSinceEpoch());
-    endpoints.AddToViews(line.ReportLine);
-    // Handed to the line's writer: the disk is never waited for inside a port's event.
-    production.Writer().Submit(ReportFileAt(production, production.ReportFile, now),
+    // Handed to the line's writer first: the disk is never waited for inside a port's event, and
+    // the file never waits for the views.
+    production.Writer().Submit(ReportFileAt(production, production.ReportFile.Get(), now),
                                line.ReportLine);
+    endpoints.AddToViews(line.ReportLine);
 }

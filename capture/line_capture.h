@@ -6,13 +6,18 @@
 #include <cstdint>
 #include <string>
 
+// Where a line's report lines are shown besides their file: called on the thread that captures.
+class LineViews {
+public:
+    virtual ~LineViews() = default;
+    virtual void AddToViews(const std::string& reportLine) = 0; // the store both views show
+};
+
 // What the pipeline takes from, and gives to, the rest of the program for one line; the stamp
 // flags, the started state and the report file it reads from the line itself.
-class LineEndpoints {
+class LineEndpoints : public LineViews {
 public:
-    virtual ~LineEndpoints() = default;
     virtual char TakeChar() = 0; // the next byte from the line's port
-    virtual void AddToViews(const std::string& reportLine) = 0; // the store both views show
 };
 
 // Characters available: take Count bytes, keeping all but CR and LF.

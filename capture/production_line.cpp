@@ -27,6 +27,7 @@ ReportWriter& ProductionLine::Writer() {
 ProductionLines::ProductionLines() {
     for (int line = 1; line <= LineCount; ++line) {
         Line(line).Caption = "Line " + std::to_string(line);
+        Line(line).SharedCaption = Line(line).Caption;
         // The writer's news crosses to the GUI thread as a queued call, never waiting for it.
         Line(line).Reports = std::make_unique<ReportWriter>([this, line] {
             QMetaObject::invokeMethod(
@@ -40,6 +41,7 @@ ProductionLines::~ProductionLines() = default;
 
 void ProductionLines::SetCaption(int line, const std::string& caption) {
     Line(line).Caption = caption;
+    Line(line).SharedCaption = caption;
     emit CaptionChanged(line);
 }
 

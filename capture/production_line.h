@@ -4,10 +4,12 @@
 // operator's changes into it as they happen.
 
 #include "capture/report_writer.h"
+#include "capture/shared_text.h"
 #include "capture/shared_value.h"
 
 #include <QObject>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -15,12 +17,14 @@
 
 constexpr int LineCount = 8;
 
-// The capture state of one production line; eight of them live for the whole run.
+// The capture state of one production line; eight of them live for the whole run. The text is
+// the capture thread's own; the handle and the delimiter are set on the GUI thread.
 struct LineCapture {
-    std::string PendingText;             // bytes since the last report line, CR and LF removed
-    std::string ReportLine;              // the report line composed at the latest line feed
-    std::uint16_t LineTriggerHandle = 0; // the LF data trigger of the line's port; 0 until set up
-    char Delimiter = 0;                  // from the line's delimiter code, by RefreshDelimiters
+    std::string PendingText; // bytes since the last report line, CR and LF removed
+    std::string ReportLine;  // the report line composed at the latest line feed
+    // The LF data trigger of the line's port; 0 until set up.
+    std::atomic<std::uint16_t> LineTriggerHandle = 0;
+    std::atomic<char> Delimiter = 0; // from the line's delimiter code, by RefreshDelimiters
 };
 
 // A line's port settings: the item index of each of its lists in the port dialog, -1 for none.
@@ -75,16 +79,20 @@ struct LineNoise {
     bool Any() const { return Framing + Parity + Overrun + Breaks > 0; }
 };
 
+// The GUI thread writes what the operator changes; the port's capture thread reads Started,
+// ReportFile, the stamp flags, Capture.Delimiter and CaptionNow() at each completed report line,
+// so a change acts from the next one.
 struct ProductionLine {
     LineCapture Capture;
-    std::string Caption; // 8-bit ANSI, as the settings file holds it
+    // 8-bit ANSI, as the settings file holds it; the GUI thread's, written by SetCaption.
+    std::string Caption;
     // Started follows the start button's down state; ReportFile is the file chosen at the start.
-    bool Started = false;
-    std::string ReportFile;
+    std::atomic<bool> Started = false;
+    SharedText ReportFile;
     // The stamp flags act on the next report line; the delimiter code only once RefreshDelimiters
     // has turned it into Capture.Delimiter.
-    bool DateStamp = true;
-    bool TimeStamp = true;
+    std::atomic<bool> DateStamp = true;
+    std::atomic<bool> TimeStamp = true;
     int DelimiterCode = 0;
     PortSettings Port;
     PortState PortStatus = PortState::Closed;
@@ -108,6 +116,9 @@ struct ProductionLine {
     std::unique_ptr<ReportWriter> Reports;
 
     ReportWriter& Writer();
+    // The caption as SetCaption last set it, for any thread.
+    std::string CaptionNow() const { return SharedCaption.Get(); }
+    SharedText SharedCaption;
 };
 
 // 0 comma, 1 space, 2 tab, 3 semicolon; anything else a comma.

@@ -3,12 +3,18 @@
 #include "runtime/ansi_text.h"
 
 #include <QLocale>
+#include <atomic>
+#include <memory>
+#include <mutex>
 #include <utility>
 
 namespace {
 
-std::function<QDateTime()>& Clock() {
-    static std::function<QDateTime()> clock;
+// A test sets the clock on its thread while the ports' threads read it.
+std::mutex clockMutex;
+std::atomic<bool> clockSet{false};
+std::shared_ptr<const std::function<QDateTime()>>& Clock() {
+    static std::shared_ptr<const std::function<QDateTime()>> clock;
     return clock;
 }
 
@@ -37,13 +43,22 @@ QString TimeSeparator(const QLocale& locale) {
 } // namespace
 
 void SetClock(std::function<QDateTime()> clock) {
-    Clock() = std::move(clock);
+    std::lock_guard lock(clockMutex);
+    clockSet = static_cast<bool>(clock);
+    Clock() =
+        clock ? std::make_shared<const std::function<QDateTime()>>(std::move(clock)) : nullptr;
 }
 
 QDateTime CurrentDateTime() {
-    const auto& clock = Clock();
-    if (clock)
-        return clock();
+    if (clockSet) {
+        std::shared_ptr<const std::function<QDateTime()>> clock;
+        {
+            std::lock_guard lock(clockMutex);
+            clock = Clock();
+        }
+        if (clock)
+            return (*clock)();
+    }
     // Each local reading looks at the time zone afresh (a file stat); one a second keeps zone
     // and daylight-saving changes in view at a fraction of the cost.
     thread_local qint64 cachedSecond = -1;

@@ -73,8 +73,14 @@ int PortSettingValue(std::size_t kind, int index) {
     }
 }
 
-char LinePorts::PortEndpoints::TakeChar() {
-    return port_->GetChar();
+char LinePorts::DispatcherEndpoints::TakeChar() {
+    BYTE c = 0;
+    return dispatcher_ && dispatcher_->GetChar(c) == 0 ? static_cast<char>(c) : char{0};
+}
+
+void LinePorts::DispatcherEndpoints::AddToViews(const std::string& reportLine) {
+    if (views_)
+        views_->AddToViews(reportLine);
 }
 
 LinePorts::LinePorts(ProductionLines& lines) : lines_(lines) {
@@ -101,9 +107,8 @@ LinePorts::~LinePorts() {
     }
 }
 
-void LinePorts::SetEndpoints(int line, LineEndpoints* endpoints) {
-    const auto i = static_cast<std::size_t>(line - 1);
-    endpoints_[i] = endpoints != nullptr ? endpoints : portEndpoints_[i].get();
+void LinePorts::SetViews(int line, LineViews* views) {
+    views_[static_cast<std::size_t>(line - 1)] = views;
 }
 
 void LinePorts::CreatePort(int line) {
@@ -112,24 +117,15 @@ void LinePorts::CreatePort(int line) {
     port->setObjectName(line == 1 ? QStringLiteral("ComPort")
                                   : QStringLiteral("ComPort") + QChar(u'A' + line - 1));
     ApplyDesignValues(*port, line);
-    port->SetOnTriggerAvail([this, line](TApdCustomComPort& CP, std::uint16_t Count) {
-        ComPortTriggerAvail(line, CP, Count);
-    });
-    port->SetOnTriggerData([this, line](TApdCustomComPort& CP, std::uint16_t TriggerHandle) {
-        ComPortTriggerData(line, CP, TriggerHandle);
-    });
     port->SetOnDeviceLost([this, line](QObject&) { ComPortDeviceLost(line); });
     ComPorts[i] = port;
-    portEndpoints_[i] = std::make_unique<PortEndpoints>(ComPorts[i]);
-    endpoints_[i] = portEndpoints_[i].get();
 }
 
 void LinePorts::StopDeliveries() {
     PortRetryTimer->stop();
     LineNoiseTimer->stop();
     for (TApdComPort* port : ComPorts) {
-        port->SetOnTriggerAvail({});
-        port->SetOnTriggerData({});
+        port->ServeTriggersOnPortThread({});
         port->SetOnDeviceLost({});
     }
     for (int line = 1; line <= LineCount; ++line) {
@@ -138,13 +134,13 @@ void LinePorts::StopDeliveries() {
     }
 }
 
-void LinePorts::ComPortTriggerAvail(int line, TApdCustomComPort& /*CP*/, std::uint16_t Count) {
-    HandleTriggerAvail(lines_.Line(line), *endpoints_[line - 1], Count);
-}
-
-void LinePorts::ComPortTriggerData(int line, TApdCustomComPort& /*CP*/,
-                                   std::uint16_t TriggerHandle) {
-    HandleTriggerData(lines_.Line(line), *endpoints_[line - 1], TriggerHandle);
+void LinePorts::ComPortTrigger(int line, TApdBaseDispatcher* Dispatcher, UINT Msg,
+                               std::uint16_t Value) {
+    DispatcherEndpoints endpoints(Dispatcher, views_[static_cast<std::size_t>(line - 1)]);
+    if (Msg == TriggerAvailMessage)
+        HandleTriggerAvail(lines_.Line(line), endpoints, Value);
+    else
+        HandleTriggerData(lines_.Line(line), endpoints, Value);
 }
 
 bool LinePorts::ApplyComPortSettings() {
@@ -200,6 +196,12 @@ void LinePorts::SetUpPort(int line, const PortSettings& settings) {
         return;
     // Adding the trigger opens the closed port with the settings just made.
     lines_.Line(line).Capture.LineTriggerHandle = port->AddDataTrigger(std::string(1, '\n'), false);
+    // Only now that the trigger exists: every byte is scanned against it, also those that came
+    // while the port opened.
+    port->ServeTriggersOnPortThread(
+        [this, line](TApdBaseDispatcher& dispatcher, UINT msg, std::uint16_t value) {
+            ComPortTrigger(line, &dispatcher, msg, value);
+        });
     openedDevices_[i] = PortDevicePath(port->ComNumber());
     noiseSeen_[i] = {};
 }

@@ -33,9 +33,9 @@ public:
     // Line N's port at index N - 1.
     std::array<TApdComPort*, LineCount> ComPorts{};
 
-    // Where line N's capture takes its bytes and shows its report lines; by default the port and
-    // no view. Set before the ports open; the endpoints outlive the deliveries.
-    void SetEndpoints(int line, LineEndpoints* endpoints);
+    // Where line N's report lines are shown besides their file; none by default. AddToViews runs
+    // on the port's dispatch thread. Set before the ports open; the views outlive the deliveries.
+    void SetViews(int line, LineViews* views);
 
     // Sets up the port of every line that is not "Off" from its settings and installs its LF
     // trigger; each line's port state follows, and the lines then report the set-up. Those
@@ -50,9 +50,11 @@ public:
     // The error box for a failed set-up of a line.
     void ReportPortError(std::int32_t errorCode, int line);
 
-    // The handlers of line N's port events; each reads its own line's port, whatever CP says.
-    void ComPortTriggerAvail(int line, TApdCustomComPort& CP, std::uint16_t Count);
-    void ComPortTriggerData(int line, TApdCustomComPort& CP, std::uint16_t TriggerHandle);
+    // Line N's capture of its port's characters-available (TriggerAvailMessage, the count) and
+    // data triggers (TriggerDataMessage, the handle), run on the port's dispatch thread: the
+    // report line is completed, stamped and handed to its writer there, never waiting for the GUI
+    // thread. The bytes come from the dispatcher; without one none are taken.
+    void ComPortTrigger(int line, TApdBaseDispatcher* Dispatcher, UINT Msg, std::uint16_t Value);
 
     // Line N's port device went away: the port is closed at once, so that a returning USB
     // adapter gets its old name, and is tried again every second. The line stays started, with its
@@ -69,15 +71,17 @@ public:
     QTimer* LineNoiseTimer = nullptr;
 
 private:
-    // Reads only the line's port; no view.
-    class PortEndpoints : public LineEndpoints {
+    // The bytes of a port's dispatcher, the report lines to the line's views.
+    class DispatcherEndpoints : public LineEndpoints {
     public:
-        explicit PortEndpoints(TApdComPort*& port) : port_(port) {}
+        DispatcherEndpoints(TApdBaseDispatcher* dispatcher, LineViews* views)
+            : dispatcher_(dispatcher), views_(views) {}
         char TakeChar() override;
-        void AddToViews(const std::string&) override {}
+        void AddToViews(const std::string& reportLine) override;
 
     private:
-        TApdComPort*& port_;
+        TApdBaseDispatcher* dispatcher_;
+        LineViews* views_;
     };
 
     void CreatePort(int line);
@@ -95,6 +99,5 @@ private:
     std::array<PortSettings, LineCount> inEffect_{};     // each line's settings at its last set-up
     std::array<std::string, LineCount> openedDevices_;   // each open port's device path
     std::array<LineErrorCounts, LineCount> noiseSeen_{}; // each open port's tally, as last added
-    std::array<LineEndpoints*, LineCount> endpoints_{};
-    std::array<std::unique_ptr<PortEndpoints>, LineCount> portEndpoints_;
+    std::array<LineViews*, LineCount> views_{};
 };

@@ -71,7 +71,8 @@ void TApdBaseDispatcher::PostDeviceLost() {
     if (!deviceLost_ || deviceLostPosted_)
         return;
     deviceLostPosted_ = true;
-    const HWND window = handlers_.Lock()->PassWindow();
+    // To the component's window even while the passes run on this thread.
+    const HWND window = handlers_.Lock()->OwnerWindow();
     if (window != NullWindow)
         PostMessage(window, DeviceLostMessage, 0, static_cast<LPARAM>(DispatcherNumber) * 65536);
 }

@@ -393,6 +393,21 @@ void TApdCustomComPort::PortClosing() {
         onPortClose_(*this);
 }
 
+void TApdCustomComPort::ServeTriggersOnPortThread(TPortThreadTriggerEvent handler) {
+    if (dispatcher_ && portThreadProc_ != 0)
+        dispatcher_->DeregisterHandlerProc(portThreadProc_);
+    portThreadProc_ = 0;
+    if (!handler || !IsOpen())
+        return;
+    // A procedure on the list keeps the whole pass on the dispatch thread.
+    portThreadProc_ = dispatcher_->RegisterHandlerProc(
+        [handler = std::move(handler), dispatcher = dispatcher_.get()](UINT msg, WPARAM wParam,
+                                                                       LPARAM) {
+            if (msg == TriggerAvailMessage || msg == TriggerDataMessage)
+                handler(*dispatcher, msg, static_cast<std::uint16_t>(wParam));
+        });
+}
+
 LineErrorCounts TApdCustomComPort::LineErrorTally() const {
     return IsOpen() && dispatcher_ ? dispatcher_->LineErrorTally() : LineErrorCounts{};
 }

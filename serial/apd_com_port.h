@@ -59,6 +59,11 @@ using TTriggerLineErrorEvent =
     std::function<void(TApdCustomComPort& CP, std::uint16_t Error, bool LineBreak)>;
 using TNotifyEvent = std::function<void(QObject& Sender)>;
 using TWaitCharEvent = std::function<void(TApdCustomComPort& CP, char C)>;
+// Runs on the port's dispatch thread for the characters-available trigger (Msg
+// TriggerAvailMessage, Value the count) and the data triggers (TriggerDataMessage, Value the
+// handle), taking the bytes from the dispatcher it is given.
+using TPortThreadTriggerEvent =
+    std::function<void(TApdBaseDispatcher& Dispatcher, UINT Msg, std::uint16_t Value)>;
 // Creates the dispatcher of an open instead of the component's own choice.
 using TDispatcherFactory = std::function<std::unique_ptr<TApdBaseDispatcher>(TApdCustomComPort&)>;
 // Told that the port opened (true) or is closing (false).
@@ -188,6 +193,11 @@ public:
     // The open port's device went away (unplugged, hung up) after its last bytes were delivered.
     // The port stays open, uselessly, until the handler closes it, which it may do at once.
     void SetOnDeviceLost(TNotifyEvent handler) { onDeviceLost_ = std::move(handler); }
+    // From now until the port closes, its characters-available and data triggers run handler on
+    // the dispatch thread, where the bytes arrive, instead of waiting for this thread; the other
+    // events still reach their handlers here, in order. Set it once the triggers exist, so that
+    // no byte is scanned before them. Only while open; an empty handler ends it.
+    void ServeTriggersOnPortThread(TPortThreadTriggerEvent handler);
     // The line errors the device reported since the port opened; none while closed.
     LineErrorCounts LineErrorTally() const;
 
@@ -367,6 +377,7 @@ private:
     std::unique_ptr<MessageWindow> portWindow_;
     std::shared_ptr<WindowLink> windowLink_;
     int windowProcDepth_ = 0; // the port window's procedure is running this deep
+    int portThreadProc_ = 0;  // the dispatcher's procedure for ServeTriggersOnPortThread; 0: none
     std::uint8_t supportedLayers_ = 1u << dlWin32;
     TriggerSnapshot savedTriggers_;
     bool triggersSaved_ = false;

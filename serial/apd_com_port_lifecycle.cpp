@@ -187,6 +187,7 @@ void TApdCustomComPort::DiscardOpenAttempt() {
 void TApdCustomComPort::DestroyDispatcher() {
     // Moved out first: the dispatcher's destructor may pump messages that look at this port.
     std::unique_ptr<TApdBaseDispatcher> dispatcher = std::move(dispatcher_);
+    portThreadProc_ = 0;
     dispatcher.reset();
 }
 
@@ -208,6 +209,7 @@ void TApdCustomComPort::ClosePort() {
         }
     }
     state_ = ComPortState::Closing;
+    ServeTriggersOnPortThread({});
     PortClosing();
     TApdBaseDispatcher::FreeTriggerSnapshot(savedTriggers_);
     dispatcher_->SnapshotTriggers(savedTriggers_);

@@ -90,8 +90,10 @@ HWND HandlerList::PassWindow() const {
     const bool workerHandlers =
         !procs_.empty() || std::any_of(methods_.begin(), methods_.end(),
                                        [](const auto& e) { return !e.Removed && !e.OnMainThread; });
-    if (workerHandlers)
-        return NullWindow;
+    return workerHandlers ? NullWindow : OwnerWindow();
+}
+
+HWND HandlerList::OwnerWindow() const {
     for (const auto& entry : windows_)
         if (!entry.Removed)
             return entry.Window;

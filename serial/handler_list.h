@@ -66,6 +66,8 @@ public:
     // The window on whose thread a pass's deliveries run; none while a procedure or a method
     // bound to the dispatch thread must run there.
     HWND PassWindow() const;
+    // The first window still listed: the port component's own, which hears of a lost device.
+    HWND OwnerWindow() const;
 
     const std::vector<HandlerWindowEntry>& Windows() const { return windows_; }
     const std::vector<HandlerProcEntry>& Procs() const { return procs_; }

@@ -217,6 +217,14 @@ std::string LoadResumeReportFile(int line) {
     return document.Find(CaptureSection, "ReportFile" + LineNumber(line - 1)).value_or("");
 }
 
+int LoadViewLimitMB() {
+    // Up to a terabyte; past that a size_t of bytes would not be sure to hold it.
+    constexpr int MaxMB = 1 << 20;
+    const auto document = ProfileDocument::Load(SettingsFileName());
+    const int mb = ReadInteger(document, CaptureSection, "ViewLimitMB", DefaultViewLimitMB);
+    return mb >= 1 && mb <= MaxMB ? mb : DefaultViewLimitMB;
+}
+
 void SaveResumeReportFile(int line, const std::string& fileName) {
     if (!LineInRange(line))
         return;

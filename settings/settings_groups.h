@@ -33,6 +33,10 @@ void SavePortDevices(const PortDeviceNames& devices);
 bool LoadResumeAtStartup();
 void SaveResumeAtStartup(bool resume);
 std::string LoadResumeReportFile(int line);
+// [Capture] ViewLimitMB: the MiB of report text that each line's views hold at most, 64 unless a
+// whole number from 1 on is given. Read only: the file keeps what the operator wrote.
+constexpr int DefaultViewLimitMB = 64;
+int LoadViewLimitMB();
 void SaveResumeReportFile(int line, const std::string& fileName);
 
 // Section Capture, as the Report Files dialog writes it, whole: NewFileEachDay1..8 (default 0),

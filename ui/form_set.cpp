@@ -4,7 +4,7 @@
 #include "settings/settings_groups.h"
 #include "ui/about_form.h"
 #include "ui/easter_egg_form.h"
-#include "ui/form_line_endpoints.h"
+#include "ui/form_line_views.h"
 #include "ui/line_form.h"
 #include "ui/main_form.h"
 #include "ui/port_devices_form.h"
@@ -39,8 +39,9 @@ FormSet::FormSet() {
         LineForms[line - 1] = Add(std::make_unique<TLineForm>(
             Lines, line, MainForm->LineWindows[line - 1]->SharedStore()));
     for (int line = 1; line <= LineCount; ++line) {
-        endpoints_[line - 1] = std::make_unique<FormLineEndpoints>(*this, line);
-        Ports.SetEndpoints(line, endpoints_[line - 1].get());
+        views_[line - 1] =
+            std::make_unique<FormLineViews>(MainForm->LineWindows[line - 1]->SharedStore());
+        Ports.SetViews(line, views_[line - 1].get());
     }
 }
 
@@ -67,6 +68,9 @@ void FormSet::LoadSettings() {
     SerialForm->ShowPortSettings();
     LoadReportFileSettings(Lines);
     MainForm->LoadResumeSettings();
+    const std::size_t viewLimit = static_cast<std::size_t>(LoadViewLimitMB()) << 20;
+    for (TReportView* view : MainForm->LineWindows)
+        view->Store().SetLimit(viewLimit);
     // Each panel shows its line on or off before any port is tried; a line found off forgets
     // its file to resume.
     MainForm->RefreshLinePanels();

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-class FormLineEndpoints;
+class FormLineViews;
 class TAboutForm;
 class TEasterEggForm;
 class TMainForm;
@@ -62,6 +62,6 @@ private:
 
     std::vector<std::unique_ptr<QWidget>> windows_;
     bool settingsLoaded_ = false;
-    // What each line's capture shows in the windows.
-    std::array<std::unique_ptr<FormLineEndpoints>, LineCount> endpoints_;
+    // Where each line's capture shows its report lines.
+    std::array<std::unique_ptr<FormLineViews>, LineCount> views_;
 };

@@ -4,6 +4,7 @@
 #include "ui/design_fonts.h"
 
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -12,6 +13,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QThread>
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -21,6 +23,13 @@ namespace {
 // As far from the edges as a plain text view keeps its text.
 constexpr int Margin = 4;
 constexpr std::size_t CheckpointLines = 1024;
+// About 30 flushes a second at most.
+constexpr qint64 FrameMs = 33;
+
+QEvent::Type LinesChangedEvent() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
 
 // Report bytes as the view draws them: control characters take their cell as a blank, so that
 // every byte stays one character wide.
@@ -49,10 +58,9 @@ TReportView::TReportView(QWidget* parent, bool wrap, std::shared_ptr<ReportStore
     setPalette(colours);
     SetBackground(NavyColour());
     MeasureFont();
-    store_->AddListener(this);
     // Lines the store held before this view came are taken in like any others.
-    if (store_->LineCount() > 0)
-        LinesAdded();
+    ScheduleFlush();
+    store_->AddListener(this);
 }
 
 TReportView::~TReportView() {
@@ -69,8 +77,9 @@ void TReportView::ClearLines() {
 
 QString TReportView::Text() const {
     std::string bytes;
-    for (std::size_t line = 0; line < store_->LineCount(); ++line) {
-        if (line > 0)
+    const ReportStore::Extent held = store_->Lines();
+    for (std::size_t line = held.First; line < held.End; ++line) {
+        if (line > held.First)
             bytes += '\n';
         bytes += store_->Line(line);
     }
@@ -78,12 +87,34 @@ QString TReportView::Text() const {
 }
 
 int TReportView::LineCount() const {
-    return static_cast<int>(std::min<std::size_t>(store_->LineCount(), INT_MAX));
+    const ReportStore::Extent held = store_->Lines();
+    return static_cast<int>(std::min<std::size_t>(held.End - held.First, INT_MAX));
 }
 
-void TReportView::LinesAdded() {
-    if (!flushTimer_.isActive())
-        flushTimer_.start(0, this);
+void TReportView::LinesChanged() {
+    if (notified_.exchange(true))
+        return;
+    // Posting from the GUI thread would wake its event loop with a system call for every line.
+    if (QThread::currentThread() == thread())
+        ScheduleFlush();
+    else
+        QCoreApplication::postEvent(this, new QEvent(LinesChangedEvent()));
+}
+
+void TReportView::ScheduleFlush() {
+    if (flushTimer_.isActive())
+        return;
+    const qint64 since = lastFlush_.isValid() ? lastFlush_.elapsed() : FrameMs;
+    flushTimer_.start(static_cast<int>(std::max<qint64>(0, FrameMs - since)), Qt::PreciseTimer,
+                      this);
+}
+
+bool TReportView::event(QEvent* event) {
+    if (event->type() == LinesChangedEvent()) {
+        ScheduleFlush();
+        return true;
+    }
+    return QAbstractScrollArea::event(event);
 }
 
 void TReportView::timerEvent(QTimerEvent* event) {
@@ -93,22 +124,38 @@ void TReportView::timerEvent(QTimerEvent* event) {
         QAbstractScrollArea::timerEvent(event);
 }
 
-void TReportView::LinesCleared() {
-    takenLines_ = 0;
-    rowCount_ = 0;
-    checkpoints_.clear();
-    checkpoints_.shrink_to_fit();
-    anchor_ = cursor_ = Place{};
-    selecting_ = false;
-    ShowRows(0);
+void TReportView::FlushLines() {
+    flushTimer_.stop();
+    notified_ = false;
+    lastFlush_.start();
+    const qint64 oldTop = TopRow();
+    const qint64 oldRows = rowCount_;
+    if (TakeLines()) {
+        ShowRows(rowCount_);
+        viewport()->update();
+        return;
+    }
+    if (rowCount_ == oldRows)
+        return;
+    ShowRows(rowCount_);
+    // The rows already shown move up on screen; only those that were empty are painted.
+    const qint64 moved = TopRow() - oldTop;
+    if (moved > 0 && moved < VisibleRows())
+        viewport()->scroll(0, -static_cast<int>(moved) * rowHeight_, RowsArea());
+    else if (moved != 0)
+        return viewport()->update();
+    UpdateRowsFrom(oldRows);
 }
 
-void TReportView::FlushLines() {
-    if (!flushTimer_.isActive())
-        return;
-    flushTimer_.stop();
-    TakeLines();
-    ShowRows(rowCount_);
+QRect TReportView::RowsArea() const {
+    return QRect(0, Margin, viewport()->width(), std::max(0, viewport()->height() - Margin));
+}
+
+void TReportView::UpdateRowsFrom(qint64 row) {
+    const qint64 y = Margin + (row - TopRow()) * rowHeight_;
+    if (y < viewport()->height())
+        viewport()->update(QRect(0, static_cast<int>(std::max<qint64>(y, Margin)),
+                                 viewport()->width(), viewport()->height()));
 }
 
 void TReportView::SetBackground(const QColor& colour) {
@@ -156,10 +203,11 @@ int TReportView::VisibleRows() const {
 }
 
 qint64 TReportView::RowsOf(std::size_t line) const {
-    if (!wrap_)
-        return 1;
-    const auto length = static_cast<qint64>(store_->LineLength(line));
-    return std::max<qint64>(1, (length + columns_ - 1) / columns_);
+    return wrap_ ? RowsOfLength(store_->LineLength(line)) : 1;
+}
+
+qint64 TReportView::RowsOfLength(std::size_t length) const {
+    return std::max<qint64>(1, (static_cast<qint64>(length) + columns_ - 1) / columns_);
 }
 
 TReportView::Row TReportView::FirstRow(std::size_t line) const {
@@ -177,45 +225,72 @@ TReportView::Row TReportView::NextRow(const Row& row) const {
 
 TReportView::Row TReportView::RowAt(qint64 row) const {
     if (!wrap_)
-        return FirstRow(static_cast<std::size_t>(row));
+        return FirstRow(firstLine_ + static_cast<std::size_t>(row));
     const auto checkpoint = std::upper_bound(checkpoints_.begin(), checkpoints_.end(), row) - 1;
     std::size_t line =
-        static_cast<std::size_t>(checkpoint - checkpoints_.begin()) * CheckpointLines;
+        firstLine_ + static_cast<std::size_t>(checkpoint - checkpoints_.begin()) * CheckpointLines;
     qint64 first = *checkpoint;
     while (first + RowsOf(line) <= row)
         first += RowsOf(line++);
     const std::size_t from = static_cast<std::size_t>(row - first) * columns_;
-    return {line, from, std::min<std::size_t>(store_->LineLength(line) - from, columns_)};
+    const std::size_t length = store_->LineLength(line);
+    return {line, from, from < length ? std::min<std::size_t>(length - from, columns_) : 0};
 }
 
 qint64 TReportView::FirstRowOf(std::size_t line) const {
-    if (!wrap_ || line == 0)
-        return static_cast<qint64>(line);
-    const std::size_t checkpoint = line / CheckpointLines;
+    if (line <= firstLine_ || (wrap_ && checkpoints_.empty()))
+        return 0;
+    if (!wrap_)
+        return static_cast<qint64>(line - firstLine_);
+    const std::size_t checkpoint =
+        std::min((line - firstLine_) / CheckpointLines, checkpoints_.size() - 1);
     qint64 first = checkpoints_[checkpoint];
-    for (std::size_t before = checkpoint * CheckpointLines; before < line; ++before)
+    for (std::size_t before = firstLine_ + checkpoint * CheckpointLines; before < line; ++before)
         first += RowsOf(before);
     return first;
 }
 
-void TReportView::TakeLines() {
-    if (wrap_ && Columns() != columns_) {
-        columns_ = Columns();
-        takenLines_ = 0;
-        rowCount_ = 0;
-        checkpoints_.clear();
+bool TReportView::TakeLines() {
+    ReportStore::Extent held = store_->Lines();
+    bool afresh = false;
+    for (int tries = 0; tries < 3; ++tries) {
+        // Lines that went, a Clear, or another width: the rows are counted from the first line
+        // held.
+        if (held.Generation != generation_ || held.First > firstLine_ ||
+            (wrap_ && Columns() != columns_)) {
+            if (held.Generation != generation_) {
+                anchor_ = cursor_ = Place{};
+                selecting_ = false;
+            }
+            generation_ = held.Generation;
+            firstLine_ = held.First;
+            takenLines_ = held.First;
+            columns_ = Columns();
+            rowCount_ = 0;
+            checkpoints_.clear();
+            afresh = true;
+        }
+        if (!wrap_) {
+            takenLines_ = held.End;
+            rowCount_ = static_cast<qint64>(held.End - firstLine_);
+            return afresh;
+        }
+        bool skipped = false;
+        store_->ForEachLength(takenLines_, held.End, [&](std::size_t line, std::size_t length) {
+            if (skipped || line != takenLines_) {
+                skipped = true; // lines went meanwhile
+                return;
+            }
+            if ((line - firstLine_) % CheckpointLines == 0)
+                checkpoints_.push_back(rowCount_);
+            rowCount_ += RowsOfLength(length);
+            ++takenLines_;
+        });
+        if (!skipped && takenLines_ == held.End)
+            return afresh;
+        held = store_->Lines();
     }
-    const std::size_t lines = store_->LineCount();
-    if (!wrap_) {
-        takenLines_ = lines;
-        rowCount_ = static_cast<qint64>(lines);
-        return;
-    }
-    for (; takenLines_ < lines; ++takenLines_) {
-        if (takenLines_ % CheckpointLines == 0)
-            checkpoints_.push_back(rowCount_);
-        rowCount_ += RowsOf(takenLines_);
-    }
+    return afresh;
 }
 
 void TReportView::Relayout() {
@@ -227,10 +302,11 @@ void TReportView::Relayout() {
         top = {row.Line, row.From};
     }
     TakeLines();
-    if (atEnd || top.Line >= takenLines_)
+    if (atEnd || top.Line >= takenLines_ || top.Line < firstLine_)
         ShowRows(rowCount_);
     else
         ShowRows(FirstRowOf(top.Line) + static_cast<qint64>(top.Offset) / std::max(1, columns_));
+    viewport()->update();
 }
 
 void TReportView::ShowRows(qint64 top) {
@@ -246,7 +322,6 @@ void TReportView::ShowRows(qint64 top) {
         bar->setRange(0, last);
         bar->setValue(static_cast<int>(std::clamp<qint64>(top, 0, last)));
     }
-    viewport()->update();
 }
 
 QString TReportView::RowText(qint64 row) const {
@@ -279,6 +354,7 @@ TReportView::Place TReportView::PlaceAt(QPoint point) const {
         return {};
     if (row >= rowCount_)
         return {takenLines_ - 1, store_->LineLength(takenLines_ - 1)};
+    // (takenLines_ > firstLine_ here: there are rows.)
     const Row shown = RowAt(row);
     const double column = std::max(0.0, std::round((point.x() - Margin) / charWidth_));
     return {shown.Line,
@@ -381,6 +457,10 @@ void TReportView::mouseReleaseEvent(QMouseEvent* event) {
         clipboard->setText(SelectedText(), QClipboard::Selection);
 }
 
-void TReportView::scrollContentsBy(int /*dx*/, int /*dy*/) {
-    viewport()->update();
+void TReportView::scrollContentsBy(int /*dx*/, int dy) {
+    // A scroll by a few rows moves the pixels and paints only the rows it brings in.
+    if (dy != 0 && std::abs(dy) < VisibleRows())
+        viewport()->scroll(0, dy * rowHeight_, RowsArea());
+    else
+        viewport()->update();
 }

@@ -4,14 +4,18 @@
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
+#include <QElapsedTimer>
+#include <atomic>
 #include <memory>
 #include <vector>
 
 // A read-only view of one line's report lines, in white Courier New on navy, that lays out and
 // paints only the rows it shows, so that millions of lines, or a line of megabytes, cost no more
 // than a screenful. The font is monospaced and each byte is one character, so a row is a slice of
-// a line found by arithmetic. Lines added while the GUI thread is busy are taken in together once
-// it is free: a flood is counted and painted once, not once a line.
+// a line found by arithmetic. The store may be filled on another thread; the view hears of it
+// through one coalescing event and takes in what was added at most about 30 times a second, at
+// once when it was quiet: a flood is counted and painted once, not once a line. Taking lines in
+// moves the rows on screen and paints only the rows that are new.
 class TReportView : public QAbstractScrollArea, private ReportStoreListener {
     Q_OBJECT
 
@@ -27,7 +31,7 @@ public:
     void AddLine(const QString& line);
     // Empties the store, and so every view of it.
     void ClearLines();
-    // The lines, one per text line, including those not yet taken into the view.
+    // The lines held, one per text line, including those not yet taken into the view.
     QString Text() const;
     int LineCount() const;
     // Takes in the lines added since the last time and scrolls to the end.
@@ -57,6 +61,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void timerEvent(QTimerEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     // A place between two bytes of a line.
@@ -72,8 +77,9 @@ private:
         std::size_t Count = 0;
     };
 
-    void LinesAdded() override;
-    void LinesCleared() override;
+    void LinesChanged() override;
+    // Starts the flush timer: at once after a quiet while, else a frame after the last flush.
+    void ScheduleFlush();
     // What fits into the viewport at a size of the view.
     struct Fit {
         QSize ForSize;
@@ -84,13 +90,19 @@ private:
     void MeasureFont();
     const Fit& Fitted() const;
     qint64 RowsOf(std::size_t line) const;
+    qint64 RowsOfLength(std::size_t length) const;
+    // The viewport below its top margin, where the rows are.
+    QRect RowsArea() const;
     Row FirstRow(std::size_t line) const;
     Row NextRow(const Row& row) const;
     Row RowAt(qint64 row) const;
     qint64 FirstRowOf(std::size_t line) const;
     Place PlaceAt(QPoint point) const;
-    // Counts the rows of the lines not yet taken in, from the start when the width has changed.
-    void TakeLines();
+    // Counts the rows of the lines not yet taken in, from the first line held when the width has
+    // changed or lines have gone; true when the rows were counted afresh.
+    bool TakeLines();
+    // Only the rows from the row on, to the bottom of the viewport, are painted again.
+    void UpdateRowsFrom(qint64 row);
     // After a change of width or font: the rows counted again, the top row's text kept in view.
     void Relayout();
     // The scroll bar set for the rows, with top as the first row shown or as near as it can be.
@@ -101,14 +113,20 @@ private:
     // Runs FlushLines once the event loop is free. A timer, not a posted call: posting would wake
     // the event loop with a system call for every line.
     QBasicTimer flushTimer_;
+    QElapsedTimer lastFlush_;
+    // Set by the first change after a flush, from any thread; cleared when the view takes lines in.
+    std::atomic<bool> notified_{false};
     double charWidth_ = 1;
     int rowHeight_ = 1;
     int ascent_ = 0;
     mutable Fit fit_;
-    int columns_ = 0; // the columns that the rows were counted for
-    std::size_t takenLines_ = 0;
+    int columns_ = 0;              // the columns that the rows were counted for
+    std::uint64_t generation_ = 0; // the store's, when the rows were counted
+    std::size_t firstLine_ = 0;    // the line that row 0 belongs to
+    std::size_t takenLines_ = 0;   // the number of the line after the last one taken in
     qint64 rowCount_ = 0;
-    // The rows before every CheckpointLines-th line, so that finding a row counts few lines.
+    // The rows before every CheckpointLines-th line from firstLine_, so that finding a row counts
+    // few lines.
     std::vector<qint64> checkpoints_;
     Place anchor_;
     Place cursor_;

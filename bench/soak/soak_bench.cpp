@@ -2,7 +2,7 @@
 // sending 500 report lines a second (default 10 minutes: 2.4 million lines). Resident memory and
 // CPU are sampled every 5 s into soak.csv, and drawn against time into soak.png; at the end every
 // numbered line of every report file is checked.
-// Usage: soak_bench [seconds] [lines per second per line] [output folder]
+// Usage: soak_bench [seconds] [lines per second per line] [output folder] [ViewLimitMB]
 
 #include "bench/program_under_test.h"
 
@@ -77,6 +77,8 @@ void Draw(const std::vector<Sample>& samples, const std::string& file) {
 
 class Soak : public ProgramUnderTest {
 public:
+    using ProgramUnderTest::ProgramUnderTest;
+
     void Run(int seconds, int perSecond, const std::string& out) {
         std::vector<std::string> files;
         for (int line = 1; line <= LineCount; ++line)
@@ -176,7 +178,9 @@ int main(int argc, char** argv) {
     std::string out = argc > 3 ? argv[3] : ".";
     if (!out.empty() && out.back() != '/')
         out += '/';
-    Soak soak;
+    const std::string viewLimit =
+        argc > 4 ? "[Capture]\r\nViewLimitMB=" + std::string(argv[4]) + "\r\n" : std::string();
+    Soak soak(viewLimit);
     soak.Run(seconds, std::max(1, perSecond), out);
     return 0;
 }

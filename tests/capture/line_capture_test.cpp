@@ -26,14 +26,12 @@ public:
 };
 
 // A started line with both stamps off, as the tests begin.
-ProductionLine StartedLine(const std::string& fileName, std::uint16_t trigger) {
-    ProductionLine line;
+void Start(ProductionLine& line, const std::string& fileName, std::uint16_t trigger) {
     line.Started = true;
     line.DateStamp = line.TimeStamp = false;
     line.ReportFile = fileName;
     line.Capture.LineTriggerHandle = trigger;
     line.Capture.Delimiter = ',';
-    return line;
 }
 
 constexpr std::uint16_t Trigger = 8;
@@ -61,7 +59,7 @@ protected:
     void SetUp() override {
         QLocale::setDefault(QLocale::c());
         SetClock([] { return QDateTime(QDate(2026, 12, 7), QTime(15, 4, 9)); });
-        line = StartedLine(dir.filePath("report.txt").toStdString(), Trigger);
+        Start(line, dir.filePath("report.txt").toStdString(), Trigger);
     }
     void TearDown() override { SetClock({}); }
 
@@ -88,7 +86,7 @@ TEST_P(ReportLineFormat, StampsAndDelimiterPrecedeTheText) {
     ProductionLines lines;
     lines.Line(1).DelimiterCode = c.Code;
     RefreshDelimiters(lines);
-    line.Capture.Delimiter = lines.Line(1).Capture.Delimiter;
+    line.Capture.Delimiter = lines.Line(1).Capture.Delimiter.load();
     Receive(line, endpoints, "LOT 42 OK\r\n");
     EXPECT_EQ(line.Capture.ReportLine, c.Expected);
     EXPECT_EQ(endpoints.Views, std::vector<std::string>{c.Expected});
@@ -112,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(LineCaptureTest, LineEndsLfCrLfAndLfCrGiveTheSameLines) {
     for (const char* bytes : {"A1\nB2\n", "A1\r\nB2\r\n", "A1\n\rB2\n\r"}) {
         SCOPED_TRACE(bytes);
-        std::filesystem::remove(line.ReportFile);
+        std::filesystem::remove(line.ReportFile.Get());
         endpoints.Views.clear();
         Receive(line, endpoints, bytes);
         EXPECT_EQ(endpoints.Views, (std::vector<std::string>{"A1", "B2"}));
@@ -124,7 +122,7 @@ TEST_F(LineCaptureTest, LineEndsLfCrLfAndLfCrGiveTheSameLines) {
 TEST_F(LineCaptureTest, CrAloneNeverEndsALine) {
     Receive(line, endpoints, "A1\rB2\r");
     EXPECT_TRUE(endpoints.Views.empty());
-    EXPECT_FALSE(std::filesystem::exists(line.ReportFile));
+    EXPECT_FALSE(std::filesystem::exists(line.ReportFile.Get()));
     Receive(line, endpoints, "C3\n");
     EXPECT_EQ(File(), "A1B2C3\r\n");
 }
@@ -147,7 +145,7 @@ TEST_F(LineCaptureTest, StoppedLineDiscardsCompletedLinesButKeepsAPartialOne) {
     line.Started = false;
     Receive(line, endpoints, "GONE\r\nPAR");
     EXPECT_TRUE(endpoints.Views.empty());
-    EXPECT_FALSE(std::filesystem::exists(line.ReportFile));
+    EXPECT_FALSE(std::filesystem::exists(line.ReportFile.Get()));
     EXPECT_EQ(line.Capture.PendingText, "PAR");
     line.Started = true;
     Receive(line, endpoints, "TIAL\r\n");
@@ -162,7 +160,7 @@ TEST_F(LineCaptureTest, ForeignTriggerChangesNothing) {
     EXPECT_EQ(line.Capture.PendingText, "KEEP");
     EXPECT_EQ(line.Capture.ReportLine, "previous");
     EXPECT_TRUE(endpoints.Views.empty());
-    EXPECT_FALSE(std::filesystem::exists(line.ReportFile));
+    EXPECT_FALSE(std::filesystem::exists(line.ReportFile.Get()));
 }
 
 TEST_F(LineCaptureTest, DelimiterNotYetLoadedWritesACommaNotANul) {
@@ -190,13 +188,14 @@ TEST_F(LineCaptureTest, AppendsToAnExistingFileAndRecreatesARemovedOne) {
     WriteBytes(line.ReportFile, "old\r\n");
     Receive(line, endpoints, "one\n");
     EXPECT_EQ(File(), "old\r\none\r\n");
-    std::filesystem::remove(line.ReportFile);
+    std::filesystem::remove(line.ReportFile.Get());
     Receive(line, endpoints, "two\n");
     EXPECT_EQ(File(), "two\r\n");
 }
 
 TEST_F(LineCaptureTest, TwoLinesSharingAFileInterleaveWholeLines) {
-    ProductionLine other = StartedLine(line.ReportFile, 16);
+    ProductionLine other;
+    Start(other, line.ReportFile, 16);
     TestLine otherEnd;
     Receive(line, endpoints, "first-");
     Receive(other, otherEnd, "B1\n", 16);

@@ -1,13 +1,16 @@
 // The com port's events: bytes played on a pseudo-terminal's master reach the handlers in order,
 // the port window routes every message kind, handler failures are reported, and a line that goes
 // away mid-report harms nothing.
+#include "runtime/message_box.h"
 #include "serial/apd_com_port.h"
 #include "serial/apd_exceptions.h"
 #include "tests/serial/com_port_test_support.h"
 #include "tests/support/message_box_recorder.h"
 
 #include <gtest/gtest.h>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -236,3 +239,41 @@ TEST(ComPortEvents, ALineThatGoesAwayMidReportHarmsNothing) {
 }
 
 } // namespace
+
+TEST(ComPortEvents, PortThreadTriggersTakeEveryLineWhileTheGuiThreadIsBusy) {
+    RecordingPort p(74);
+    p.Port.SetOnTriggerAvail({});
+    p.Port.SetOnTriggerData({});
+    bool lostOnGuiThread = false;
+    p.Port.SetOnDeviceLost([&](QObject&) { lostOnGuiThread = IsMainThread(); });
+    const auto lf = p.Port.AddDataTrigger("\n", false);
+    std::mutex mutex;
+    std::vector<PortEvent> events;
+    bool onGuiThread = false;
+    p.Port.ServeTriggersOnPortThread([&](TApdBaseDispatcher& d, UINT msg, std::uint16_t value) {
+        std::lock_guard lock(mutex);
+        onGuiThread = onGuiThread || IsMainThread();
+        PortEvent e{msg == TriggerAvailMessage ? 'A' : 'D', value, {}};
+        for (BYTE c = 0; e.Kind == 'A' && e.Taken.size() < value && d.GetChar(c) == 0;)
+            e.Taken += static_cast<char>(c);
+        events.push_back(e);
+    });
+    ASSERT_TRUE(p.Line.Write("ONE\r\nTWO\r\n"));
+    // The GUI thread handles no event meanwhile.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    auto dataEvents = [&] {
+        std::lock_guard lock(mutex);
+        return LinesByDataEvent(events);
+    };
+    while (dataEvents().size() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(dataEvents(), (std::vector<std::string>{"ONE\r", "\nTWO\r"}));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_FALSE(onGuiThread);
+        EXPECT_EQ(TakenBeforeData(events, lf), "ONE\r");
+    }
+    EXPECT_TRUE(p.Events.empty()) << "the GUI thread's trigger handlers are not served";
+    p.Line.Close();
+    EXPECT_TRUE(WaitUntil([&] { return lostOnGuiThread; })) << "a lost device still reaches it";
+}

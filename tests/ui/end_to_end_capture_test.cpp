@@ -9,8 +9,11 @@
 #include "capture/report_writer.h"
 #include "serial/platform/port_map.h"
 #include "tests/ui/forms_fixture.h"
+#include "ui/line_form.h"
 #include "ui/report_view.h"
+#include "ui/stamping_form.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QGroupBox>
@@ -434,6 +437,129 @@ TEST_F(EndToEndCaptureTest, LinesResumeAtStartUpIntoTheirFilesWithNoClickWhenAsk
     EXPECT_TRUE(boxes.Boxes.empty());
 }
 
+namespace {
+
+// Plays report lines 1..count of line 1 on COM1 from a thread of its own, a pause between lines.
+class Sender {
+public:
+    Sender(PtyPair& com, int count, std::chrono::microseconds pause)
+        : thread_([&com, count, pause] {
+              for (int number = 1; number <= count; ++number) {
+                  if (!com.Write(ReportLine(1, number) + "\r\n"))
+                      return;
+                  if (pause.count() > 0)
+                      std::this_thread::sleep_for(pause);
+              }
+          }) {}
+    Sender(const Sender&) = delete;
+    Sender& operator=(const Sender&) = delete;
+    ~Sender() { thread_.join(); }
+
+private:
+    std::thread thread_;
+};
+
+std::size_t LinesIn(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+} // namespace
+
+TEST_F(EndToEndCaptureTest, ReportLinesReachTheirFileWhileTheGuiThreadIsBlocked) {
+    StartUp();
+    StartLine(1, ReportFile(1));
+    constexpr int Count = 300;
+    std::size_t duringBlock = 0;
+    {
+        Sender sender(lines.Com(1), Count, std::chrono::milliseconds(10));
+        // The hook: an event that keeps the GUI thread for 2 s while the line sends.
+        QTimer::singleShot(0, &Main(), [&] {
+            const std::size_t before = LinesIn(FileText(ReportFile(1)));
+            std::this_thread::sleep_for(std::chrono::seconds(2));
+            duringBlock = LinesIn(FileText(ReportFile(1))) - before;
+        });
+        QTest::qWait(100);
+    }
+    EXPECT_GE(duringBlock, 50u) << "about 200 report lines were sent meanwhile";
+    std::string expected;
+    for (int number = 1; number <= Count; ++number)
+        expected += Stamped(ReportLine(1, number));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return FileText(ReportFile(1)) == expected; }, 20000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Main().LineWindows[0]->LineCount() == Count; }, 20000))
+        << "and the views take them in once the GUI thread is free";
+}
+
+TEST_F(EndToEndCaptureTest, AStampBoxToggledDuringAFloodChangesWholeLinesFromOneLineOn) {
+    StartUp();
+    StartLine(1, ReportFile(1));
+    constexpr int Count = 20000;
+    {
+        Sender sender(lines.Com(1), Count, std::chrono::microseconds(0));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return LinesIn(FileText(ReportFile(1))) > Count / 10; }, 20000));
+        forms->StampingForm->DateStampBoxes[0]->click();
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return LinesIn(FileText(ReportFile(1))) == Count; }, 20000));
+    const std::string text = FileText(ReportFile(1));
+    std::size_t at = 0;
+    int withDate = 0;
+    for (int number = 1; number <= Count; ++number) {
+        const std::string old = Stamped(ReportLine(1, number));
+        const std::string now = "15:04:09," + ReportLine(1, number) + "\r\n";
+        if (number == withDate + 1 && text.compare(at, old.size(), old) == 0) {
+            ++withDate;
+            at += old.size();
+            continue;
+        }
+        ASSERT_EQ(text.compare(at, now.size(), now), 0)
+            << "line " << number << ": " << text.substr(at, 60);
+        at += now.size();
+    }
+    EXPECT_EQ(at, text.size());
+    EXPECT_GT(withDate, 0);
+    EXPECT_LT(withDate, Count);
+}
+
+TEST_F(EndToEndCaptureTest, ViewsPastTheirLimitDropTheOldestLinesAndTheFileKeepsEveryLine) {
+    StartUp("[Capture]\nViewLimitMB=1\n");
+    StartLine(1, ReportFile(1));
+    // About 1.5 MiB of report text for a store of 1 MiB.
+    constexpr int Count = 15000;
+    const std::string padding(70, '.');
+    std::string expected;
+    {
+        std::thread sender([&] {
+            for (int number = 1; number <= Count; ++number)
+                if (!lines.Com(1).Write(ReportLine(1, number) + padding + "\r\n"))
+                    return;
+        });
+        for (int number = 1; number <= Count; ++number)
+            expected += Stamped(ReportLine(1, number) + padding);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return FileText(ReportFile(1)) == expected; }, 30000));
+        sender.join();
+    }
+    ReportStore& store = Main().LineWindows[0]->Store();
+    EXPECT_LE(store.HeldBytes(), std::size_t{1} << 20);
+    EXPECT_GT(store.FirstLine(), 0u) << "the oldest lines left the store";
+    EXPECT_EQ(store.LineCount(), static_cast<std::size_t>(Count));
+    TReportView& small = *Main().LineWindows[0];
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return small.RowCount() == static_cast<qint64>(Count - store.FirstLine()); }, 20000));
+    EXPECT_EQ(small.Text().section(QChar('\n'), -1).toStdString(),
+              "07-Dec-26,15:04:09," + ReportLine(1, Count) + padding);
+    // The expanded view, wrapping, starts at the same oldest line held.
+    const std::string oldest =
+        "07-Dec-26,15:04:09," + ReportLine(1, static_cast<int>(store.FirstLine()) + 1) + padding;
+    const TReportView& expanded = *forms->LineForms[0]->LineWindow;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const std::string top = expanded.RowText(0).toStdString();
+            return !top.empty() && oldest.starts_with(top);
+        },
+        20000))
+        << expanded.RowText(0).toStdString();
+}
+
 TEST_F(EndToEndCaptureTest, ResumeWithADeviceMissingCapturesWhileNobodyClosesTheBox) {
     const std::string adapter = settings.Folder() + "late-adapter";
     SetPortDevice(3, adapter);
@@ -551,6 +677,7 @@ TEST_F(EndToEndCaptureTest, SecondLineIntoAStartedLinesFileIsAskedFirstAndNoLeav
     EXPECT_FALSE(Line(2).Started);
     EXPECT_TRUE(Line(1).Started);
 }
+
 TEST_F(EndToEndCaptureTest, OpenPortDialogHoldsUpNoRetryAndCancelKeepsWhatTheRetryOpened) {
     const std::string adapter = settings.Folder() + "adapter";
     ASSERT_EQ(symlink(lines.Com(3).SlavePath().c_str(), adapter.c_str()), 0);

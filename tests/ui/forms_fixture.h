@@ -9,6 +9,7 @@
 #include "tests/support/pty_pair.h"
 #include "ui/form_set.h"
 #include "ui/main_form.h"
+#include "ui/report_view.h"
 #include "ui/save_dialog.h"
 #include "ui/serial_form.h"
 
@@ -190,8 +191,7 @@ protected:
     void CompleteReportLine(int line, const std::string& text) {
         LineCapture& capture = Line(line).Capture;
         capture.PendingText += text;
-        forms->Ports.ComPortTriggerData(line, *forms->Ports.ComPorts[line - 1],
-                                        capture.LineTriggerHandle);
+        forms->Ports.ComPortTrigger(line, nullptr, TriggerDataMessage, capture.LineTriggerHandle);
         // The line's writer has had its turn before the test looks at the file.
         Line(line).Writer().WaitUntilTried(std::chrono::seconds(10));
     }
