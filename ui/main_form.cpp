@@ -12,6 +12,7 @@
 #include "ui/form_set.h"
 #include "ui/handler_guard.h"
 #include "ui/line_form.h"
+#include "ui/plant_broker_form.h"
 #include "ui/port_devices_form.h"
 #include "ui/report_files_form.h"
 #include "ui/report_view.h"
@@ -227,6 +228,8 @@ void TMainForm::CreateMenu() {
     MenuCom = add("MenuCom", QStringLiteral("COM Ports"), &TMainForm::MenuComClick);
     MenuPortDevices =
         add("MenuPortDevices", QStringLiteral("Port Devices"), &TMainForm::MenuPortDevicesClick);
+    MenuPlantBroker =
+        add("MenuPlantBroker", QStringLiteral("Plant Broker"), &TMainForm::MenuPlantBrokerClick);
     MenuResume =
         add("MenuResume", QStringLiteral("Resume Lines at Start-up"), &TMainForm::MenuResumeClick);
     MenuResume->setCheckable(true);
@@ -656,6 +659,10 @@ void TMainForm::MenuComClick() {
 
 void TMainForm::MenuPortDevicesClick() {
     forms_.PortDevicesForm->exec();
+}
+
+void TMainForm::MenuPlantBrokerClick() {
+    forms_.PlantBrokerForm->exec();
 }
 
 void TMainForm::MenuExitClick() {

@@ -44,6 +44,7 @@ public:
     QAction* MenuReportFiles = nullptr;
     QAction* MenuCom = nullptr;
     QAction* MenuPortDevices = nullptr;
+    QAction* MenuPlantBroker = nullptr;
     QAction* MenuResume = nullptr; // "Resume Lines at Start-up", checkable
     QAction* MenuExit = nullptr;
     QAction* MenuAbout = nullptr;
@@ -58,6 +59,7 @@ public:
     void MenuReportFilesClick();
     void MenuComClick();
     void MenuPortDevicesClick();
+    void MenuPlantBrokerClick();
     void MenuResumeClick();
     // At start-up, before the ports are set up: the menu item's state and each line's file to
     // resume, so that a line found off forgets its file as its panel takes the off look.
