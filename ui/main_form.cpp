@@ -101,15 +101,17 @@ bool SameFile(const std::string& a, const std::string& b) {
 } // namespace
 
 std::string ReportFileHint(const ReportWriterStatus& status) {
-    if (status.ErrorCode == 0)
-        return std::string();
-    std::string hint = "the report file " + status.File + " cannot be written since " +
-                       status.FailingSince.toString(QStringLiteral("HH:mm:ss")).toStdString() +
-                       " (" + status.ErrorText +
-                       "): " + Plural(status.Held, " report line held", " report lines held");
+    std::string hint;
+    if (status.ErrorCode != 0)
+        hint = "the report file " + status.File + " cannot be written since " +
+               status.FailingSince.toString(QStringLiteral("HH:mm:ss")).toStdString() + " (" +
+               status.ErrorText +
+               "): " + Plural(status.Held, " report line held", " report lines held");
+    // Lost past the hold limit, while the file fails or its writes do not finish.
     const std::uint64_t lost = status.Lost - status.LostAtFailure;
-    if (lost > 0)
-        hint += "\n" + Plural(lost, " report line lost", " report lines lost") +
+    if (lost > 0 && status.Unwritten > 0)
+        hint += (hint.empty() ? "" : "\n") +
+                Plural(lost, " report line lost", " report lines lost") +
                 ": more than 64 MiB of report lines were waiting";
     return hint;
 }
@@ -183,13 +185,16 @@ TMainForm::TMainForm(FormSet& forms) : QMainWindow(nullptr), forms_(forms), line
     ReportNewsTimer->setObjectName(QStringLiteral("ReportNewsTimer"));
     ReportNewsTimer->setInterval(ReportNewsMs);
     connect(ReportNewsTimer, &QTimer::timeout, this, [this] {
-        bool failing = false;
-        for (int line = 1; line <= LineCount; ++line)
-            if (reportFailing_[static_cast<std::size_t>(line - 1)]) {
-                failing = true;
-                RefreshLinePanel(line);
-            }
-        if (!failing)
+        bool news = false;
+        for (int line = 1; line <= LineCount; ++line) {
+            bool& shown = reportNews_[static_cast<std::size_t>(line - 1)];
+            if (!shown)
+                continue;
+            RefreshLinePanel(line);
+            shown = !ReportFileHint(lines_.Line(line).Writer().Status()).empty();
+            news = news || shown;
+        }
+        if (!news)
             ReportNewsTimer->stop();
     });
 
@@ -550,8 +555,8 @@ void TMainForm::RefreshLineLook(int line) {
             hint += QChar('\n') + LineNoiseText(production.Noise);
     }
     // Held report lines are written whether the line is on or off, started or stopped.
-    if (reports.ErrorCode != 0)
-        hint += QChar('\n') + AnsiToQString(ReportFileHint(reports));
+    if (const std::string news = ReportFileHint(reports); !news.empty())
+        hint += QChar('\n') + AnsiToQString(news);
     LineGroups[i]->setToolTip(hint);
 }
 
@@ -583,7 +588,8 @@ void TMainForm::FollowReportFile(int line, const ReportWriterStatus& status) {
                                         " can be written again; every report line held is in it");
     reportFailing_[i] = failing;
     failingFile_[i] = status.File;
-    if (failing && !ReportNewsTimer->isActive())
+    reportNews_[i] = !ReportFileHint(status).empty();
+    if (reportNews_[i] && !ReportNewsTimer->isActive())
         ReportNewsTimer->start();
     RefreshLinePanel(line);
 }
