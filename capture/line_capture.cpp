@@ -45,8 +45,12 @@ void HandleTriggerData(ProductionLine& production, LineEndpoints& endpoints,
         return;
     production.LastReportAt.Store(now.toMSecsSinceEpoch());
     // Handed to the line's writer first: the disk is never waited for inside a port's event, and
-    // the file never waits for the views.
-    production.Writer().Submit(ReportFileAt(production, production.ReportFile.Get(), now),
-                               line.ReportLine);
+    // the file never waits for the views. The forwarder's hand-over is an enqueue in memory.
+    const std::string file = ReportFileAt(production, production.ReportFile.Get(), now);
+    production.Writer().Submit(file, line.ReportLine);
+    if (ReportLineSink* sink = production.Forward.Get())
+        sink->ReportLineCompleted(file, line.ReportLine,
+                                  std::chrono::system_clock::time_point(
+                                      std::chrono::milliseconds(now.toMSecsSinceEpoch())));
     endpoints.AddToViews(line.ReportLine);
 }

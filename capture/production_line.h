@@ -3,6 +3,7 @@
 // pipeline reads, what the settings file holds and what the windows show. The windows write the
 // operator's changes into it as they happen.
 
+#include "capture/report_line_sink.h"
 #include "capture/report_writer.h"
 #include "capture/shared_text.h"
 #include "capture/shared_value.h"
@@ -114,6 +115,9 @@ struct ProductionLine {
     // The line's report lines on their way to the files, those held while a file fails and the
     // count of those lost. Made at the first report line unless the lines made it first.
     std::unique_ptr<ReportWriter> Reports;
+    // Told of every report line handed to the writer, when set; set and cleared by its owner, who
+    // keeps it alive until the line's port is silent.
+    ReportLineSinkSlot Forward;
 
     ReportWriter& Writer();
     // The caption as SetCaption last set it, for any thread.

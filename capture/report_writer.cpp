@@ -212,7 +212,8 @@ bool ReportWriter::Submit(std::string file, std::string text) {
 ReportWriterStatus ReportWriter::Status() const {
     std::lock_guard lock(shared_->mutex);
     ReportWriterStatus status = shared_->status;
-    status.Held = status.ErrorCode != 0 ? shared_->Waiting() : 0;
+    status.Unwritten = shared_->Waiting();
+    status.Held = status.ErrorCode != 0 ? status.Unwritten : 0;
     return status;
 }
 

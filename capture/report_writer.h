@@ -26,6 +26,7 @@ struct QueuedReportLine {
 // What a line's report lines are waiting for, as the windows show it.
 struct ReportWriterStatus {
     std::size_t Held = 0;      // report lines held since an append failed; 0 while the file works
+    std::size_t Unwritten = 0; // report lines handed over and not yet written, failing or not
     std::uint64_t Lost = 0;    // report lines dropped because too much was held, since the start
     int ErrorCode = 0;         // the failing append's error number, 0 while the file works
     std::string ErrorText;     // "Disk full", "File access denied", "I/O error 32" ...

@@ -15,6 +15,8 @@ packages=(
   g++ cmake make pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev
   libjpeg-dev
+  # the MQTT client that forwards report lines to a broker
+  libmosquitto-dev
   fonts-liberation fontconfig
 )
 # With no display the program runs under a virtual one.

@@ -248,6 +248,10 @@ bool ProfileDocument::Save() const {
         }
         ok = ::fchmod(file.Get(), old.st_mode & 07777) == 0;
     }
+    // A file that holds a password is for its owner alone, whoever made it readable before.
+    const auto password = Find("Broker", "Password");
+    if (password && !password->empty())
+        ok = ok && ::fchmod(file.Get(), (exists ? old.st_mode : 0600) & 0600) == 0;
     ok = ok && WriteAll(file.Get(), text_) == 0 && ::fsync(file.Get()) == 0;
     ok = file.Close() == 0 && ok;
     ok = ok && ::rename(temporaryName.c_str(), target.c_str()) == 0;

@@ -18,6 +18,7 @@ constexpr const char* StampingSection = "StampingSettings";
 constexpr const char* DirectoriesSection = "Directories";
 constexpr const char* PortDevicesSection = "PortDevices";
 constexpr const char* CaptureSection = "Capture";
+constexpr const char* BrokerSection = "Broker";
 
 // The port settings' keys (plus the line's letter), in the order of PortSettingKinds.
 constexpr const char* PortKeyNames[] = {"ComPort", "BaudRate", "Parity", "DataBits", "StopBits"};
@@ -280,5 +281,34 @@ void SaveReportFileSettings(const ProductionLines& lines) {
     for (int i = 0; i < LineCount; ++i)
         writer.WriteInteger(CaptureSection, "SilenceMinutes" + LineNumber(i),
                             lines.Line(i + 1).SilenceMinutes);
+    writer.Commit();
+}
+
+BrokerSettings LoadBrokerSettings() {
+    const auto document = ProfileDocument::Load(SettingsFileName());
+    const auto text = [&](const char* key) {
+        return document.Find(BrokerSection, key).value_or("");
+    };
+    BrokerSettings broker;
+    broker.Enabled = ReadInteger(document, BrokerSection, "Enabled", 0) != 0;
+    broker.Url = text("Url");
+    broker.TopicPrefix = text("TopicPrefix");
+    broker.ClientId = text("ClientId");
+    broker.Username = text("Username");
+    broker.Password = text("Password");
+    return broker;
+}
+
+void SaveBrokerSettings(const BrokerSettings& broker) {
+    GroupWriter writer;
+    writer.Write(BrokerSection, "Enabled", broker.Enabled ? "1" : "0");
+    writer.Write(BrokerSection, "Url", broker.Url);
+    writer.Write(BrokerSection, "TopicPrefix", broker.TopicPrefix);
+    writer.Write(BrokerSection, "ClientId", broker.ClientId);
+    writer.Write(BrokerSection, "Username", broker.Username);
+    if (broker.Password.empty())
+        writer.Remove(BrokerSection, "Password");
+    else
+        writer.Write(BrokerSection, "Password", broker.Password);
     writer.Commit();
 }

@@ -50,3 +50,20 @@ void SaveReportFileSettings(const ProductionLines& lines);
 std::optional<int> ParseTimeOfDay(const std::string& text);
 // 390 gives "06:30".
 std::string TimeOfDayText(int minutes);
+
+// Section Broker: where report lines are forwarded to, as the settings file holds it. Empty
+// values stand for the defaults, which the forwarder resolves (its port from the scheme, the
+// topic prefix and client id from the host name).
+struct BrokerSettings {
+    bool Enabled = false;
+    std::string Url;
+    std::string TopicPrefix;
+    std::string ClientId;
+    std::string Username;
+    std::string Password;
+
+    bool operator==(const BrokerSettings&) const = default;
+};
+BrokerSettings LoadBrokerSettings();
+// The file is written with mode 0600 while it holds a password.
+void SaveBrokerSettings(const BrokerSettings& broker);

@@ -7,6 +7,7 @@
 #include "ui/form_line_views.h"
 #include "ui/line_form.h"
 #include "ui/main_form.h"
+#include "ui/plant_broker_form.h"
 #include "ui/port_devices_form.h"
 #include "ui/report_files_form.h"
 #include "ui/report_view.h"
@@ -23,7 +24,7 @@ template <class Form> Form* FormSet::Add(std::unique_ptr<Form> form) {
     return created;
 }
 
-FormSet::FormSet() {
+FormSet::FormSet() : Broker(std::make_unique<PlantBroker>(Lines)) {
     MainForm = Add(std::make_unique<TMainForm>(*this));
     // The About box is given its picture window when it is made, so the picture window comes
     // first of the two.
@@ -35,6 +36,7 @@ FormSet::FormSet() {
     StampingForm = Add(std::make_unique<TStampingForm>(Lines));
     PortDevicesForm = Add(std::make_unique<TPortDevicesForm>(*this));
     ReportFilesForm = Add(std::make_unique<TReportFilesForm>(Lines));
+    PlantBrokerForm = Add(std::make_unique<TPlantBrokerForm>(*this));
     for (int line = 1; line <= LineCount; ++line)
         LineForms[line - 1] = Add(std::make_unique<TLineForm>(
             Lines, line, MainForm->LineWindows[line - 1]->SharedStore()));
@@ -68,6 +70,8 @@ void FormSet::LoadSettings() {
     SerialForm->ShowPortSettings();
     LoadReportFileSettings(Lines);
     MainForm->LoadResumeSettings();
+    // Before any port opens, so that the first report line of a resumed line is forwarded too.
+    Broker->ApplySettings();
     const std::size_t viewLimit = static_cast<std::size_t>(LoadViewLimitMB()) << 20;
     for (TReportView* view : MainForm->LineWindows)
         view->Store().SetLimit(viewLimit);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "broker/plant_broker.h"
 #include "capture/line_watch.h"
 #include "capture/production_line.h"
 #include "lines/line_ports.h"
@@ -14,6 +15,7 @@ class FormLineViews;
 class TAboutForm;
 class TEasterEggForm;
 class TMainForm;
+class TPlantBrokerForm;
 class TPortDevicesForm;
 class TReportFilesForm;
 class TSerialForm;
@@ -36,6 +38,8 @@ public:
     ProductionLines Lines;
     // Notices silent lines and daily files turning to a new day.
     LineWatch Watch{Lines};
+    // Forwarding to the plant's broker; destroyed after the ports, once they are silent.
+    std::unique_ptr<PlantBroker> Broker;
     LinePorts Ports{Lines};
     TMainForm* MainForm = nullptr;
     TEasterEggForm* EasterEggForm = nullptr;
@@ -45,6 +49,7 @@ public:
     TStampingForm* StampingForm = nullptr;
     TPortDevicesForm* PortDevicesForm = nullptr;
     TReportFilesForm* ReportFilesForm = nullptr;
+    TPlantBrokerForm* PlantBrokerForm = nullptr;
     std::array<TLineForm*, LineCount> LineForms{};
 
     // The settings loaded into the lines and shown in every window, once: before the main window

@@ -12,6 +12,7 @@
 #include "ui/form_set.h"
 #include "ui/handler_guard.h"
 #include "ui/line_form.h"
+#include "ui/plant_broker_form.h"
 #include "ui/port_devices_form.h"
 #include "ui/report_files_form.h"
 #include "ui/report_view.h"
@@ -100,15 +101,17 @@ bool SameFile(const std::string& a, const std::string& b) {
 } // namespace
 
 std::string ReportFileHint(const ReportWriterStatus& status) {
-    if (status.ErrorCode == 0)
-        return std::string();
-    std::string hint = "the report file " + status.File + " cannot be written since " +
-                       status.FailingSince.toString(QStringLiteral("HH:mm:ss")).toStdString() +
-                       " (" + status.ErrorText +
-                       "): " + Plural(status.Held, " report line held", " report lines held");
+    std::string hint;
+    if (status.ErrorCode != 0)
+        hint = "the report file " + status.File + " cannot be written since " +
+               status.FailingSince.toString(QStringLiteral("HH:mm:ss")).toStdString() + " (" +
+               status.ErrorText +
+               "): " + Plural(status.Held, " report line held", " report lines held");
+    // Lost past the hold limit, while the file fails or its writes do not finish.
     const std::uint64_t lost = status.Lost - status.LostAtFailure;
-    if (lost > 0)
-        hint += "\n" + Plural(lost, " report line lost", " report lines lost") +
+    if (lost > 0 && status.Unwritten > 0)
+        hint += (hint.empty() ? "" : "\n") +
+                Plural(lost, " report line lost", " report lines lost") +
                 ": more than 64 MiB of report lines were waiting";
     return hint;
 }
@@ -182,13 +185,16 @@ TMainForm::TMainForm(FormSet& forms) : QMainWindow(nullptr), forms_(forms), line
     ReportNewsTimer->setObjectName(QStringLiteral("ReportNewsTimer"));
     ReportNewsTimer->setInterval(ReportNewsMs);
     connect(ReportNewsTimer, &QTimer::timeout, this, [this] {
-        bool failing = false;
-        for (int line = 1; line <= LineCount; ++line)
-            if (reportFailing_[static_cast<std::size_t>(line - 1)]) {
-                failing = true;
-                RefreshLinePanel(line);
-            }
-        if (!failing)
+        bool news = false;
+        for (int line = 1; line <= LineCount; ++line) {
+            bool& shown = reportNews_[static_cast<std::size_t>(line - 1)];
+            if (!shown)
+                continue;
+            RefreshLinePanel(line);
+            shown = !ReportFileHint(lines_.Line(line).Writer().Status()).empty();
+            news = news || shown;
+        }
+        if (!news)
             ReportNewsTimer->stop();
     });
 
@@ -227,6 +233,8 @@ void TMainForm::CreateMenu() {
     MenuCom = add("MenuCom", QStringLiteral("COM Ports"), &TMainForm::MenuComClick);
     MenuPortDevices =
         add("MenuPortDevices", QStringLiteral("Port Devices"), &TMainForm::MenuPortDevicesClick);
+    MenuPlantBroker =
+        add("MenuPlantBroker", QStringLiteral("Plant Broker"), &TMainForm::MenuPlantBrokerClick);
     MenuResume =
         add("MenuResume", QStringLiteral("Resume Lines at Start-up"), &TMainForm::MenuResumeClick);
     MenuResume->setCheckable(true);
@@ -547,8 +555,8 @@ void TMainForm::RefreshLineLook(int line) {
             hint += QChar('\n') + LineNoiseText(production.Noise);
     }
     // Held report lines are written whether the line is on or off, started or stopped.
-    if (reports.ErrorCode != 0)
-        hint += QChar('\n') + AnsiToQString(ReportFileHint(reports));
+    if (const std::string news = ReportFileHint(reports); !news.empty())
+        hint += QChar('\n') + AnsiToQString(news);
     LineGroups[i]->setToolTip(hint);
 }
 
@@ -580,7 +588,8 @@ void TMainForm::FollowReportFile(int line, const ReportWriterStatus& status) {
                                         " can be written again; every report line held is in it");
     reportFailing_[i] = failing;
     failingFile_[i] = status.File;
-    if (failing && !ReportNewsTimer->isActive())
+    reportNews_[i] = !ReportFileHint(status).empty();
+    if (reportNews_[i] && !ReportNewsTimer->isActive())
         ReportNewsTimer->start();
     RefreshLinePanel(line);
 }
@@ -656,6 +665,10 @@ void TMainForm::MenuComClick() {
 
 void TMainForm::MenuPortDevicesClick() {
     forms_.PortDevicesForm->exec();
+}
+
+void TMainForm::MenuPlantBrokerClick() {
+    forms_.PlantBrokerForm->exec();
 }
 
 void TMainForm::MenuExitClick() {

@@ -44,6 +44,7 @@ public:
     QAction* MenuReportFiles = nullptr;
     QAction* MenuCom = nullptr;
     QAction* MenuPortDevices = nullptr;
+    QAction* MenuPlantBroker = nullptr;
     QAction* MenuResume = nullptr; // "Resume Lines at Start-up", checkable
     QAction* MenuExit = nullptr;
     QAction* MenuAbout = nullptr;
@@ -58,6 +59,7 @@ public:
     void MenuReportFilesClick();
     void MenuComClick();
     void MenuPortDevicesClick();
+    void MenuPlantBrokerClick();
     void MenuResumeClick();
     // At start-up, before the ports are set up: the menu item's state and each line's file to
     // resume, so that a line found off forgets its file as its panel takes the off look.
@@ -119,12 +121,13 @@ private:
     std::array<bool, LineCount> reportBoxOpen_{};
     std::array<std::uint64_t, LineCount> toldFailure_{};
     std::array<std::uint64_t, LineCount> toldLossAtFailure_{};
+    std::array<bool, LineCount> reportNews_{};         // the hint tells of the report file
     std::array<bool, LineCount> reportFailing_{};      // as last shown on the panel
     std::array<std::string, LineCount> failingFile_{}; // the file that failed
 };
 
 // "the report file /r/l1.txt cannot be written since 14:02:11 (File access denied): 185 report
-// lines held", and the lines lost past the hold limit; empty while the file works.
+// lines held", and the lines lost past the hold limit while lines wait; empty while all is well.
 std::string ReportFileHint(const ReportWriterStatus& status);
 
 // The report file box's text for a line with this caption and report file.

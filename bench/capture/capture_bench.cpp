@@ -8,9 +8,11 @@
 //   (d) CPU of the idle program with eight ports open;
 //   (e) OK in COM Ports with eight lines on and sending: how long ports stay closed, from the first
 //       close to the last open, and the whole OK with its settings file write, when nothing
-//       changed and when every line swaps its COM port with its neighbour's; every line checked.
+//       changed and when every line swaps its COM port with its neighbour's; every line checked;
+//   (f) latency from the write of each line (its LF last) to the whole line in its file with all
+//       eight lines sending 500 report lines a second each, for a number of seconds.
 // Usage: capture_bench [lines for (a)] [lines per line for (b)] [samples for (c)] [idle seconds]
-//        [OK rounds for (e)]
+//        [OK rounds for (e)] [seconds for (f)]
 
 #include "bench/program_under_test.h"
 #include "capture/stamps.h"
@@ -41,6 +43,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
@@ -230,6 +233,96 @@ public:
         std::fflush(stdout);
     }
 
+    // Every line at `perSecond` lines per second for `seconds`: time from each line's write to
+    // its whole length in its file, the files looked at whenever inotify says the folder changed.
+    void SteadyLatency(int seconds, int perSecond) {
+        sync();
+        std::vector<std::string> files;
+        for (int line = 1; line <= LineCount; ++line)
+            files.push_back(StartLine(line, "steady-" + std::to_string(line) + ".txt"));
+        const long long lineBytes = static_cast<long long>(stamps_.size()) + 15;
+        const int count = seconds * perSecond;
+        using Stamp = std::atomic<long long>; // ns of the steady clock
+        std::vector<std::unique_ptr<Stamp[]>> sent;
+        for (int line = 0; line < LineCount; ++line)
+            sent.push_back(std::make_unique<Stamp[]>(static_cast<std::size_t>(count)));
+        const auto now = [] {
+            return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                       Clock::now().time_since_epoch())
+                .count();
+        };
+        std::vector<double> micros;
+        std::atomic<bool> playing{true};
+        const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        inotify_add_watch(watch, Folder().c_str(), IN_MODIFY | IN_CREATE | IN_CLOSE_WRITE);
+        std::thread watcher([&] {
+            std::array<long long, LineCount> seen{};
+            char events[4096];
+            for (bool more = true; more;) {
+                more = playing;
+                pollfd ready{watch, POLLIN, 0};
+                poll(&ready, 1, 100);
+                while (read(watch, events, sizeof events) > 0) {
+                }
+                const long long at = now();
+                for (std::size_t i = 0; i < LineCount; ++i) {
+                    const long long whole =
+                        std::min<long long>(FileSize(files[i]) / lineBytes, count);
+                    for (; seen[i] < whole; ++seen[i])
+                        micros.push_back(static_cast<double>(at - sent[i][seen[i]]) / 1e3);
+                }
+                if (!more)
+                    break;
+                bool all = true;
+                for (long long n : seen)
+                    all = all && n == count;
+                if (all)
+                    break;
+            }
+        });
+        Clock::time_point tick = Clock::now();
+        QEventLoop loop;
+        std::thread player([&] {
+            for (int n = 0; n < count; ++n) {
+                tick += std::chrono::microseconds(1000000 / perSecond);
+                std::this_thread::sleep_until(tick);
+                const std::string bytes = Payload(n) + "\r\n";
+                for (std::size_t i = 0; i < LineCount; ++i) {
+                    sent[i][n] = now();
+                    WriteAll(lines_[i].Master, bytes);
+                }
+            }
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        loop.exec();
+        player.join();
+        QEventLoop settle;
+        QTimer::singleShot(2000, &settle, &QEventLoop::quit);
+        settle.exec();
+        playing = false;
+        watcher.join();
+        close(watch);
+        std::sort(micros.begin(), micros.end());
+        const auto at = [&](double q) {
+            return micros.empty() ? 0.0
+                                  : micros[std::min(micros.size() - 1,
+                                                    static_cast<std::size_t>(q * micros.size()))];
+        };
+        long good = 0;
+        long bad = 0;
+        for (std::size_t i = 0; i < LineCount; ++i) {
+            const Check check = CheckReport(FileText(files[i]), stamps_, count);
+            good += check.Good;
+            bad += check.Lost + check.Duplicated + check.Corrupted;
+        }
+        std::printf("(f) latency write -> line in file, %d lines x %d lines/s for %d s, %zu "
+                    "samples: p50 %.0f us, p99 %.0f us, max %.0f us; files: %ld good, %ld lost, "
+                    "duplicated or corrupted\n",
+                    LineCount, perSecond, seconds, micros.size(), at(0.50), at(0.99),
+                    micros.empty() ? 0 : micros.back(), good, bad);
+        std::fflush(stdout);
+    }
+
     // The program left alone with every port open.
     void Idle(int seconds) {
         QEventLoop loop;
@@ -345,6 +438,7 @@ int main(int argc, char** argv) {
     const int samples = Argument(argc, argv, 3, 200);
     const int idleSeconds = Argument(argc, argv, 4, 10);
     const int okRounds = Argument(argc, argv, 5, 20);
+    const int steadySeconds = Argument(argc, argv, 6, 0);
 
     // A measure given 0 is left out.
     Bench bench;
@@ -359,6 +453,8 @@ int main(int argc, char** argv) {
         bench.Latency(samples, 10);
     if (okRounds > 0)
         bench.PortSetUp(okRounds);
+    if (steadySeconds > 0)
+        bench.SteadyLatency(steadySeconds, 500);
     std::printf("message boxes shown: %d\n", bench.Boxes());
     return 0;
 }

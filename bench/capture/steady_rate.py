@@ -53,6 +53,22 @@ def task_cpu_ns(pid):
     return total
 
 
+def thread_cpu_ns(pid):
+    """Run time of each thread of pid, by thread name, in ns."""
+    names = {}
+    try:
+        for task in os.listdir('/proc/%d/task' % pid):
+            try:
+                name = open('/proc/%d/task/%s/comm' % (pid, task)).read().strip()
+                ns = int(open('/proc/%d/task/%s/schedstat' % (pid, task)).read().split()[0])
+                names[name] = names.get(name, 0) + ns
+            except OSError:
+                pass
+    except OSError:
+        pass
+    return names
+
+
 def holds_open(pids, path):
     real = os.path.realpath(path)
     for pid in pids:
@@ -174,6 +190,7 @@ def run(kind, path, rate, seconds, env):
     watcher = threading.Thread(target=watch)
     watcher.start()
     cpu0 = sum(task_cpu_ns(p) for p in pids)
+    threads0 = thread_cpu_ns(pids[0])
     t0 = time.monotonic()
     for i in range(1, count + 1):
         due = t0 + i / rate
@@ -188,6 +205,7 @@ def run(kind, path, rate, seconds, env):
     while time.monotonic() < end and any(seen[n][count] is None for n in range(LINES)):
         time.sleep(0.01)
     cpu1 = sum(task_cpu_ns(p) for p in pids)
+    threads1 = thread_cpu_ns(pids[0])
     elapsed = time.monotonic() - t0
     time.sleep(0.05)
     done.set()
@@ -212,6 +230,9 @@ def run(kind, path, rate, seconds, env):
     return {'lines': LINES * count, 'arrived': arrived, 'bad': bad[0], 'seconds': elapsed,
             'cpu_us_per_line': (cpu1 - cpu0) / 1e3 / max(1, LINES * count),
             'cpu_share': (cpu1 - cpu0) / 1e9 / elapsed,
+            'threads_us_per_line': {name: round((ns - threads0.get(name, 0)) / 1e3 /
+                                                max(1, LINES * count), 2)
+                                    for name, ns in threads1.items()},
             'latency_ms': {'p50': pct(0.5), 'p99': pct(0.99), 'max': pct(1.0)}}
 
 
@@ -223,10 +244,14 @@ def main():
     parser.add_argument('--rounds', type=int, default=1)
     parser.add_argument('--program', action='append', required=True)
     parser.add_argument('--json')
+    parser.add_argument('--offscreen', action='store_true',
+                        help="the program's window on Qt's offscreen platform instead of Xvfb")
     args = parser.parse_args()
     env = dict(os.environ)
     xvfb = None
-    if any(':' in p and p.split('=', 1)[1].startswith('tolvane:') for p in args.program):
+    if args.offscreen:
+        env['QT_QPA_PLATFORM'] = 'offscreen'
+    elif any(p.split('=', 1)[1].startswith('tolvane:') for p in args.program):
         display = ':%d' % (90 + os.getpid() % 100)
         xvfb = subprocess.Popen(['Xvfb', display, '-screen', '0', '1280x1024x24', '-nolisten',
                                  'tcp'], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

@@ -68,8 +68,7 @@ TEST(DemoTest, AFirstSimulatedRunCapturesEveryLineIntoTheDemoFolderAlone) {
     for (int line = 1; line <= 8; ++line) {
         SCOPED_TRACE(line);
         const QByteArray text = FileBytes(reportFile(line));
-        EXPECT_TRUE(text.contains(QStringLiteral("-%1 SEQ ").arg(line).toLatin1()))
-            << text.data();
+        EXPECT_TRUE(text.contains(QStringLiteral("-%1 SEQ ").arg(line).toLatin1())) << text.data();
     }
     const QString told = QString::fromLocal8Bit(run.readAllStandardError());
     EXPECT_TRUE(told.contains(demo + QChar('/'))) << told.toStdString();

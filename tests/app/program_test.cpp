@@ -31,11 +31,12 @@ TEST_F(ProgramTest, WindowsAreCreatedHiddenInTheProgramsOrder) {
         names.push_back(window->objectName().toStdString());
         EXPECT_FALSE(window->isVisible()) << names.back();
     }
-    EXPECT_EQ(names, (std::vector<std::string>{
-                         "TMainForm", "EasterEggForm", "AboutForm", "TSerialForm",
-                         "TSetLineLabelForm", "TStampingForm", "TPortDevicesForm",
-                         "TReportFilesForm", "TLine1Form", "TLine2Form", "TLine3Form", "TLine4Form",
-                         "TLine5Form", "TLine6Form", "TLine7Form", "TLine8Form"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"TMainForm", "EasterEggForm", "AboutForm", "TSerialForm",
+                                        "TSetLineLabelForm", "TStampingForm", "TPortDevicesForm",
+                                        "TReportFilesForm", "TPlantBrokerForm", "TLine1Form",
+                                        "TLine2Form", "TLine3Form", "TLine4Form", "TLine5Form",
+                                        "TLine6Form", "TLine7Form", "TLine8Form"}));
     EXPECT_TRUE(program.Forms().MainForm->StartupTimer->isActive());
     EXPECT_EQ(program.Forms().MainForm->StartupTimer->interval(), 250);
     program.Forms().MainForm->StartupTimer->stop();

@@ -97,8 +97,9 @@ TEST_F(MainFormTest, MenuOffersItsItemsInOrder) {
     QStringList items;
     for (QAction* action : Main().MainMenu->actions())
         items << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    EXPECT_EQ(items, (QStringList{"Stamping", "Report Files", "COM Ports", "Port Devices",
-                                  "Resume Lines at Start-up", "-", "Exit", "-", "About"}));
+    EXPECT_EQ(items,
+              (QStringList{"Stamping", "Report Files", "COM Ports", "Port Devices", "Plant Broker",
+                           "Resume Lines at Start-up", "-", "Exit", "-", "About"}));
 }
 
 TEST_F(MainFormTest, MenuItemsShowTheirDialogs) {
@@ -108,10 +109,11 @@ TEST_F(MainFormTest, MenuItemsShowTheirDialogs) {
     Main().MenuReportFiles->trigger();
     Main().MenuCom->trigger();
     Main().MenuPortDevices->trigger();
+    Main().MenuPlantBroker->trigger();
     Main().MenuAbout->trigger();
     EXPECT_EQ(driver.Seen,
               (std::vector<std::string>{"TStampingForm", "TReportFilesForm", "TSerialForm",
-                                        "TPortDevicesForm", "AboutForm"}));
+                                        "TPortDevicesForm", "TPlantBrokerForm", "AboutForm"}));
     EXPECT_FALSE(driver.Stuck);
 }
 

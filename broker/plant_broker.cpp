@@ -1,0 +1,94 @@
+#include "broker/plant_broker.h"
+
+#include "runtime/system_log.h"
+#include "settings/profile.h"
+#include "settings/settings_groups.h"
+
+#include <cstdlib>
+#include <unistd.h>
+
+std::string ForwardedLineState(const ProductionLine& line) {
+    if (!line.Started || line.PortStatus == PortState::Refused)
+        return "stopped";
+    if (line.PortStatus == PortState::Waiting)
+        return "waiting for device";
+    if (line.Reports && line.Reports->Status().ErrorCode != 0)
+        return "file failing";
+    if (line.Silent)
+        return "silent";
+    return "capturing";
+}
+
+std::string SpoolFolderFor(const std::string& settingsFile) {
+    const std::size_t slash = settingsFile.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : settingsFile.substr(0, slash);
+    std::string name = slash == std::string::npos ? settingsFile : settingsFile.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0)
+        name.erase(dot);
+    if (name.empty())
+        name = "tolvane";
+    if (::access(folder.c_str(), W_OK) == 0)
+        return (folder.empty() ? std::string("/") : folder) + "/" + name + ".spool";
+    // A settings file in /etc, say, that the program may read but not write beside.
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    const std::string base = state != nullptr && state[0] == '/' ? std::string(state)
+                             : home != nullptr && home[0] == '/'
+                                 ? std::string(home) + "/.local/state"
+                                 : std::string("/tmp");
+    return base + "/tolvane/" + name + ".spool";
+}
+
+PlantBroker::PlantBroker(ProductionLines& lines)
+    : lines_(lines),
+      forwarder_(std::make_unique<BrokerForwarder>(SpoolFolderFor(SettingsFileName()))) {
+    for (int line = 1; line <= LineCount; ++line)
+        forwarder_->SetCaption(line, lines_.Line(line).Caption);
+    connect(&lines_, &ProductionLines::CaptionChanged, this,
+            [this](int line) { forwarder_->SetCaption(line, lines_.Line(line).Caption); });
+    connect(&lines_, &ProductionLines::PortsSetUp, this, &PlantBroker::FollowLineStates);
+    connect(&lines_, &ProductionLines::PortChanged, this, &PlantBroker::FollowLineStates);
+    connect(&lines_, &ProductionLines::ReportsChanged, this, &PlantBroker::FollowLineStates);
+    connect(&lines_, &ProductionLines::LineStateChanged, this, &PlantBroker::FollowLineStates);
+    // A start or a stop has no signal of its own in the lines; a look twice a second costs
+    // nothing and catches every change.
+    stateTimer_.setInterval(500);
+    connect(&stateTimer_, &QTimer::timeout, this, &PlantBroker::FollowLineStates);
+    stateTimer_.start();
+}
+
+PlantBroker::~PlantBroker() {
+    Attach(false);
+}
+
+void PlantBroker::Attach(bool on) {
+    for (int line = 1; line <= LineCount; ++line)
+        lines_.Line(line).Forward.Set(on ? &forwarder_->Sink(line) : nullptr);
+}
+
+void PlantBroker::ApplySettings() {
+    const BrokerSettings settings = LoadBrokerSettings();
+    std::optional<BrokerConfig> config;
+    if (settings.Enabled) {
+        std::string error;
+        config = ResolveBrokerConfig(settings, error);
+        if (!config && error != badSettingsLogged_) {
+            badSettingsLogged_ = error;
+            SystemLog(LogLevel::Error, "Report lines are not forwarded: the settings file " +
+                                           SettingsFileName() + " [Broker] is wrong. " + error);
+        }
+    }
+    FollowLineStates();
+    Attach(config.has_value());
+    forwarder_->Configure(std::move(config));
+}
+
+void PlantBroker::FollowLineStates() {
+    for (int line = 1; line <= LineCount; ++line)
+        forwarder_->SetLineState(line, ForwardedLineState(lines_.Line(line)));
+}
+
+ForwarderStatus PlantBroker::Status() const {
+    return forwarder_->Status();
+}

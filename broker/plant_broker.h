@@ -1,0 +1,42 @@
+#pragma once
+// Forwarding as the program runs it: the [Broker] settings applied to the forwarder, each line's
+// report lines handed to it while forwarding is on, and the lines' states and captions followed.
+// Made and used on the thread that owns the production lines (the GUI thread, or the headless
+// program's main thread); it must be destroyed only once the ports are silent.
+
+#include "broker/broker_forwarder.h"
+#include "capture/production_line.h"
+
+#include <QObject>
+#include <QTimer>
+#include <memory>
+#include <string>
+
+// The state the line's state topic names; the one place that names them.
+std::string ForwardedLineState(const ProductionLine& line);
+
+// Where the spools of the program that uses this settings file live: beside it in
+// <name>.spool/, or under the XDG state folder when the settings folder cannot be written.
+std::string SpoolFolderFor(const std::string& settingsFile);
+
+class PlantBroker : public QObject {
+    Q_OBJECT
+
+public:
+    explicit PlantBroker(ProductionLines& lines);
+    ~PlantBroker() override;
+
+    // Reads [Broker] from the settings file and acts on it: forwarding on or off, connected anew.
+    void ApplySettings();
+    ForwarderStatus Status() const;
+    std::string StatusText() const { return ForwarderStatusText(Status()); }
+
+private:
+    void FollowLineStates();
+    void Attach(bool on);
+
+    ProductionLines& lines_;
+    std::unique_ptr<BrokerForwarder> forwarder_;
+    QTimer stateTimer_;
+    std::string badSettingsLogged_;
+};
