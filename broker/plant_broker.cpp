@@ -30,7 +30,13 @@ std::string SpoolFolderFor(const std::string& settingsFile) {
         name = "tolvane";
     if (::access(folder.c_str(), W_OK) == 0)
         return (folder.empty() ? std::string("/") : folder) + "/" + name + ".spool";
-    // A settings file in /etc, say, that the program may read but not write beside.
+    // A settings file in /etc, say, that the program may read but not write beside: the
+    // service's state folder that systemd gives it, else the user's.
+    const char* service = std::getenv("STATE_DIRECTORY");
+    if (service != nullptr && service[0] == '/') {
+        const std::string first = std::string(service).substr(0, std::string(service).find(':'));
+        return first + "/" + name + ".spool";
+    }
     const char* state = std::getenv("XDG_STATE_HOME");
     const char* home = std::getenv("HOME");
     const std::string base = state != nullptr && state[0] == '/' ? std::string(state)

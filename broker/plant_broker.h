@@ -16,7 +16,8 @@
 std::string ForwardedLineState(const ProductionLine& line);
 
 // Where the spools of the program that uses this settings file live: beside it in
-// <name>.spool/, or under the XDG state folder when the settings folder cannot be written.
+// <name>.spool/, or, when the settings folder cannot be written, in the service's state folder
+// (STATE_DIRECTORY) or the XDG state folder.
 std::string SpoolFolderFor(const std::string& settingsFile);
 
 class PlantBroker : public QObject {

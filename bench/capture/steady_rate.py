@@ -244,10 +244,14 @@ def main():
     parser.add_argument('--rounds', type=int, default=1)
     parser.add_argument('--program', action='append', required=True)
     parser.add_argument('--json')
+    parser.add_argument('--offscreen', action='store_true',
+                        help="the program's window on Qt's offscreen platform instead of Xvfb")
     args = parser.parse_args()
     env = dict(os.environ)
     xvfb = None
-    if any(':' in p and p.split('=', 1)[1].startswith('tolvane:') for p in args.program):
+    if args.offscreen:
+        env['QT_QPA_PLATFORM'] = 'offscreen'
+    elif any(p.split('=', 1)[1].startswith('tolvane:') for p in args.program):
         display = ':%d' % (90 + os.getpid() % 100)
         xvfb = subprocess.Popen(['Xvfb', display, '-screen', '0', '1280x1024x24', '-nolisten',
                                  'tcp'], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

@@ -151,7 +151,8 @@ TEST_F(PlantBrokerTest, ABrokerStoppedWhileALineSendsAndBackThreeSecondsLaterMis
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     });
-    ASSERT_TRUE(
+    // No assertion may leave the sender running.
+    EXPECT_TRUE(
         QTest::qWaitFor([&] { return ForwardedLines(subscriber, 1).size() >= 100; }, 30000));
     broker.Stop();
     QTest::qWait(3000);
