@@ -11,7 +11,8 @@
 // Looks at the lines once a second. A started line that has completed no report line for its
 // silence minutes falls silent, and its next report line ends that, each told once to the system
 // log; a line with a new file each day turns to the next day's file. Each change is told through
-// ProductionLines::LineStateChanged. Widget-free: the windowed and the headless program share it.
+// ProductionLines::LineStateChanged. The lines own it, so the windowed and the headless program
+// share it.
 class LineWatch : public QObject {
 public:
     explicit LineWatch(ProductionLines& lines);

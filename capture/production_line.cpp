@@ -1,5 +1,6 @@
 #include "capture/production_line.h"
 
+#include "capture/line_watch.h"
 #include "capture/report_file.h"
 
 #include <filesystem>
@@ -33,7 +34,10 @@ ProductionLines::ProductionLines() {
                 this, [this, line] { emit ReportsChanged(line); }, Qt::QueuedConnection);
         });
     }
+    watch_ = std::make_unique<LineWatch>(*this);
 }
+
+ProductionLines::~ProductionLines() = default;
 
 void ProductionLines::SetCaption(int line, const std::string& caption) {
     Line(line).Caption = caption;

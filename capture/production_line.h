@@ -128,11 +128,16 @@ struct ProductionLine {
 // 0 comma, 1 space, 2 tab, 3 semicolon; anything else a comma.
 char DelimiterFromCode(int code);
 
+class LineWatch;
+
+// The eight lines, and the watch that notices a line falling silent or a daily file's new day,
+// for the windowed and the headless program alike.
 class ProductionLines : public QObject {
     Q_OBJECT
 
 public:
     ProductionLines();
+    ~ProductionLines() override;
 
     // Line 1..8.
     ProductionLine& Line(int line) { return lines_[static_cast<std::size_t>(line - 1)]; }
@@ -161,6 +166,7 @@ signals:
 
 private:
     std::array<ProductionLine, LineCount> lines_;
+    std::unique_ptr<LineWatch> watch_;
 };
 
 // What could not be written at the end goes to <folder>/<report file's name>.unsaved, appended,

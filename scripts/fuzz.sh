@@ -35,7 +35,7 @@ for t in "${targets[@]}"; do
   "build-fuzz/tests/fuzz/fuzz_$t" -max_total_time="$seconds" -max_len="${max_len[$t]:-8192}" \
     -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$crashes/" \
     "$work" "tests/fuzz/corpus/$t" >"build-fuzz/fuzz_$t.log" 2>&1 || status=$?
-  grep -E '^stat::(number_of_executed_units|peak_rss_mb)|^#[0-9]+ *DONE' "build-fuzz/fuzz_$t.log" || true
+  grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)|^#[0-9]+ *DONE' "build-fuzz/fuzz_$t.log" || true
   if [ "$status" -ne 0 ]; then
     tail -n 60 "build-fuzz/fuzz_$t.log"
     mkdir -p "tests/fuzz/regressions/$t"

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "broker/plant_broker.h"
-#include "capture/line_watch.h"
 #include "capture/production_line.h"
 #include "lines/line_ports.h"
 
@@ -36,8 +35,6 @@ public:
     FormSet& operator=(const FormSet&) = delete;
 
     ProductionLines Lines;
-    // Notices silent lines and daily files turning to a new day.
-    LineWatch Watch{Lines};
     // Forwarding to the plant's broker; destroyed after the ports, once they are silent.
     std::unique_ptr<PlantBroker> Broker;
     LinePorts Ports{Lines};

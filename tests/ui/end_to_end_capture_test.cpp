@@ -220,7 +220,16 @@ TEST_F(EndToEndCaptureTest, ExitWhileEightLinesSendEndsCleanlyWithOnlyWholeLines
                 waiting.erase(0, lines.Com(line).WriteSome(waiting));
             }
         });
-    QTest::qWait(300);
+    // Exit once every line has reached its file, however slow the machine is today; the senders
+    // are stopped below whatever happens.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (int line = 1; line <= LineCount; ++line)
+                if (FileText(ReportFile(line)).empty())
+                    return false;
+            return true;
+        },
+        20000));
     Main().MenuExit->trigger();
     forms.reset();
     sending = false;
