@@ -3,6 +3,7 @@
 #include "app/command_line.h"
 #include "app/headless_executable.h"
 #include "app/program_settings.h"
+#include "broker/plant_broker.h"
 #include "capture/production_line.h"
 #include "lines/line_ports.h"
 #include "runtime/message_box.h"
@@ -98,6 +99,8 @@ public:
         LoadSettings();
         for (int line = 1; line <= LineCount; ++line)
             StartIfItHasAFile(line);
+        // Before any port opens, so that a resumed line's first report line is forwarded too.
+        broker_.ApplySettings();
         ports_.ApplyComPortSettings();
     }
 
@@ -112,6 +115,7 @@ public:
             }
             StartIfItHasAFile(line);
         }
+        broker_.ApplySettings();
         ports_.SetUpPortsAgain();
     }
 
@@ -145,6 +149,8 @@ private:
     }
 
     ProductionLines lines_;
+    // Destroyed after the ports, once they are silent.
+    PlantBroker broker_{lines_};
     LinePorts ports_{lines_};
     ReportFileNews news_;
 };

@@ -1,5 +1,6 @@
 // The real program, killed while the broker is away: the report lines it had spooled reach the
-// broker once both run again, and the sequence numbers go on where they stopped.
+// broker once both run again, here as the program without windows, and the sequence numbers go
+// on where they stopped.
 
 #include "tests/support/mosquitto_broker.h"
 #include "tests/support/pty_pair.h"
@@ -46,14 +47,15 @@ template <class Condition> bool WaitFor(Condition condition, std::chrono::second
     return true;
 }
 
-// The program with its windows on the offscreen platform and its own settings file.
+// The program, with its windows on the offscreen platform or headless, and its own settings file.
 class ProgramProcess {
 public:
-    explicit ProgramProcess(const std::string& settingsFile) {
+    explicit ProgramProcess(const std::string& settingsFile, bool headless = false) {
         pid_ = ::fork();
         if (pid_ == 0) {
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
             ::execl(TOLVANE_PROGRAM, TOLVANE_PROGRAM, "--settings", settingsFile.c_str(),
+                    headless ? "--headless" : static_cast<char*>(nullptr),
                     static_cast<char*>(nullptr));
             ::_exit(127);
         }
@@ -135,7 +137,7 @@ TEST(BrokerSpoolRestartTest, LinesSpooledBeforeAKillWhileTheBrokerIsDownArriveAf
     ASSERT_TRUE(broker.Start());
     TopicSubscriber subscriber(broker, "tolvane/test/#");
     ASSERT_TRUE(subscriber.WaitUntilSubscribed());
-    ProgramProcess program(settingsFile);
+    ProgramProcess program(settingsFile, true);
     ASSERT_TRUE(WaitFor([&] { return program.Holds(line.SlavePath()); }, 60s));
     EXPECT_TRUE(WaitFor([&] { return ForwardedBySeq(subscriber).size() >= Count; }, 60s));
     // The next report line goes on from the last seq before the kill.
