@@ -1,5 +1,6 @@
 #include "broker/plant_broker.h"
 
+#include "capture/line_state.h"
 #include "runtime/system_log.h"
 #include "settings/profile.h"
 #include "settings/settings_groups.h"
@@ -7,16 +8,13 @@
 #include <cstdlib>
 #include <unistd.h>
 
-std::string ForwardedLineState(const ProductionLine& line) {
-    if (!line.Started || line.PortStatus == PortState::Refused)
+std::string ForwardedLineState(const ProductionLines& lines, int line) {
+    const ProductionLine& production = lines.Line(line);
+    // To the plant, a line that is not started, or whose port was refused, is stopped; any
+    // other line is in the state its panel shows.
+    if (!production.Started || production.PortStatus == PortState::Refused)
         return "stopped";
-    if (line.PortStatus == PortState::Waiting)
-        return "waiting for device";
-    if (line.Reports && line.Reports->Status().ErrorCode != 0)
-        return "file failing";
-    if (line.Silent)
-        return "silent";
-    return "capturing";
+    return LineStateName(LineStateOf(lines, line));
 }
 
 std::string SpoolFolderFor(const std::string& settingsFile) {
@@ -92,7 +90,7 @@ void PlantBroker::ApplySettings() {
 
 void PlantBroker::FollowLineStates() {
     for (int line = 1; line <= LineCount; ++line)
-        forwarder_->SetLineState(line, ForwardedLineState(lines_.Line(line)));
+        forwarder_->SetLineState(line, ForwardedLineState(lines_, line));
 }
 
 ForwarderStatus PlantBroker::Status() const {

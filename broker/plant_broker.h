@@ -12,8 +12,8 @@
 #include <memory>
 #include <string>
 
-// The state the line's state topic names; the one place that names them.
-std::string ForwardedLineState(const ProductionLine& line);
+// The state line 1..8's state topic names, from the state its panel shows.
+std::string ForwardedLineState(const ProductionLines& lines, int line);
 
 // Where the spools of the program that uses this settings file live: beside it in
 // <name>.spool/, or, when the settings folder cannot be written, in the service's state folder

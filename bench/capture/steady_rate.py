@@ -261,8 +261,8 @@ def main():
     try:
         for round_ in range(args.rounds):
             for program in args.program:
-                name, spec = program.split('=', 1)
-                kind, path = spec.split(':', 1)
+                name, target = program.split('=', 1)
+                kind, path = target.split(':', 1)
                 result = run(kind, path, args.rate, args.seconds, env)
                 result.update({'name': name, 'round': round_ + 1, 'rate': args.rate})
                 print(json.dumps(result), flush=True)
