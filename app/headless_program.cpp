@@ -4,7 +4,9 @@
 #include "app/headless_executable.h"
 #include "app/program_settings.h"
 #include "broker/plant_broker.h"
+#include "capture/daily_report_file.h"
 #include "capture/production_line.h"
+#include "capture/stamps.h"
 #include "lines/line_ports.h"
 #include "runtime/message_box.h"
 #include "runtime/system_log.h"
@@ -58,23 +60,19 @@ public:
         const auto i = static_cast<std::size_t>(line - 1);
         const ProductionLine& production = lines_.Line(line);
         const ReportWriterStatus status = lines_.Line(line).Writer().Status();
-        const bool newFailure = status.ErrorCode != 0 && status.Failure != toldFailure_[i];
-        const bool newLoss = status.Lost > 0 && toldLossAtFailure_[i] != status.Failure + 1;
-        if (!newFailure && !newLoss)
+        if (!told_[i].TakeNews(status))
             return;
-        if (status.ErrorCode != 0)
-            toldFailure_[i] = status.Failure;
-        if (status.Lost > 0)
-            toldLossAtFailure_[i] = status.Failure + 1;
-        ShowMessageBox({"Tolvane",
-                        ReportFileErrorText(production.Caption, production.ReportFile, status),
-                        MessageIcon::Error});
+        ShowMessageBox(
+            {"Tolvane",
+             ReportFileErrorText(production.Caption,
+                                 ReportFileAt(production, production.ReportFile, CurrentDateTime()),
+                                 status),
+             MessageIcon::Error});
     }
 
 private:
     ProductionLines& lines_;
-    std::array<std::uint64_t, LineCount> toldFailure_{};
-    std::array<std::uint64_t, LineCount> toldLossAtFailure_{};
+    std::array<ReportFileTold, LineCount> told_{};
 };
 
 // Where held lines go at the end: the service's state folder (STATE_DIRECTORY, which systemd

@@ -36,6 +36,28 @@ struct ReportWriterStatus {
     std::uint64_t LostAtFailure = 0; // Lost when the latest failure began
 };
 
+// What of a line's report file has been told: each failure once, and the losses once per
+// failure (or once, for a file whose writes never end).
+class ReportFileTold {
+public:
+    // True when the status holds news not told yet; it counts as told from then on.
+    bool TakeNews(const ReportWriterStatus& status) {
+        const bool newFailure = status.ErrorCode != 0 && status.Failure != failure_;
+        const bool newLoss = status.Lost > 0 && lossAtFailure_ != status.Failure + 1;
+        if (!newFailure && !newLoss)
+            return false;
+        if (status.ErrorCode != 0)
+            failure_ = status.Failure;
+        if (status.Lost > 0)
+            lossAtFailure_ = status.Failure + 1;
+        return true;
+    }
+
+private:
+    std::uint64_t failure_ = 0;
+    std::uint64_t lossAtFailure_ = 0;
+};
+
 // The report file box's text for a line with this caption and report file.
 std::string ReportFileErrorText(const std::string& caption, const std::string& reportFile,
                                 const ReportWriterStatus& status);

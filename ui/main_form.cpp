@@ -581,15 +581,8 @@ void TMainForm::ReportFileNews(int line) {
     FollowReportFile(line, status);
     if (reportBoxOpen_[i])
         return; // looked at again when the open box closes
-    const bool newFailure = status.ErrorCode != 0 && status.Failure != toldFailure_[i];
-    // Losses are told once per failure (or once, for a file whose writes never end).
-    const bool newLoss = status.Lost > 0 && toldLossAtFailure_[i] != status.Failure + 1;
-    if (!newFailure && !newLoss)
+    if (!reportFileTold_[i].TakeNews(status))
         return;
-    if (status.ErrorCode != 0)
-        toldFailure_[i] = status.Failure;
-    if (status.Lost > 0)
-        toldLossAtFailure_[i] = status.Failure + 1;
     reportBoxOpen_[i] = true;
     // The box never waits for a person: the news that comes while it is open is looked at when
     // it closes.

@@ -119,8 +119,7 @@ private:
     std::array<std::string, LineCount> resumeFiles_{}; // as the settings file holds them
     // Per line: a report file box is open; the failure and the loss that were last told.
     std::array<bool, LineCount> reportBoxOpen_{};
-    std::array<std::uint64_t, LineCount> toldFailure_{};
-    std::array<std::uint64_t, LineCount> toldLossAtFailure_{};
+    std::array<ReportFileTold, LineCount> reportFileTold_{};
     std::array<bool, LineCount> reportNews_{};         // the hint tells of the report file
     std::array<bool, LineCount> reportFailing_{};      // as last shown on the panel
     std::array<std::string, LineCount> failingFile_{}; // the file that failed
