@@ -77,7 +77,7 @@ struct Handed {
     std::chrono::system_clock::time_point Completed;
 };
 
-struct LineState {
+struct TopicState {
     std::string Name;
     std::string Since;
     bool Unsent = true;
@@ -230,7 +230,7 @@ struct BrokerForwarder::Impl {
     std::vector<Handed> queue;
     std::size_t queuedBytes = 0;
     std::array<std::string, LineCount> captions;
-    std::array<LineState, LineCount> states;
+    std::array<TopicState, LineCount> states;
     std::optional<BrokerConfig> wanted;
     bool reconfigure = false;
     bool stopping = false;
@@ -375,7 +375,7 @@ void BrokerForwarder::Impl::Connected(int rc) {
     const std::string statusTopic = config->TopicPrefix + "/status";
     mosquitto_publish(client, nullptr, statusTopic.c_str(), 6, "online", 1, true);
     std::lock_guard lock(mutex);
-    for (LineState& state : states)
+    for (TopicState& state : states)
         state.Unsent = true;
 }
 
@@ -441,7 +441,7 @@ void BrokerForwarder::Impl::PublishStates() {
     {
         std::lock_guard lock(mutex);
         for (int i = 0; i < LineCount; ++i) {
-            LineState& state = states[i];
+            TopicState& state = states[i];
             if (!state.Unsent || state.Name.empty())
                 continue;
             state.Unsent = false;
@@ -644,7 +644,7 @@ void BrokerForwarder::SetCaption(int line, std::string caption) {
 void BrokerForwarder::SetLineState(int line, std::string state) {
     {
         std::lock_guard lock(impl_->mutex);
-        LineState& current = impl_->states[line - 1];
+        TopicState& current = impl_->states[line - 1];
         if (current.Name == state)
             return;
         current.Name = std::move(state);

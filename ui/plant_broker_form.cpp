@@ -14,9 +14,9 @@
 
 namespace {
 
-constexpr QSize ClientSize(520, 310);
+constexpr QSize BrokerClientSize(520, 310);
 constexpr int FieldsTop = 44;
-constexpr int RowPitch = 30;
+constexpr int BrokerRowPitch = 30;
 constexpr int LabelLeft = 16;
 constexpr int LabelWidth = 110;
 constexpr int FieldLeft = 132;
@@ -33,8 +33,8 @@ std::string Bytes(const QLineEdit* edit) {
 } // namespace
 
 TPlantBrokerForm::TPlantBrokerForm(FormSet& forms)
-    : TFixedDialog(QStringLiteral("TPlantBrokerForm"), QStringLiteral("Plant Broker"), ClientSize,
-                   false),
+    : TFixedDialog(QStringLiteral("TPlantBrokerForm"), QStringLiteral("Plant Broker"),
+                   BrokerClientSize, false),
       forms_(forms) {
     EnabledCheckBox =
         new QCheckBox(QStringLiteral("Forward every report line to the broker"), this);
@@ -60,7 +60,7 @@ TPlantBrokerForm::TPlantBrokerForm(FormSet& forms)
                                            "may read"));
     PasswordEdit->setEchoMode(QLineEdit::Password);
 
-    const int statusTop = FieldsTop + 5 * RowPitch + 6;
+    const int statusTop = FieldsTop + 5 * BrokerRowPitch + 6;
     StatusLabel = new QLabel(this);
     StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
     StatusLabel->setGeometry(LabelLeft, statusTop, FieldLeft + FieldWidth - LabelLeft, 20);
@@ -73,12 +73,12 @@ TPlantBrokerForm::TPlantBrokerForm(FormSet& forms)
     red.setColor(QPalette::WindowText, QColor(139, 0, 0));
     ErrorLabel->setPalette(red);
 
-    const int buttonsTop = ClientSize.height() - 40;
+    const int buttonsTop = BrokerClientSize.height() - 40;
     AddOkCancelButtons(
-        OKBtn, CancelBtn, QPoint(ClientSize.width() / 2 - 87, buttonsTop),
-        QPoint(ClientSize.width() / 2 + 12, buttonsTop), QStringLiteral("Click to accept changes"),
-        QStringLiteral("Click to discard changes"), [this] { OKBtnClick(); },
-        [this] { CancelBtnClick(); });
+        OKBtn, CancelBtn, QPoint(BrokerClientSize.width() / 2 - 87, buttonsTop),
+        QPoint(BrokerClientSize.width() / 2 + 12, buttonsTop),
+        QStringLiteral("Click to accept changes"), QStringLiteral("Click to discard changes"),
+        [this] { OKBtnClick(); }, [this] { CancelBtnClick(); });
 
     statusTimer_.setInterval(500);
     connect(&statusTimer_, &QTimer::timeout, this, &TPlantBrokerForm::ShowStatus);
@@ -86,7 +86,7 @@ TPlantBrokerForm::TPlantBrokerForm(FormSet& forms)
 
 QLineEdit* TPlantBrokerForm::AddField(const char* name, const QString& label, int row,
                                       const QString& tip) {
-    const int top = FieldsTop + row * RowPitch;
+    const int top = FieldsTop + row * BrokerRowPitch;
     auto* edit = new QLineEdit(this);
     edit->setObjectName(QString::fromLatin1(name));
     edit->setGeometry(FieldLeft, top, FieldWidth, 22);

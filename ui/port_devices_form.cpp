@@ -19,9 +19,9 @@
 
 namespace {
 
-constexpr QSize ClientSize(760, 520);
+constexpr QSize DevicesClientSize(760, 520);
 constexpr int RowTop = 16;
-constexpr int RowPitch = 28;
+constexpr int DevicesRowPitch = 28;
 constexpr QRect LabelPlace(16, 3, 52, 16);
 constexpr QRect BoxPlace(76, 0, 520, 22);
 constexpr QRect MarkPlace(608, 3, 136, 16);
@@ -64,21 +64,21 @@ Mark MarkOf(const PortInspection& device) {
 
 TPortDevicesForm::TPortDevicesForm(FormSet& forms)
     : TFixedDialog(QStringLiteral("TPortDevicesForm"), QStringLiteral("Configure Port Devices"),
-                   ClientSize, false),
+                   DevicesClientSize, false),
       forms_(forms) {
     for (int n = 1; n <= PortDeviceCount; ++n)
         CreateRow(n);
-    const int buttonsTop = RowTop + PortDeviceCount * RowPitch + 8;
+    const int buttonsTop = RowTop + PortDeviceCount * DevicesRowPitch + 8;
     AddOkCancelButtons(
-        OKBtn, CancelBtn, QPoint(ClientSize.width() / 2 - 87, buttonsTop),
-        QPoint(ClientSize.width() / 2 + 12, buttonsTop), QStringLiteral("Click to accept changes"),
-        QStringLiteral("Click to discard changes"), [this] { OKBtnClick(); },
-        [this] { CancelBtnClick(); });
+        OKBtn, CancelBtn, QPoint(DevicesClientSize.width() / 2 - 87, buttonsTop),
+        QPoint(DevicesClientSize.width() / 2 + 12, buttonsTop),
+        QStringLiteral("Click to accept changes"), QStringLiteral("Click to discard changes"),
+        [this] { OKBtnClick(); }, [this] { CancelBtnClick(); });
 }
 
 void TPortDevicesForm::CreateRow(int n) {
     const int i = n - 1;
-    const QPoint rowAt(0, RowTop + i * RowPitch);
+    const QPoint rowAt(0, RowTop + i * DevicesRowPitch);
     const QString com = QStringLiteral("Com%1Device").arg(n);
 
     auto* label = new QLabel(QStringLiteral("COM %1").arg(n), this);

@@ -14,10 +14,10 @@
 
 namespace {
 
-constexpr int GroupWidth = 210;
-constexpr int GroupHeight = 141;
-constexpr int GroupLeft[2] = {16, 248};
-constexpr int GroupTop[4] = {16, 165, 314, 463};
+constexpr int StampGroupWidth = 210;
+constexpr int StampGroupHeight = 141;
+constexpr int StampGroupLeft[2] = {16, 248};
+constexpr int StampGroupTop[4] = {16, 165, 314, 463};
 
 } // namespace
 
@@ -43,7 +43,8 @@ void TStampingForm::CreateLineGroup(int line) {
     const QString n = QString::number(line);
     auto* group = new QGroupBox(QStringLiteral("Line ") + n, this);
     group->setObjectName(QStringLiteral("Stamping%1Group").arg(n));
-    group->setGeometry(GroupLeft[i % 2], GroupTop[i / 2], GroupWidth, GroupHeight);
+    group->setGeometry(StampGroupLeft[i % 2], StampGroupTop[i / 2], StampGroupWidth,
+                       StampGroupHeight);
     group->setFont(DesignFont(true));
     StampingGroups[i] = group;
 

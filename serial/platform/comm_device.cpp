@@ -35,19 +35,15 @@ DWORD DeviceError(int error) {
     return WindowsErrorFromErrno(error, ErrnoSite::OpenDevice);
 }
 
-bool Unsupported(int error) {
-    return error == ENOTTY || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
-}
-
 // Raises or drops modem lines; a device without them (a pseudo-terminal) ignores the request.
 DWORD ChangeLines(int fd, int lines, bool on) {
-    if (ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &lines) == 0 || Unsupported(errno))
+    if (ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &lines) == 0 || IoctlUnsupported(errno))
         return ERROR_SUCCESS;
     return DeviceError(errno);
 }
 
 DWORD Ioctl(int fd, unsigned long request) {
-    if (ioctl(fd, request) == 0 || Unsupported(errno))
+    if (ioctl(fd, request) == 0 || IoctlUnsupported(errno))
         return ERROR_SUCCESS;
     return DeviceError(errno);
 }
@@ -509,7 +505,7 @@ DWORD CommDevice::ClearError(DWORD& errors, COMSTAT* status) {
         return DeviceError(errno);
     status->cbInQue = static_cast<DWORD>(queued);
     queued = 0;
-    if (ioctl(fd_, TIOCOUTQ, &queued) != 0 && !Unsupported(errno))
+    if (ioctl(fd_, TIOCOUTQ, &queued) != 0 && !IoctlUnsupported(errno))
         return DeviceError(errno);
     status->cbOutQue = static_cast<DWORD>(queued);
     return ERROR_SUCCESS;
@@ -545,7 +541,7 @@ DWORD CommDevice::Escape(DWORD function) {
         return Ioctl(fd_, TIOCCBRK);
     case SETXOFF:
     case SETXON:
-        if (tcflow(fd_, function == SETXOFF ? TCOOFF : TCOON) == 0 || Unsupported(errno))
+        if (tcflow(fd_, function == SETXOFF ? TCOOFF : TCOON) == 0 || IoctlUnsupported(errno))
             return ERROR_SUCCESS;
         return DeviceError(errno);
     case RESETDEV:

@@ -4,11 +4,11 @@
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 
-namespace {
-
-bool Unsupported(int error) {
+bool IoctlUnsupported(int error) {
     return error == ENOTTY || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
 }
+
+namespace {
 
 DWORD ModemStatusOfLines(int lines) {
     DWORD status = 0;
@@ -63,7 +63,7 @@ int SampleLine(int fd, LineSample& sample) {
         int lines = 0;
         if (ioctl(fd, TIOCMGET, &lines) == 0)
             sample.ModemStatus = ModemStatusOfLines(lines);
-        else if (Unsupported(errno))
+        else if (IoctlUnsupported(errno))
             sample.HasModemLines = false;
         else
             return errno;
@@ -80,7 +80,7 @@ int SampleLine(int fd, LineSample& sample) {
             sample.Parity = static_cast<DWORD>(counts.parity);
             sample.Breaks = static_cast<DWORD>(counts.brk);
             sample.BufferOverrun = static_cast<DWORD>(counts.buf_overrun);
-        } else if (Unsupported(errno)) {
+        } else if (IoctlUnsupported(errno)) {
             sample.HasCounters = false;
         } else {
             return errno;

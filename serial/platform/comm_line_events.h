@@ -21,6 +21,10 @@ DWORD LineEventsBetween(const LineSample& before, const LineSample& after);
 // Line error flags for the errors counted from before to after.
 DWORD CommErrorsBetween(const LineSample& before, const LineSample& after);
 
+// Whether an ioctl failed only because the device does not know the request (a pseudo-terminal
+// has no modem lines or counters).
+bool IoctlUnsupported(int error);
+
 // Reads what sample says the device has. A request the device does not know clears that
 // capability and is no failure; returns 0 or the errno of a failing read.
 int SampleLine(int fd, LineSample& sample);
