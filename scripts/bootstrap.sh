@@ -28,6 +28,8 @@ if [ "$set" = all ]; then
     clang-format
     libgtest-dev libgmock-dev libbenchmark-dev
     x11-apps imagemagick
+    # the broker that the forwarding tests start on 127.0.0.1
+    mosquitto mosquitto-clients
     # the package and its checks
     dpkg-dev file lintian desktop-file-utils
     # the fuzz build: clang with its libFuzzer, ASan and UBSan runtimes
