@@ -76,8 +76,26 @@ struct ReportWriter::Shared {
 
 namespace {
 
+// Report lines that wait together for one file go in one open-append-close, up to this much text:
+// a flood then costs a few system calls per batch instead of per line.
+constexpr std::size_t BatchBytes = 256u << 10;
+
+// The first count waiting lines of a queue (at least one), joined as the file holds them; the
+// last line's end is added by the append.
+std::string Batch(const std::deque<std::string>& lines, std::size_t& count, bool single) {
+    count = 1;
+    std::string text = lines.front();
+    while (!single && count < lines.size() && text.size() + lines[count].size() < BatchBytes) {
+        text += "\r\n";
+        text += lines[count++];
+    }
+    return text;
+}
+
 // One try of every file's waiting lines, oldest first, each file until its first failure. The
-// lock is released around every append. Returns whether the status changed.
+// lock is released around every append. A batch that fails is tried again line by line, so that
+// a disk with room for a few lines takes those, as it would one line at a time; a failed append
+// leaves no part of its text in the file. Returns whether the status changed.
 bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
     const bool wasFailing = s.AnyFailing();
     bool changed = false;
@@ -85,8 +103,10 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
     for (std::size_t i = 0; i < s.files.size(); ++i) {
         FileQueue& queue = s.files[i];
         queue.Failing = false;
+        bool single = false;
         while (!queue.Lines.empty()) {
-            const std::string& text = queue.Lines.front();
+            std::size_t count = 0;
+            const std::string text = Batch(queue.Lines, count, single);
             int code = 0;
             std::string message;
             lock.unlock();
@@ -100,6 +120,10 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
                 message = error.what();
             }
             lock.lock();
+            if (code != 0 && count > 1) {
+                single = true;
+                continue;
+            }
             if (code != 0) {
                 queue.Failing = true;
                 if (s.status.ErrorCode != code || s.status.File != queue.File ||
@@ -116,8 +140,10 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
                 }
                 break;
             }
-            s.bytes -= text.size();
-            queue.Lines.pop_front();
+            for (std::size_t n = 0; n < count; ++n) {
+                s.bytes -= queue.Lines.front().size();
+                queue.Lines.pop_front();
+            }
         }
     }
     std::erase_if(s.files, [](const FileQueue& queue) { return queue.Lines.empty(); });

@@ -1,5 +1,6 @@
 #include "capture/report_writer.h"
 #include "tests/capture/file_bytes.h"
+#include "tests/capture/restricted_writes.h"
 
 #include <QTemporaryDir>
 #include <filesystem>
@@ -49,6 +50,31 @@ TEST_F(ReportWriterTest, HeldLinesComeFirstOnceTheFileCanBeWrittenAgainEvenWithN
     EXPECT_EQ(status.ErrorCode, 0);
     EXPECT_EQ(status.Held, 0u);
     EXPECT_EQ(status.Failure, 1u);
+    EXPECT_TRUE(writer.Finish(1s).empty());
+}
+
+// Held lines go out together once the file can be written; a file with room for only some of them
+// still takes those, whole and in order, and holds the rest.
+TEST_F(ReportWriterTest, HeldLinesThatDoNotAllFitGoInAsFarAsTheyFitAndTheRestStayHeld) {
+    ReportWriter writer;
+    const std::string file = BlockedFile();
+    for (const char* text : {"one", "two", "three"})
+        EXPECT_TRUE(writer.Submit(file, text));
+    writer.WaitUntilTried(10s);
+    EXPECT_EQ(writer.Status().Held, 3u);
+    {
+        FileSizeLimit limit(12); // "one\r\ntwo\r\n" and a part of "three\r\n"
+        Unblock();
+        // The error changes from the missing folder to the full file once "three" was tried.
+        for (int i = 0; i < 100 && writer.Status().ErrorCode == 3; ++i)
+            std::this_thread::sleep_for(50ms);
+        EXPECT_EQ(ReadBytes(file), "one\r\ntwo\r\n");
+        EXPECT_EQ(writer.Status().Held, 1u);
+        EXPECT_NE(writer.Status().ErrorCode, 0);
+    }
+    for (int i = 0; i < 100 && writer.Status().ErrorCode != 0; ++i)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(ReadBytes(file), "one\r\ntwo\r\nthree\r\n");
     EXPECT_TRUE(writer.Finish(1s).empty());
 }
 
