@@ -27,14 +27,6 @@ void Append(const std::string& file, const std::string& text) {
         AppendReportLine(file, text);
 }
 
-// The report lines of one file, oldest first. Lines of different files need no order between
-// them, so a file that fails holds up only its own lines.
-struct FileQueue {
-    std::string File;
-    std::deque<std::string> Lines;
-    bool Failing = false;
-};
-
 using Clock = std::chrono::steady_clock;
 
 } // namespace
@@ -47,6 +39,14 @@ ReportAppender SetReportAppender(ReportAppender appender) {
 }
 
 struct ReportWriter::Shared {
+    // The report lines of one file, oldest first. Lines of different files need no order
+    // between them, so a file that fails holds up only its own lines.
+    struct FileQueue {
+        std::string File;
+        std::deque<std::string> Lines;
+        bool Failing = false;
+    };
+
     mutable std::mutex mutex;
     std::condition_variable wake;  // the writer waits for work, a retry or the end
     std::condition_variable tried; // WaitUntilTried and Finish wait for the writer
@@ -57,6 +57,7 @@ struct ReportWriter::Shared {
     bool retryNow = false;       // try again without waiting for the retry interval
     bool stop = false;
     bool running = true;
+    bool idle = false; // the writer waits: a new line must wake it, else it finds the line itself
     ReportWriterStatus status;
     std::function<void()> changed;
 
@@ -101,7 +102,7 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
     bool changed = false;
     // Groups are only ever added at the end while the lock is free, so indexes stay valid.
     for (std::size_t i = 0; i < s.files.size(); ++i) {
-        FileQueue& queue = s.files[i];
+        ReportWriter::Shared::FileQueue& queue = s.files[i];
         queue.Failing = false;
         bool single = false;
         while (!queue.Lines.empty()) {
@@ -146,7 +147,8 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
             }
         }
     }
-    std::erase_if(s.files, [](const FileQueue& queue) { return queue.Lines.empty(); });
+    std::erase_if(s.files,
+                  [](const ReportWriter::Shared::FileQueue& queue) { return queue.Lines.empty(); });
     if (wasFailing && !s.AnyFailing()) {
         s.status.ErrorCode = 0;
         s.status.ErrorText.clear();
@@ -168,10 +170,12 @@ void ReportWriter::Run(std::shared_ptr<Shared> shared) {
         if (!due) {
             if (s.stop)
                 break;
+            s.idle = true;
             if (s.files.empty())
                 s.wake.wait(lock);
             else
                 s.wake.wait_until(lock, retryAt);
+            s.idle = false;
             continue;
         }
         s.retryNow = false;
@@ -217,8 +221,8 @@ bool ReportWriter::Submit(std::string file, std::string text) {
                 notify = s.changed;
         } else {
             s.bytes += text.size();
-            FileQueue* queue = nullptr;
-            for (FileQueue& existing : s.files)
+            Shared::FileQueue* queue = nullptr;
+            for (Shared::FileQueue& existing : s.files)
                 if (existing.File == file)
                     queue = &existing;
             if (queue == nullptr) {
@@ -227,7 +231,8 @@ bool ReportWriter::Submit(std::string file, std::string text) {
             }
             queue->Lines.push_back(std::move(text));
             ++s.submitted;
-            s.wake.notify_one();
+            if (s.idle)
+                s.wake.notify_one();
             return true;
         }
     }
@@ -264,7 +269,7 @@ std::vector<QueuedReportLine> ReportWriter::Finish(std::chrono::milliseconds pat
         s.retryNow = true;
         s.wake.notify_all();
         const bool ended = s.tried.wait_for(lock, patience, [&] { return !s.running; });
-        for (FileQueue& queue : s.files)
+        for (Shared::FileQueue& queue : s.files)
             for (std::string& text : queue.Lines)
                 left.push_back({queue.File, ended ? std::move(text) : text});
         lock.unlock();

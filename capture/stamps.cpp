@@ -60,12 +60,16 @@ QDateTime CurrentDateTime() {
             return (*clock)();
     }
     // Each local reading looks at the time zone afresh (a file stat); one a second keeps zone
-    // and daylight-saving changes in view at a fraction of the cost.
+    // and daylight-saving changes in view at a fraction of the cost. The reading is kept as the
+    // same wall time at its fixed offset: turning a local time into an instant (the line's last
+    // report, the forwarded time) would look at the zone again, for every line.
     thread_local qint64 cachedSecond = -1;
     thread_local QDateTime cached;
-    if (QDateTime::currentSecsSinceEpoch() != cachedSecond) {
-        cached = QDateTime::currentDateTime();
-        cachedSecond = cached.toSecsSinceEpoch();
+    const qint64 second = QDateTime::currentSecsSinceEpoch();
+    if (second != cachedSecond) {
+        const QDateTime local = QDateTime::currentDateTime();
+        cached = local.toOffsetFromUtc(local.offsetFromUtc());
+        cachedSecond = second;
     }
     return cached;
 }

@@ -12,9 +12,10 @@ seconds="${1:-60}"
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(profile capture_handlers message_source trigger_scan)
 
-# Longest input per target: past the receive ring for the byte streams; the settings file's
-# writer reparses the whole text for every key, so its inputs stay a few pages long.
-declare -A max_len=([profile]=8192 [capture_handlers]=20000 [message_source]=8192
+# Longest input per target: past the receive ring for the trigger scan, which wraps it; a ring's
+# worth for the capture handlers, whose every chunk the ring bounds; the settings file's writer
+# reparses the whole text for every key, so its inputs stay a few pages long.
+declare -A max_len=([profile]=8192 [capture_handlers]=8192 [message_source]=8192
                     [trigger_scan]=20000)
 
 cmake -S . -B build-fuzz -DTOLVANE_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

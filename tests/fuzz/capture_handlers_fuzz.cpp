@@ -82,4 +82,5 @@ void FuzzCaptureHandlers(const std::uint8_t* data, std::size_t size) {
     FuzzExpect(line.ReportsWritten(), "every report line is written");
     FuzzExpect(ReadFile(reportFile) == file,
                "the report file holds the started lines, CR LF ended");
+    line.Release();
 }
