@@ -5,6 +5,7 @@
 #include "runtime/exceptions.h"
 #include "runtime/message_box.h"
 
+#include <pthread.h>
 #include <thread>
 
 namespace {
@@ -80,6 +81,8 @@ namespace {
 // Report lines that wait together for one file go in one open-append-close, up to this much text:
 // a flood then costs a few system calls per batch instead of per line.
 constexpr std::size_t BatchBytes = 256u << 10;
+// How long after a write the next one waits, while lines keep coming.
+constexpr std::chrono::milliseconds Linger{8};
 
 // The first count waiting lines of a queue (at least one), joined as the file holds them; the
 // last line's end is added by the append.
@@ -161,9 +164,11 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
 } // namespace
 
 void ReportWriter::Run(std::shared_ptr<Shared> shared) {
+    pthread_setname_np(pthread_self(), "report writer");
     Shared& s = *shared;
     std::unique_lock lock(s.mutex);
     Clock::time_point retryAt = Clock::time_point::max();
+    Clock::time_point lastWrite{};
     for (;;) {
         const bool due = !s.files.empty() &&
                          (s.triedUpTo != s.submitted || s.retryNow || Clock::now() >= retryAt);
@@ -178,9 +183,20 @@ void ReportWriter::Run(std::shared_ptr<Shared> shared) {
             s.idle = false;
             continue;
         }
+        // A line that keeps its writer busy gets its lines written a few at a time: waking the
+        // writer for every line of a line sending hundreds a second costs more than the write.
+        // A line that sends now and then is written at once.
+        const Clock::time_point lingerUntil = lastWrite + Linger;
+        if (!s.stop && !s.retryNow && !s.AnyFailing() && s.bytes < BatchBytes &&
+            Clock::now() < lingerUntil) {
+            s.wake.wait_until(lock, lingerUntil,
+                              [&] { return s.stop || s.retryNow || s.bytes >= BatchBytes; });
+            continue;
+        }
         s.retryNow = false;
         const std::uint64_t upTo = s.submitted;
         const bool changed = WriteWaiting(s, lock);
+        lastWrite = Clock::now();
         retryAt = s.AnyFailing() ? Clock::now() + RetryInterval : Clock::time_point::max();
         // Lines handed over during the appends were written with the rest when nothing waits:
         // counting only those before would leave WaitUntilTried waiting out its patience.
@@ -209,6 +225,7 @@ ReportWriter::~ReportWriter() {
 
 bool ReportWriter::Submit(std::string file, std::string text) {
     Shared& s = *shared_;
+    const std::size_t size = text.size();
     std::function<void()> notify;
     {
         std::lock_guard lock(s.mutex);
@@ -231,7 +248,8 @@ bool ReportWriter::Submit(std::string file, std::string text) {
             }
             queue->Lines.push_back(std::move(text));
             ++s.submitted;
-            if (s.idle)
+            // A writer that lingers is woken once a whole batch waits.
+            if (s.idle || (s.bytes >= BatchBytes && s.bytes - size < BatchBytes))
                 s.wake.notify_one();
             return true;
         }

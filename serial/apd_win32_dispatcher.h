@@ -122,8 +122,9 @@ private:
     // What the worker threads' bodies do with the signals.
     void Acknowledge(); // started, stopping, or a flush seen
     void WaitForCommEvent(int timeoutMs);
-    // The comm thread waits until the dispatch thread's pass is done.
-    void WaitForPassDone();
+    // A comm pass and a timer pass, on the comm thread after its event or on the dispatch
+    // thread; never two at once.
+    void RunPasses();
     // True for queued output, false for a flush.
     bool WaitForOutputOrFlush();
     // Something only time can move on: received bytes not yet scanned, or an armed timer or
@@ -135,6 +136,7 @@ private:
     // Joins the thread objects whose bodies have ended; never the calling thread's own.
     void JoinEndedThreads();
 
+    std::recursive_mutex passLock_;
     std::atomic<HANDLE> handle_{INVALID_HANDLE_VALUE};
     std::atomic<DWORD> lastError_{ERROR_SUCCESS};
     std::unique_ptr<Signal> readSignal_; // ReceiveLock

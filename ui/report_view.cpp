@@ -3,8 +3,10 @@
 #include "runtime/ansi_text.h"
 #include "ui/design_fonts.h"
 
+#include <QBasicTimer>
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -13,6 +15,8 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QThread>
 #include <algorithm>
 #include <climits>
@@ -43,11 +47,100 @@ QString Drawn(const std::string& bytes) {
     return text;
 }
 
+// A view's range grows with every report line, and a scroll bar repaints on every change of its
+// range, steps or value; over a view of many lines its slider mostly stays where it was, to the
+// pixel. This one takes a set of changes at once and repaints only when what it shows changed.
+class RowScrollBar : public QScrollBar {
+public:
+    explicit RowScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {}
+
+    template <typename Changes> void Change(Changes changes) {
+        holding_ = true;
+        changes();
+        holding_ = false;
+        if (CurrentLook() != shown_)
+            QScrollBar::sliderChange(SliderValueChange);
+    }
+
+protected:
+    void sliderChange(SliderChange change) override {
+        if (holding_)
+            return;
+        shown_ = CurrentLook();
+        QScrollBar::sliderChange(change);
+    }
+    void paintEvent(QPaintEvent* event) override {
+        shown_ = CurrentLook();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    struct Look {
+        QRect Slider;
+        bool AtTop = false, AtBottom = false, Empty = false;
+        bool operator==(const Look&) const = default;
+    };
+    Look CurrentLook() const {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                        this),
+                value() == minimum(), value() == maximum(), minimum() == maximum()};
+    }
+
+    bool holding_ = false;
+    Look shown_;
+};
+
+// The views' one frame clock: every view with new lines takes them in on the same tick, at most
+// about 30 times a second, so that the window paints them and sends them to the display once a
+// frame, not once for each view. A timer, not a posted call: posting would wake the event loop
+// with a system call for every line. Lives on the GUI thread for the program's run.
+class ViewFrames : public QObject {
+public:
+    static ViewFrames& Instance() {
+        static ViewFrames* const frames = new ViewFrames;
+        return *frames;
+    }
+
+    void Schedule(TReportView* view) {
+        if (std::find(pending_.begin(), pending_.end(), view) == pending_.end())
+            pending_.push_back(view);
+        if (timer_.isActive())
+            return;
+        const qint64 since = last_.isValid() ? last_.elapsed() : FrameMs;
+        timer_.start(static_cast<int>(std::max<qint64>(0, FrameMs - since)), Qt::PreciseTimer,
+                     this);
+    }
+    void Forget(TReportView* view) { std::erase(pending_, view); }
+
+protected:
+    void timerEvent(QTimerEvent* event) override {
+        if (event->timerId() != timer_.timerId())
+            return QObject::timerEvent(event);
+        timer_.stop();
+        last_.start();
+        // A view's flush takes it off the list.
+        while (!pending_.empty())
+            pending_.front()->FlushLines();
+    }
+
+private:
+    std::vector<TReportView*> pending_;
+    QBasicTimer timer_;
+    QElapsedTimer last_;
+};
+
 } // namespace
 
 TReportView::TReportView(QWidget* parent, bool wrap, std::shared_ptr<ReportStore> store)
     : QAbstractScrollArea(parent),
       store_(store ? std::move(store) : std::make_shared<ReportStore>()), wrap_(wrap) {
+    // First: a change of font lays the view out, and that sets the scroll bar's range.
+    setVerticalScrollBar(new RowScrollBar(this));
+    // Filled in by itself, the scroll bar is repainted alone; otherwise the line's whole panel is
+    // painted again beneath it each time.
+    verticalScrollBar()->setAutoFillBackground(true);
     setFocusPolicy(Qt::StrongFocus);
     setFont(ViewFont());
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -65,6 +158,7 @@ TReportView::TReportView(QWidget* parent, bool wrap, std::shared_ptr<ReportStore
 
 TReportView::~TReportView() {
     store_->RemoveListener(this);
+    ViewFrames::Instance().Forget(this);
 }
 
 void TReportView::AddLine(const QString& line) {
@@ -102,11 +196,7 @@ void TReportView::LinesChanged() {
 }
 
 void TReportView::ScheduleFlush() {
-    if (flushTimer_.isActive())
-        return;
-    const qint64 since = lastFlush_.isValid() ? lastFlush_.elapsed() : FrameMs;
-    flushTimer_.start(static_cast<int>(std::max<qint64>(0, FrameMs - since)), Qt::PreciseTimer,
-                      this);
+    ViewFrames::Instance().Schedule(this);
 }
 
 bool TReportView::event(QEvent* event) {
@@ -117,17 +207,9 @@ bool TReportView::event(QEvent* event) {
     return QAbstractScrollArea::event(event);
 }
 
-void TReportView::timerEvent(QTimerEvent* event) {
-    if (event->timerId() == flushTimer_.timerId())
-        FlushLines();
-    else
-        QAbstractScrollArea::timerEvent(event);
-}
-
 void TReportView::FlushLines() {
-    flushTimer_.stop();
+    ViewFrames::Instance().Forget(this);
     notified_ = false;
-    lastFlush_.start();
     const qint64 oldTop = TopRow();
     const qint64 oldRows = rowCount_;
     if (TakeLines()) {
@@ -317,10 +399,16 @@ void TReportView::ShowRows(qint64 top) {
         // The scroll bars' policies never change, so the area's re-check of them at every change
         // of range is not needed, and it would wake the event loop with a system call each time.
         const QSignalBlocker quiet(bar);
-        bar->setPageStep(visible);
-        bar->setSingleStep(1);
-        bar->setRange(0, last);
-        bar->setValue(static_cast<int>(std::clamp<qint64>(top, 0, last)));
+        const auto changes = [&] {
+            bar->setPageStep(visible);
+            bar->setSingleStep(1);
+            bar->setRange(0, last);
+            bar->setValue(static_cast<int>(std::clamp<qint64>(top, 0, last)));
+        };
+        if (auto* rows = dynamic_cast<RowScrollBar*>(bar))
+            rows->Change(changes);
+        else
+            changes();
     }
 }
 

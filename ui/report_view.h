@@ -3,8 +3,6 @@
 #include "ui/report_store.h"
 
 #include <QAbstractScrollArea>
-#include <QBasicTimer>
-#include <QElapsedTimer>
 #include <atomic>
 #include <memory>
 #include <vector>
@@ -60,7 +58,6 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
-    void timerEvent(QTimerEvent* event) override;
     bool event(QEvent* event) override;
 
 private:
@@ -110,10 +107,6 @@ private:
 
     std::shared_ptr<ReportStore> store_;
     bool wrap_;
-    // Runs FlushLines once the event loop is free. A timer, not a posted call: posting would wake
-    // the event loop with a system call for every line.
-    QBasicTimer flushTimer_;
-    QElapsedTimer lastFlush_;
     // Set by the first change after a flush, from any thread; cleared when the view takes lines in.
     std::atomic<bool> notified_{false};
     double charWidth_ = 1;

@@ -38,7 +38,8 @@ TEST(ReportViewTest, NewestLineIsScrolledIntoViewEvenAfterTheUserScrolledUp) {
             view.AddLine(QStringLiteral("line %1 ").arg(i).repeated(wrap ? 6 : 1));
         view.verticalScrollBar()->setValue(0);
         view.AddLine(QStringLiteral("newest"));
-        QCoreApplication::processEvents(); // the event loop brings added lines into the view
+        // The event loop brings added lines into the view, on the views' next frame.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return view.RowCount() > 200; }));
         QScrollBar* bar = view.verticalScrollBar();
         EXPECT_GT(bar->maximum(), 0);
         EXPECT_EQ(bar->value(), bar->maximum());
