@@ -27,8 +27,10 @@ namespace {
 // As far from the edges as a plain text view keeps its text.
 constexpr int Margin = 4;
 constexpr std::size_t CheckpointLines = 1024;
-// About 30 flushes a second at most.
+// About 30 flushes a second at most. While lines come faster than a view can show them (more
+// than a page a frame), nobody reads them as they pass, and ten frames a second show as much.
 constexpr qint64 FrameMs = 33;
+constexpr qint64 OutranFrameMs = 100;
 
 QEvent::Type LinesChangedEvent() {
     static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -108,9 +110,9 @@ public:
             pending_.push_back(view);
         if (timer_.isActive())
             return;
-        const qint64 since = last_.isValid() ? last_.elapsed() : FrameMs;
-        timer_.start(static_cast<int>(std::max<qint64>(0, FrameMs - since)), Qt::PreciseTimer,
-                     this);
+        const qint64 frame = outran_ ? OutranFrameMs : FrameMs;
+        const qint64 since = last_.isValid() ? last_.elapsed() : frame;
+        timer_.start(static_cast<int>(std::max<qint64>(0, frame - since)), Qt::PreciseTimer, this);
     }
     void Forget(TReportView* view) { std::erase(pending_, view); }
 
@@ -121,12 +123,14 @@ protected:
         timer_.stop();
         last_.start();
         // A view's flush takes it off the list.
+        outran_ = false;
         while (!pending_.empty())
-            pending_.front()->FlushLines();
+            outran_ = pending_.front()->FlushLines() || outran_;
     }
 
 private:
     std::vector<TReportView*> pending_;
+    bool outran_ = false; // a view moved on by more than a page in the last frame
     QBasicTimer timer_;
     QElapsedTimer last_;
 };
@@ -207,7 +211,7 @@ bool TReportView::event(QEvent* event) {
     return QAbstractScrollArea::event(event);
 }
 
-void TReportView::FlushLines() {
+bool TReportView::FlushLines() {
     ViewFrames::Instance().Forget(this);
     notified_ = false;
     const qint64 oldTop = TopRow();
@@ -215,18 +219,21 @@ void TReportView::FlushLines() {
     if (TakeLines()) {
         ShowRows(rowCount_);
         viewport()->update();
-        return;
+        return false;
     }
     if (rowCount_ == oldRows)
-        return;
+        return false;
     ShowRows(rowCount_);
     // The rows already shown move up on screen; only those that were empty are painted.
     const qint64 moved = TopRow() - oldTop;
-    if (moved > 0 && moved < VisibleRows())
+    if (moved > 0 && moved < VisibleRows()) {
         viewport()->scroll(0, -static_cast<int>(moved) * rowHeight_, RowsArea());
-    else if (moved != 0)
-        return viewport()->update();
+    } else if (moved != 0) {
+        viewport()->update();
+        return moved >= VisibleRows();
+    }
     UpdateRowsFrom(oldRows);
+    return false;
 }
 
 QRect TReportView::RowsArea() const {

@@ -32,8 +32,9 @@ public:
     // The lines held, one per text line, including those not yet taken into the view.
     QString Text() const;
     int LineCount() const;
-    // Takes in the lines added since the last time and scrolls to the end.
-    void FlushLines();
+    // Takes in the lines added since the last time and scrolls to the end. True when more than
+    // a page of new rows came since the last time.
+    bool FlushLines();
     void SetBackground(const QColor& colour);
     QColor Background() const;
     // Long lines wrap at the right edge, or run on past it.
