@@ -60,12 +60,13 @@ TEST(DisplayLossTest, XServerGoneEndsTheProgramWithEveryLineWrittenAndResumeKept
     for (int number = 1; number <= 2000; ++number)
         expected += "LOT " + std::to_string(number) + "\r\n";
     ASSERT_TRUE(com1.Write(expected));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return com1.Unread() == 0; }, 20000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return com1.Unread() == 0; }, 20000))
+        << program.readAllStandardError().toStdString();
     QTest::qWait(300);
     server.kill();
     server.waitForFinished();
 
-    ASSERT_TRUE(program.waitForFinished(30000));
+    ASSERT_TRUE(program.waitForFinished(30000)) << program.readAllStandardError().toStdString();
     const std::string said = program.readAllStandardError().toStdString();
     EXPECT_EQ(program.exitCode(), 1) << said;
     EXPECT_NE(said.find("tolvane: the display was lost"), std::string::npos) << said;
