@@ -34,7 +34,7 @@ public:
     std::array<TApdComPort*, LineCount> ComPorts{};
 
     // Where line N's report lines are shown besides their file; none by default. AddToViews runs
-    // on the port's dispatch thread. Set before the ports open; the views outlive the deliveries.
+    // on the port's own threads. Set before the ports open; the views outlive the deliveries.
     void SetViews(int line, LineViews* views);
 
     // Sets up the port of every line that is not "Off" from its settings and installs its LF
@@ -51,7 +51,7 @@ public:
     void ReportPortError(std::int32_t errorCode, int line);
 
     // Line N's capture of its port's characters-available (TriggerAvailMessage, the count) and
-    // data triggers (TriggerDataMessage, the handle), run on the port's dispatch thread: the
+    // data triggers (TriggerDataMessage, the handle), run on the port's own threads: the
     // report line is completed, stamped and handed to its writer there, never waiting for the GUI
     // thread. The bytes come from the dispatcher; without one none are taken.
     void ComPortTrigger(int line, TApdBaseDispatcher* Dispatcher, UINT Msg, std::uint16_t Value);

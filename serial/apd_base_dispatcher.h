@@ -334,7 +334,8 @@ protected:
     struct ThreadSignals {
         // A comm event (or armed triggers) for the dispatch thread.
         std::unique_ptr<Signal> CommEventSignal = std::make_unique<Signal>(false);
-        // The pass is done: the comm thread may wait again.
+        // Set when a pass is done or the threads stop; kept for the layer's interface, since the
+        // comm thread runs its passes itself and waits for none.
         std::unique_ptr<Signal> ReadySignal = std::make_unique<Signal>(false);
         // A worker thread started, stopped or saw a flush.
         std::unique_ptr<Signal> AckSignal = std::make_unique<Signal>(false);
@@ -398,7 +399,7 @@ private:
     std::atomic<bool> closePending_{false}; // a close was asked for during a delivery
     std::atomic<bool> deviceLost_{false};
     std::atomic<bool> outputQueued_{false};
-    bool deviceLostPosted_ = false; // dispatch thread only
+    bool deviceLostPosted_ = false; // under the passes' lock
     // Replaced only while no thread runs: the threads wait on the signals.
     std::unique_ptr<ThreadSignals> signals_;
     std::atomic<TApdDispatcherThread*> comThread_{nullptr}, dispThread_{nullptr},

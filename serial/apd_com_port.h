@@ -65,7 +65,8 @@ using TTriggerLineErrorEvent =
     std::function<void(TApdCustomComPort& CP, std::uint16_t Error, bool LineBreak)>;
 using TNotifyEvent = std::function<void(QObject& Sender)>;
 using TWaitCharEvent = std::function<void(TApdCustomComPort& CP, char C)>;
-// Runs on the port's dispatch thread for the characters-available trigger (Msg
+// Runs on the port's comm or dispatch thread, one pass at a time, for the characters-available
+// trigger (Msg
 // TriggerAvailMessage, Value the count) and the data triggers (TriggerDataMessage, Value the
 // handle), taking the bytes from the dispatcher it is given.
 using TPortThreadTriggerEvent =
@@ -200,7 +201,7 @@ public:
     // The port stays open, uselessly, until the handler closes it, which it may do at once.
     void SetOnDeviceLost(TNotifyEvent handler) { onDeviceLost_ = std::move(handler); }
     // From now until the port closes, its characters-available and data triggers run handler on
-    // the dispatch thread, where the bytes arrive, instead of waiting for this thread; the other
+    // the port's own threads, where the bytes arrive, instead of waiting for this thread; the other
     // events still reach their handlers here, in order. Set it once the triggers exist, so that
     // no byte is scanned before them. Only while open; an empty handler ends it.
     void ServeTriggersOnPortThread(TPortThreadTriggerEvent handler);
