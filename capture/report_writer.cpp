@@ -58,7 +58,8 @@ struct ReportWriter::Shared {
     bool retryNow = false;       // try again without waiting for the retry interval
     bool stop = false;
     bool running = true;
-    bool idle = false; // the writer waits: a new line must wake it, else it finds the line itself
+    bool idle = false;  // the writer waits: a new line must wake it, else it finds the line itself
+    bool hurry = false; // someone waits for the lines: no lingering
     ReportWriterStatus status;
     std::function<void()> changed;
 
@@ -187,12 +188,14 @@ void ReportWriter::Run(std::shared_ptr<Shared> shared) {
         // writer for every line of a line sending hundreds a second costs more than the write.
         // A line that sends now and then is written at once.
         const Clock::time_point lingerUntil = lastWrite + Linger;
-        if (!s.stop && !s.retryNow && !s.AnyFailing() && s.bytes < BatchBytes &&
+        if (!s.stop && !s.retryNow && !s.hurry && !s.AnyFailing() && s.bytes < BatchBytes &&
             Clock::now() < lingerUntil) {
-            s.wake.wait_until(lock, lingerUntil,
-                              [&] { return s.stop || s.retryNow || s.bytes >= BatchBytes; });
+            s.wake.wait_until(lock, lingerUntil, [&] {
+                return s.stop || s.retryNow || s.hurry || s.bytes >= BatchBytes;
+            });
             continue;
         }
+        s.hurry = false;
         s.retryNow = false;
         const std::uint64_t upTo = s.submitted;
         const bool changed = WriteWaiting(s, lock);
@@ -270,6 +273,10 @@ ReportWriterStatus ReportWriter::Status() const {
 bool ReportWriter::WaitUntilTried(std::chrono::milliseconds patience) {
     Shared& s = *shared_;
     std::unique_lock lock(s.mutex);
+    if (s.triedUpTo != s.submitted) {
+        s.hurry = true;
+        s.wake.notify_one();
+    }
     s.tried.wait_for(lock, patience, [&] { return s.triedUpTo == s.submitted || !s.running; });
     return s.files.empty();
 }
