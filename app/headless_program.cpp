@@ -9,6 +9,7 @@
 #include "capture/stamps.h"
 #include "lines/line_ports.h"
 #include "runtime/message_box.h"
+#include "runtime/service_state_folder.h"
 #include "runtime/system_log.h"
 #include "settings/profile.h"
 #include "settings/settings_groups.h"
@@ -20,7 +21,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -78,9 +78,8 @@ private:
 // Where held lines go at the end: the service's state folder (STATE_DIRECTORY, which systemd
 // gives it writable while the settings folder under /etc is not), else beside the settings.
 std::filesystem::path UnsavedFolder() {
-    const char* state = std::getenv("STATE_DIRECTORY");
-    if (state != nullptr && state[0] == '/')
-        return std::string(state).substr(0, std::string(state).find(':'));
+    if (const std::string service = ServiceStateFolder(); !service.empty())
+        return service;
     return std::filesystem::path(SettingsFileName()).parent_path();
 }
 

@@ -1,6 +1,7 @@
 #include "broker/plant_broker.h"
 
 #include "capture/line_state.h"
+#include "runtime/service_state_folder.h"
 #include "runtime/system_log.h"
 #include "settings/profile.h"
 #include "settings/settings_groups.h"
@@ -30,11 +31,8 @@ std::string SpoolFolderFor(const std::string& settingsFile) {
         return (folder.empty() ? std::string("/") : folder) + "/" + name + ".spool";
     // A settings file in /etc, say, that the program may read but not write beside: the
     // service's state folder that systemd gives it, else the user's.
-    const char* service = std::getenv("STATE_DIRECTORY");
-    if (service != nullptr && service[0] == '/') {
-        const std::string first = std::string(service).substr(0, std::string(service).find(':'));
-        return first + "/" + name + ".spool";
-    }
+    if (const std::string service = ServiceStateFolder(); !service.empty())
+        return service + "/" + name + ".spool";
     const char* state = std::getenv("XDG_STATE_HOME");
     const char* home = std::getenv("HOME");
     const std::string base = state != nullptr && state[0] == '/' ? std::string(state)
