@@ -332,11 +332,8 @@ protected:
     // The signals between the worker threads and the rest of the dispatcher. Each has a heap
     // block of its own, as a Win32 event would.
     struct ThreadSignals {
-        // A comm event (or armed triggers) for the dispatch thread.
+        // A pass asked of the dispatch thread: triggers armed or added, the device gone.
         std::unique_ptr<Signal> CommEventSignal = std::make_unique<Signal>(false);
-        // Set when a pass is done or the threads stop; kept for the layer's interface, since the
-        // comm thread runs its passes itself and waits for none.
-        std::unique_ptr<Signal> ReadySignal = std::make_unique<Signal>(false);
         // A worker thread started, stopped or saw a flush.
         std::unique_ptr<Signal> AckSignal = std::make_unique<Signal>(false);
         std::unique_ptr<Signal> OutputSignal = std::make_unique<Signal>(false); // output queued

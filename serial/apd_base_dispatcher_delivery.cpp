@@ -52,8 +52,6 @@ void TApdBaseDispatcher::RunCommPass() {
             return;
     }
     clearFired();
-    if (ThreadSignals* waits = Signals())
-        waits->ReadySignal->Set();
 }
 
 bool TApdBaseDispatcher::RunWhereHandlersRun(const std::function<void()>& work) {

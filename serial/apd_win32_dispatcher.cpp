@@ -133,7 +133,6 @@ int TApdWin32Dispatcher::CloseDeviceHandle() {
     if (ThreadsActive()) {
         RequestStop();
         SetCommMask(handle, 0); // completes the comm thread's pending wait
-        Signals()->ReadySignal->Set();
         Signals()->AckSignal->Reset();
     }
     if (!CloseHandle(handle))

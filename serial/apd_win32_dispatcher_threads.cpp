@@ -255,7 +255,6 @@ void TApdWin32Dispatcher::StopThreads() {
         }
         if (ThreadRunning(DispatcherThreadKind::Comm)) {
             SetCommMask(handle_, 0);
-            waits.ReadySignal->Set();
             waits.AckSignal->Reset();
             WaitForThreadEnd(ThreadReference(DispatcherThreadKind::Comm));
         }
