@@ -234,13 +234,13 @@ bool ReportWriter::Submit(std::string file, std::string text) {
         std::lock_guard lock(s.mutex);
         if (s.stop)
             return false;
-        if (s.bytes + text.size() > HoldLimit) {
+        if (s.bytes + size > HoldLimit) {
             ++s.status.Lost;
             // The first loss since the latest failure began is news; the rest are counted.
             if (s.status.Lost == s.status.LostAtFailure + 1)
                 notify = s.changed;
         } else {
-            s.bytes += text.size();
+            s.bytes += size;
             Shared::FileQueue* queue = nullptr;
             for (Shared::FileQueue& existing : s.files)
                 if (existing.File == file)
