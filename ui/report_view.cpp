@@ -6,8 +6,8 @@
 #include <QBasicTimer>
 #include <QClipboard>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -110,9 +110,9 @@ public:
             pending_.push_back(view);
         if (timer_.isActive())
             return;
-        const qint64 frame = outran_ ? OutranFrameMs : FrameMs;
-        const qint64 since = last_.isValid() ? last_.elapsed() : frame;
-        timer_.start(static_cast<int>(std::max<qint64>(0, frame - since)), Qt::PreciseTimer, this);
+        // A frame from the first change, even after a quiet while: lines that come close together
+        // on several lines are then painted and sent to the display together.
+        timer_.start(static_cast<int>(outran_ ? OutranFrameMs : FrameMs), Qt::PreciseTimer, this);
     }
     void Forget(TReportView* view) { std::erase(pending_, view); }
 
@@ -121,7 +121,6 @@ protected:
         if (event->timerId() != timer_.timerId())
             return QObject::timerEvent(event);
         timer_.stop();
-        last_.start();
         // A view's flush takes it off the list.
         outran_ = false;
         while (!pending_.empty())
@@ -132,7 +131,6 @@ private:
     std::vector<TReportView*> pending_;
     bool outran_ = false; // a view moved on by more than a page in the last frame
     QBasicTimer timer_;
-    QElapsedTimer last_;
 };
 
 } // namespace
@@ -150,6 +148,9 @@ TReportView::TReportView(QWidget* parent, bool wrap, std::shared_ptr<ReportStore
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     viewport()->setCursor(Qt::IBeamCursor);
+    // The paint event fills every pixel it paints, so the viewport's background is not filled
+    // first; being opaque also lets a scroll move the pixels already shown.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     QPalette colours = palette();
     colours.setColor(QPalette::Text, Qt::white);
     setPalette(colours);
@@ -263,7 +264,28 @@ void TReportView::MeasureFont() {
     charWidth_ = std::max(1.0, metrics.horizontalAdvance(QLatin1Char('M')));
     rowHeight_ = std::max(1, static_cast<int>(std::ceil(metrics.lineSpacing())));
     ascent_ = static_cast<int>(std::ceil(metrics.ascent()));
+    glyphs_ = QRawFont::fromFont(font());
     fit_ = Fit{};
+}
+
+void TReportView::DrawCells(QPainter& painter, QPointF at, const QString& text) const {
+    QList<quint32> indexes =
+        glyphs_.isValid() ? glyphs_.glyphIndexesForString(text) : QList<quint32>();
+    // A character that the font lacks is left to the shaper, which finds it in another font.
+    if (indexes.size() != text.size() ||
+        std::find(indexes.begin(), indexes.end(), 0u) != indexes.end()) {
+        painter.drawText(at, text);
+        return;
+    }
+    QList<QPointF> positions;
+    positions.reserve(indexes.size());
+    for (qsizetype cell = 0; cell < indexes.size(); ++cell)
+        positions.append(QPointF(static_cast<double>(cell) * charWidth_, 0));
+    QGlyphRun run;
+    run.setRawFont(glyphs_);
+    run.setGlyphIndexes(indexes);
+    run.setPositions(positions);
+    painter.drawGlyphRun(at, run);
 }
 
 const TReportView::Fit& TReportView::Fitted() const {
@@ -478,7 +500,7 @@ void TReportView::paintEvent(QPaintEvent* event) {
         const int y = Margin + static_cast<int>(r - TopRow()) * rowHeight_;
         const QString text = Drawn(store_->Bytes(row.Line, row.From, std::min(row.Count, edge)));
         painter.setPen(palette().color(QPalette::Text));
-        painter.drawText(QPointF(Margin, y + ascent_), text);
+        DrawCells(painter, QPointF(Margin, y + ascent_), text);
         const std::size_t rowEnd = row.From + row.Count;
         const Place from = std::max(selFrom, Place{row.Line, row.From});
         const Place to = std::min(selTo, Place{row.Line, rowEnd});
@@ -493,8 +515,8 @@ void TReportView::paintEvent(QPaintEvent* event) {
             QRectF(x, y, (static_cast<double>(cells) + (lineEnd ? 1 : 0)) * charWidth_, rowHeight_),
             palette().color(QPalette::Highlight));
         painter.setPen(palette().color(QPalette::HighlightedText));
-        painter.drawText(QPointF(x, y + ascent_),
-                         text.mid(static_cast<qsizetype>(from.Offset - row.From), cells));
+        DrawCells(painter, QPointF(x, y + ascent_),
+                  text.mid(static_cast<qsizetype>(from.Offset - row.From), cells));
     }
 }
 

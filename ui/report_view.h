@@ -3,6 +3,7 @@
 #include "ui/report_store.h"
 
 #include <QAbstractScrollArea>
+#include <QRawFont>
 #include <atomic>
 #include <memory>
 #include <vector>
@@ -11,8 +12,8 @@
 // paints only the rows it shows, so that millions of lines, or a line of megabytes, cost no more
 // than a screenful. The font is monospaced and each byte is one character, so a row is a slice of
 // a line found by arithmetic. The store may be filled on another thread; the view hears of it
-// through one coalescing event and takes in what was added at most about 30 times a second, at
-// once when it was quiet: a flood is counted and painted once, not once a line. Taking lines in
+// through one coalescing event and takes in what was added at most about 30 times a second: a flood
+// is counted and painted once, not once a line. Taking lines in
 // moves the rows on screen and paints only the rows that are new.
 class TReportView : public QAbstractScrollArea, private ReportStoreListener {
     Q_OBJECT
@@ -76,7 +77,7 @@ private:
     };
 
     void LinesChanged() override;
-    // Starts the flush timer: at once after a quiet while, else a frame after the last flush.
+    // Starts the flush timer, a frame from now unless it runs already.
     void ScheduleFlush();
     // What fits into the viewport at a size of the view.
     struct Fit {
@@ -86,6 +87,8 @@ private:
     };
 
     void MeasureFont();
+    // Draws a row's characters, one cell each, from x on the row's baseline.
+    void DrawCells(QPainter& painter, QPointF at, const QString& text) const;
     const Fit& Fitted() const;
     qint64 RowsOf(std::size_t line) const;
     qint64 RowsOfLength(std::size_t length) const;
@@ -113,6 +116,9 @@ private:
     double charWidth_ = 1;
     int rowHeight_ = 1;
     int ascent_ = 0;
+    // The font's glyphs, looked up without shaping: every byte is one cell, and shaping each new
+    // row cost more than the rest of its painting.
+    QRawFont glyphs_;
     mutable Fit fit_;
     int columns_ = 0;              // the columns that the rows were counted for
     std::uint64_t generation_ = 0; // the store's, when the rows were counted

@@ -54,9 +54,8 @@ TEST(ReportViewTest, TwoViewsOfOneStoreShowTheSameLinesAndAreEmptiedTogether) {
     TReportView small(nullptr, false);
     TReportView expanded(nullptr, true, small.SharedStore());
     small.Store().Append("LOT 42 \x80 OK");
-    QCoreApplication::processEvents();
     EXPECT_EQ(expanded.Text(), QStringLiteral("LOT 42 \u20AC OK"));
-    EXPECT_EQ(expanded.RowCount(), 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return expanded.RowCount() == 1; }, 10000));
     expanded.ClearLines();
     EXPECT_EQ(small.LineCount(), 0);
     // The views take the change in from the event loop.
@@ -76,8 +75,7 @@ TEST(ReportViewTest, WrappedRowsAreSlicesOfTheViewsWidthAndFollowAResize) {
     for (int i = 0; i < 2000; ++i)
         wrapped.AddLine(QStringLiteral("LOT %1").arg(i));
     wrapped.AddLine(longLine);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(wrapped.RowCount(), 2006);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return wrapped.RowCount() == 2006; }, 10000));
     EXPECT_EQ(wrapped.RowText(1), QString(columns, QChar('a')));
     EXPECT_EQ(wrapped.RowText(2), QStringLiteral("tail"));
     EXPECT_EQ(wrapped.RowText(2002), QStringLiteral("LOT 1999"));
@@ -100,7 +98,7 @@ TEST(ReportViewTest, DraggingSelectsAcrossRowsAndCtrlCCopiesIt) {
     view.AddLine(QStringLiteral("first line"));
     view.AddLine(QString(columns, QChar('x')) + QStringLiteral("yz"));
     view.AddLine(QStringLiteral("third"));
-    QCoreApplication::processEvents();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.RowCount() == 4; }, 10000));
     ASSERT_EQ(view.TopRow(), 0);
     const QFontMetricsF metrics(view.font());
     const auto cell = [&](int row, int column) {
@@ -115,4 +113,27 @@ TEST(ReportViewTest, DraggingSelectsAcrossRowsAndCtrlCCopiesIt) {
     EXPECT_EQ(view.SelectedText(), expected);
     QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), expected);
+}
+
+TEST(ReportViewTest, EachCharacterIsDrawnInItsOwnCell) {
+    TReportView view(nullptr, false);
+    view.resize(300, 120);
+    view.show();
+    view.AddLine(QStringLiteral("M\u20ACM"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.RowCount() == 1; }, 10000));
+    const QImage shown = view.viewport()->grab().toImage();
+    const QFontMetricsF metrics(view.font());
+    const double cell = metrics.horizontalAdvance(QLatin1Char('M'));
+    const int rowHeight = static_cast<int>(std::ceil(metrics.lineSpacing()));
+    const auto lit = [&](int row, int column) {
+        int count = 0;
+        for (int y = 4 + row * rowHeight; y < 4 + (row + 1) * rowHeight; ++y)
+            for (int x = static_cast<int>(4 + column * cell) + 1;
+                 x < static_cast<int>(4 + (column + 1) * cell); ++x)
+                count += qGray(shown.pixel(x, y)) > 128 ? 1 : 0;
+        return count;
+    };
+    for (int column = 0; column < 3; ++column)
+        EXPECT_GT(lit(0, column), 0) << column;
+    EXPECT_EQ(lit(0, 3), 0);
 }
