@@ -32,11 +32,6 @@ constexpr std::size_t CheckpointLines = 1024;
 constexpr qint64 FrameMs = 33;
 constexpr qint64 OutranFrameMs = 100;
 
-QEvent::Type LinesChangedEvent() {
-    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return type;
-}
-
 // Report bytes as the view draws them: control characters take their cell as a blank, so that
 // every byte stays one character wide.
 QString Drawn(const std::string& bytes) {
@@ -51,8 +46,13 @@ QString Drawn(const std::string& bytes) {
 
 // A view's range grows with every report line, and a scroll bar repaints on every change of its
 // range, steps or value; over a view of many lines its slider mostly stays where it was, to the
-// pixel. This one takes a set of changes at once and repaints only when what it shows changed.
+// pixel. This one takes a set of changes at once and repaints only when what it shows changed,
+// and only where the slider was and is when nothing else changed: Qt's raster engine hands a fill
+// of 96 rows or more to a thread pool and waits for it, which costs more than the fill.
 class RowScrollBar : public QScrollBar {
+    // The style draws the slider's frame and shadow a little outside its rectangle.
+    static constexpr int SliderEdge = 3;
+
 public:
     explicit RowScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {}
 
@@ -60,8 +60,19 @@ public:
         holding_ = true;
         changes();
         holding_ = false;
-        if (CurrentLook() != shown_)
-            QScrollBar::sliderChange(SliderValueChange);
+        const Look now = CurrentLook();
+        if (now == shown_)
+            return;
+        Look slid = shown_;
+        slid.Slider = now.Slider;
+        // Updates before the next paint add up: each covers the slider's last place and its new
+        // one.
+        if (slid == now && shown_.Slider.isValid())
+            update(shown_.Slider.united(now.Slider)
+                       .adjusted(-SliderEdge, -SliderEdge, SliderEdge, SliderEdge));
+        else
+            update();
+        shown_ = now;
     }
 
 protected:
@@ -96,8 +107,9 @@ private:
 
 // The views' one frame clock: every view with new lines takes them in on the same tick, at most
 // about 30 times a second, so that the window paints them and sends them to the display once a
-// frame, not once for each view. A timer, not a posted call: posting would wake the event loop
-// with a system call for every line. Lives on the GUI thread for the program's run.
+// frame, not once for each view. The first change after a tick asks for the next one, with one
+// posted event for all the views: each event wakes the GUI thread, and the lines of a frame may
+// come on eight threads. Lives on the GUI thread for the program's run.
 class ViewFrames : public QObject {
 public:
     static ViewFrames& Instance() {
@@ -105,30 +117,54 @@ public:
         return *frames;
     }
 
-    void Schedule(TReportView* view) {
-        if (std::find(pending_.begin(), pending_.end(), view) == pending_.end())
-            pending_.push_back(view);
-        if (timer_.isActive())
+    void Add(TReportView* view) { views_.push_back(view); }
+    void Forget(TReportView* view) { std::erase(views_, view); }
+
+    // From any thread, once a view has news.
+    void Request() {
+        if (requested_.exchange(true))
             return;
-        // A frame from the first change, even after a quiet while: lines that come close together
-        // on several lines are then painted and sent to the display together.
-        timer_.start(static_cast<int>(outran_ ? OutranFrameMs : FrameMs), Qt::PreciseTimer, this);
+        if (QThread::currentThread() == thread())
+            Start();
+        else
+            QCoreApplication::postEvent(this, new QEvent(FrameRequestEvent()));
     }
-    void Forget(TReportView* view) { std::erase(pending_, view); }
 
 protected:
+    bool event(QEvent* event) override {
+        if (event->type() != FrameRequestEvent())
+            return QObject::event(event);
+        Start();
+        return true;
+    }
     void timerEvent(QTimerEvent* event) override {
         if (event->timerId() != timer_.timerId())
             return QObject::timerEvent(event);
         timer_.stop();
-        // A view's flush takes it off the list.
-        outran_ = false;
-        while (!pending_.empty())
-            outran_ = pending_.front()->FlushLines() || outran_;
+        // Cleared before the views are looked at: news from here on asks for another frame.
+        requested_ = false;
+        bool outran = false;
+        for (std::size_t i = 0; i < views_.size(); ++i)
+            if (views_[i]->HasNewLines())
+                outran = views_[i]->FlushLines() || outran;
+        outran_ = outran;
     }
 
 private:
-    std::vector<TReportView*> pending_;
+    static QEvent::Type FrameRequestEvent() {
+        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+    // A frame from the first change, even after a quiet while: lines that come close together
+    // on several lines are then painted and sent to the display together.
+    void Start() {
+        if (!timer_.isActive())
+            timer_.start(static_cast<int>(outran_ ? OutranFrameMs : FrameMs), Qt::PreciseTimer,
+                         this);
+    }
+
+    std::vector<TReportView*> views_;
+    std::atomic<bool> requested_{false};
     bool outran_ = false; // a view moved on by more than a page in the last frame
     QBasicTimer timer_;
 };
@@ -157,7 +193,8 @@ TReportView::TReportView(QWidget* parent, bool wrap, std::shared_ptr<ReportStore
     SetBackground(NavyColour());
     MeasureFont();
     // Lines the store held before this view came are taken in like any others.
-    ScheduleFlush();
+    ViewFrames::Instance().Add(this);
+    LinesChanged();
     store_->AddListener(this);
 }
 
@@ -191,29 +228,11 @@ int TReportView::LineCount() const {
 }
 
 void TReportView::LinesChanged() {
-    if (notified_.exchange(true))
-        return;
-    // Posting from the GUI thread would wake its event loop with a system call for every line.
-    if (QThread::currentThread() == thread())
-        ScheduleFlush();
-    else
-        QCoreApplication::postEvent(this, new QEvent(LinesChangedEvent()));
-}
-
-void TReportView::ScheduleFlush() {
-    ViewFrames::Instance().Schedule(this);
-}
-
-bool TReportView::event(QEvent* event) {
-    if (event->type() == LinesChangedEvent()) {
-        ScheduleFlush();
-        return true;
-    }
-    return QAbstractScrollArea::event(event);
+    if (!notified_.exchange(true))
+        ViewFrames::Instance().Request();
 }
 
 bool TReportView::FlushLines() {
-    ViewFrames::Instance().Forget(this);
     notified_ = false;
     const qint64 oldTop = TopRow();
     const qint64 oldRows = rowCount_;

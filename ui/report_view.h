@@ -36,6 +36,8 @@ public:
     // Takes in the lines added since the last time and scrolls to the end. True when more than
     // a page of new rows came since the last time.
     bool FlushLines();
+    // From a change of the store until the view takes the lines in.
+    bool HasNewLines() const { return notified_; }
     void SetBackground(const QColor& colour);
     QColor Background() const;
     // Long lines wrap at the right edge, or run on past it.
@@ -60,7 +62,6 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
-    bool event(QEvent* event) override;
 
 private:
     // A place between two bytes of a line.
@@ -76,9 +77,8 @@ private:
         std::size_t Count = 0;
     };
 
+    // Asks the views' frame clock for a frame, once between two frames.
     void LinesChanged() override;
-    // Starts the flush timer, a frame from now unless it runs already.
-    void ScheduleFlush();
     // What fits into the viewport at a size of the view.
     struct Fit {
         QSize ForSize;

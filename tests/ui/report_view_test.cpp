@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFontMetricsF>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -136,4 +137,27 @@ TEST(ReportViewTest, EachCharacterIsDrawnInItsOwnCell) {
     for (int column = 0; column < 3; ++column)
         EXPECT_GT(lit(0, column), 0) << column;
     EXPECT_EQ(lit(0, 3), 0);
+}
+
+TEST(ReportViewTest, ScrollBarRepaintedInPartsLooksAsIfPaintedWhole) {
+    TReportView view(nullptr, false);
+    view.resize(300, 200);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    QScrollBar* bar = view.verticalScrollBar();
+    const auto shown = [&] {
+        const QRect area(bar->mapTo(&view, QPoint()), bar->size());
+        return view.screen()
+            ->grabWindow(view.winId(), area.x(), area.y(), area.width(), area.height())
+            .toImage();
+    };
+    // One line a frame: the slider shrinks and moves a little each time.
+    for (int i = 0; i < 40; ++i) {
+        view.AddLine(QStringLiteral("LOT %1").arg(i));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view.RowCount() == i + 1; }, 10000));
+    }
+    QTest::qWait(50);
+    const QImage parts = shown();
+    bar->repaint();
+    EXPECT_EQ(parts, shown());
 }
