@@ -170,12 +170,21 @@ void ReportWriter::Run(std::shared_ptr<Shared> shared) {
     std::unique_lock lock(s.mutex);
     Clock::time_point retryAt = Clock::time_point::max();
     Clock::time_point lastWrite{};
+    std::uint64_t lastBatch = 0; // lines the last write took
     for (;;) {
         const bool due = !s.files.empty() &&
                          (s.triedUpTo != s.submitted || s.retryNow || Clock::now() >= retryAt);
         if (!due) {
             if (s.stop)
                 break;
+            // A writer that took several lines at its last write is busy: it waits out its pause
+            // without being woken for each new line, which it would only wait for anyway.
+            if (lastBatch > 1 && Clock::now() < lastWrite + Linger) {
+                s.wake.wait_until(lock, lastWrite + Linger,
+                                  [&] { return s.stop || s.hurry || s.bytes >= BatchBytes; });
+                lastBatch = 0;
+                continue;
+            }
             s.idle = true;
             if (s.files.empty())
                 s.wake.wait(lock);
@@ -198,6 +207,7 @@ void ReportWriter::Run(std::shared_ptr<Shared> shared) {
         s.hurry = false;
         s.retryNow = false;
         const std::uint64_t upTo = s.submitted;
+        lastBatch = upTo - s.triedUpTo;
         const bool changed = WriteWaiting(s, lock);
         lastWrite = Clock::now();
         retryAt = s.AnyFailing() ? Clock::now() + RetryInterval : Clock::time_point::max();
