@@ -439,6 +439,7 @@ DWORD CommDevice::Write(const void* buffer, DWORD size, DWORD& written, OVERLAPP
             return ERROR_NOT_READY;
         pendingWrite_.reset();
         writeBlock_ = nullptr;
+        ++writes_;
     }
     const char* bytes = static_cast<const char*>(buffer);
     while (written < size) {
@@ -447,9 +448,12 @@ DWORD CommDevice::Write(const void* buffer, DWORD size, DWORD& written, OVERLAPP
             written += static_cast<DWORD>(n);
         else if (errno == EAGAIN)
             break;
-        else if (errno != EINTR)
+        else if (errno != EINTR) {
+            ++writes_; // what went before may be queued
             return DeviceError(errno);
+        }
     }
+    ++writes_;
     if (overlapped) {
         overlapped->Internal = ERROR_SUCCESS;
         overlapped->InternalHigh = written;
@@ -480,6 +484,7 @@ DWORD CommDevice::EndWrite(OVERLAPPED* overlapped,
         if (pendingWrite_ == write) {
             pendingWrite_.reset();
             writeBlock_ = nullptr;
+            ++writes_;
         }
     }
     overlapped->Internal = error;
@@ -504,10 +509,25 @@ DWORD CommDevice::ClearError(DWORD& errors, COMSTAT* status) {
     if (ioctl(fd_, FIONREAD, &queued) != 0)
         return DeviceError(errno);
     status->cbInQue = static_cast<DWORD>(queued);
+    // A line that only reports never writes: once its output queue was seen empty, it is not
+    // asked again, a system call less for every pass, until something is written.
+    std::uint64_t writes = 0;
+    {
+        std::lock_guard lock(writeMutex_);
+        writes = writes_;
+        if (!pendingWrite_ && writes == emptyAfter_)
+            return ERROR_SUCCESS;
+    }
     queued = 0;
     if (ioctl(fd_, TIOCOUTQ, &queued) != 0 && !IoctlUnsupported(errno))
         return DeviceError(errno);
     status->cbOutQue = static_cast<DWORD>(queued);
+    if (queued == 0) {
+        // Only if no write began meanwhile: its bytes may have been queued after the ask.
+        std::lock_guard lock(writeMutex_);
+        if (!pendingWrite_ && writes_ == writes)
+            emptyAfter_ = writes;
+    }
     return ERROR_SUCCESS;
 }
 

@@ -93,4 +93,7 @@ private:
     std::mutex writeMutex_; // guards the pending write and serialises starting and aborting it
     std::shared_ptr<CommBackgroundWrite> pendingWrite_;
     OVERLAPPED* writeBlock_ = nullptr;
+    std::uint64_t writes_ = 0; // bumped once a write's bytes are all queued or it ended
+    // writes_ when the output queue was last seen empty with no write pending
+    std::uint64_t emptyAfter_ = UINT64_MAX;
 };
