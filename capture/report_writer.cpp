@@ -240,6 +240,8 @@ bool ReportWriter::Submit(std::string file, std::string text) {
     Shared& s = *shared_;
     const std::size_t size = text.size();
     std::function<void()> notify;
+    bool accepted = false;
+    bool wake = false;
     {
         std::lock_guard lock(s.mutex);
         if (s.stop)
@@ -261,15 +263,17 @@ bool ReportWriter::Submit(std::string file, std::string text) {
             }
             queue->Lines.push_back(std::move(text));
             ++s.submitted;
+            accepted = true;
             // A writer that lingers is woken once a whole batch waits.
-            if (s.idle || (s.bytes >= BatchBytes && s.bytes - size < BatchBytes))
-                s.wake.notify_one();
-            return true;
+            wake = s.idle || (s.bytes >= BatchBytes && s.bytes - size < BatchBytes);
         }
     }
+    // Woken with the lock held, the writer would at once wait for it again.
+    if (wake)
+        s.wake.notify_one();
     if (notify)
         notify();
-    return false;
+    return accepted;
 }
 
 ReportWriterStatus ReportWriter::Status() const {
