@@ -79,6 +79,8 @@ struct ReportWriter::Shared {
 
 namespace {
 
+using FileQueue = ReportWriter::Shared::FileQueue;
+
 // Report lines that wait together for one file go in one open-append-close, up to this much text:
 // a flood then costs a few system calls per batch instead of per line.
 constexpr std::size_t BatchBytes = 256u << 10;
@@ -106,7 +108,7 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
     bool changed = false;
     // Groups are only ever added at the end while the lock is free, so indexes stay valid.
     for (std::size_t i = 0; i < s.files.size(); ++i) {
-        ReportWriter::Shared::FileQueue& queue = s.files[i];
+        FileQueue& queue = s.files[i];
         queue.Failing = false;
         bool single = false;
         while (!queue.Lines.empty()) {
@@ -151,8 +153,7 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
             }
         }
     }
-    std::erase_if(s.files,
-                  [](const ReportWriter::Shared::FileQueue& queue) { return queue.Lines.empty(); });
+    std::erase_if(s.files, [](const FileQueue& queue) { return queue.Lines.empty(); });
     if (wasFailing && !s.AnyFailing()) {
         s.status.ErrorCode = 0;
         s.status.ErrorText.clear();
@@ -253,8 +254,8 @@ bool ReportWriter::Submit(std::string file, std::string text) {
                 notify = s.changed;
         } else {
             s.bytes += size;
-            Shared::FileQueue* queue = nullptr;
-            for (Shared::FileQueue& existing : s.files)
+            FileQueue* queue = nullptr;
+            for (FileQueue& existing : s.files)
                 if (existing.File == file)
                     queue = &existing;
             if (queue == nullptr) {
@@ -308,7 +309,7 @@ std::vector<QueuedReportLine> ReportWriter::Finish(std::chrono::milliseconds pat
         s.retryNow = true;
         s.wake.notify_all();
         const bool ended = s.tried.wait_for(lock, patience, [&] { return !s.running; });
-        for (Shared::FileQueue& queue : s.files)
+        for (FileQueue& queue : s.files)
             for (std::string& text : queue.Lines)
                 left.push_back({queue.File, ended ? std::move(text) : text});
         lock.unlock();

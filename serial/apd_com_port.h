@@ -66,9 +66,8 @@ using TTriggerLineErrorEvent =
 using TNotifyEvent = std::function<void(QObject& Sender)>;
 using TWaitCharEvent = std::function<void(TApdCustomComPort& CP, char C)>;
 // Runs on the port's comm or dispatch thread, one pass at a time, for the characters-available
-// trigger (Msg
-// TriggerAvailMessage, Value the count) and the data triggers (TriggerDataMessage, Value the
-// handle), taking the bytes from the dispatcher it is given.
+// trigger (Msg TriggerAvailMessage, Value the count) and the data triggers (TriggerDataMessage,
+// Value the handle), taking the bytes from the dispatcher it is given.
 using TPortThreadTriggerEvent =
     std::function<void(TApdBaseDispatcher& Dispatcher, UINT Msg, std::uint16_t Value)>;
 // Creates the dispatcher of an open instead of the component's own choice.

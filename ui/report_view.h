@@ -11,10 +11,10 @@
 // A read-only view of one line's report lines, in white Courier New on navy, that lays out and
 // paints only the rows it shows, so that millions of lines, or a line of megabytes, cost no more
 // than a screenful. The font is monospaced and each byte is one character, so a row is a slice of
-// a line found by arithmetic. The store may be filled on another thread; the view hears of it
-// through one coalescing event and takes in what was added at most about 30 times a second: a flood
-// is counted and painted once, not once a line. Taking lines in
-// moves the rows on screen and paints only the rows that are new.
+// a line found by arithmetic. The store may be filled on another thread; all views hear of it
+// through one event a frame and take in what was added at most about 30 times a second: a flood
+// is counted and painted once, not once a line. Taking lines in moves the rows on screen and
+// paints only the rows that are new.
 class TReportView : public QAbstractScrollArea, private ReportStoreListener {
     Q_OBJECT
 
