@@ -3,6 +3,8 @@
 #include "capture/daily_report_file.h"
 #include "capture/stamps.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr char CR = 13;
@@ -12,10 +14,16 @@ constexpr char LF = 10;
 
 void HandleTriggerAvail(ProductionLine& line, LineEndpoints& endpoints, std::uint16_t count) {
     std::string& pending = line.Capture.PendingText;
-    for (std::uint16_t i = 0; i < count; ++i) {
-        const char c = endpoints.TakeChar();
-        if (c != CR && c != LF)
-            pending.push_back(c);
+    char bytes[512];
+    std::size_t left = count;
+    while (left > 0) {
+        const std::size_t taken = endpoints.TakeChars(bytes, std::min(left, sizeof bytes));
+        if (taken == 0)
+            return; // nothing is made up for bytes that are not there
+        for (std::size_t i = 0; i < taken; ++i)
+            if (bytes[i] != CR && bytes[i] != LF)
+                pending.push_back(bytes[i]);
+        left -= taken;
     }
 }
 

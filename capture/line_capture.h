@@ -3,6 +3,7 @@
 
 #include "capture/production_line.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,7 +18,8 @@ public:
 // flags, the started state and the report file it reads from the line itself.
 class LineEndpoints : public LineViews {
 public:
-    virtual char TakeChar() = 0; // the next byte from the line's port
+    // Up to count of the port's next bytes, one lock of its ring for all: how many were taken.
+    virtual std::size_t TakeChars(char* into, std::size_t count) = 0;
 };
 
 // Characters available: take Count bytes, keeping all but CR and LF.

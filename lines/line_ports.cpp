@@ -73,9 +73,8 @@ int PortSettingValue(std::size_t kind, int index) {
     }
 }
 
-char LinePorts::DispatcherEndpoints::TakeChar() {
-    BYTE c = 0;
-    return dispatcher_ && dispatcher_->GetChar(c) == 0 ? static_cast<char>(c) : char{0};
+std::size_t LinePorts::DispatcherEndpoints::TakeChars(char* into, std::size_t count) {
+    return dispatcher_ ? dispatcher_->GetChars(reinterpret_cast<BYTE*>(into), count) : 0;
 }
 
 void LinePorts::DispatcherEndpoints::AddToViews(const std::string& reportLine) {

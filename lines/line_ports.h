@@ -76,7 +76,7 @@ private:
     public:
         DispatcherEndpoints(TApdBaseDispatcher* dispatcher, LineViews* views)
             : dispatcher_(dispatcher), views_(views) {}
-        char TakeChar() override;
+        std::size_t TakeChars(char* into, std::size_t count) override;
         void AddToViews(const std::string& reportLine) override;
 
     private:

@@ -190,6 +190,8 @@ public:
 
     // --- taking bytes ------------------------------------------------------------------------
     int GetChar(BYTE& c);
+    // Up to count bytes as GetChar takes them, under one lock of the ring; returns how many.
+    std::size_t GetChars(BYTE* into, std::size_t count);
     int PeekChar(DWORD n, BYTE& c);
     int FlushReceive();
     int FlushTransmit();

@@ -115,6 +115,15 @@ int TApdBaseDispatcher::GetChar(BYTE& c) {
     return 0;
 }
 
+std::size_t TApdBaseDispatcher::GetChars(BYTE* into, std::size_t count) {
+    auto ring = receive_.Lock();
+    std::size_t taken = 0;
+    for (; taken < count && ring->Take(into[taken]); ++taken)
+        if (TraceOn)
+            AddTraceEntry('R', into[taken]);
+    return taken;
+}
+
 int TApdBaseDispatcher::FlushReceive() {
     auto ring = receive_.Lock();
     const int result = PurgeQueue(QueueSide::Receive);

@@ -21,7 +21,11 @@ public:
     std::size_t Next = 0;
     std::vector<std::string> Views;
 
-    char TakeChar() override { return Port.at(Next++); }
+    std::size_t TakeChars(char* into, std::size_t count) override {
+        const std::size_t taken = Port.copy(into, count, Next);
+        Next += taken;
+        return taken;
+    }
     void AddToViews(const std::string& reportLine) override { Views.push_back(reportLine); }
 };
 

@@ -11,6 +11,7 @@
 #include "capture/report_file.h"
 #include "tests/fuzz/fuzz_target.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -62,9 +63,12 @@ public:
     std::size_t Unread() const { return port_.size() - next_; }
     std::vector<std::string> Views;
 
-    char TakeChar() override {
-        FuzzExpect(next_ < port_.size(), "a handler takes only the bytes it was offered");
-        return port_[next_++];
+    std::size_t TakeChars(char* into, std::size_t count) override {
+        FuzzExpect(count <= port_.size() - next_, "a handler takes only the bytes it was offered");
+        count = std::min(count, port_.size() - next_);
+        port_.copy(into, count, next_);
+        next_ += count;
+        return count;
     }
     void AddToViews(const std::string& reportLine) override { Views.push_back(reportLine); }
 
