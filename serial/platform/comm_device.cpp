@@ -10,6 +10,7 @@
 #include "serial/platform/tty_drivers.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -28,6 +29,14 @@ constexpr DWORD supportedEvents = 0x1FFF;
 // these events; sampling eight idle ports every 10 ms cost several per cent of a core.
 constexpr DWORD sampledEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_ERR | EV_BREAK;
 constexpr int samplePeriodMs = 100;
+// A line that keeps sending is read a few lines at a time instead of at every line, or, from a
+// real UART, at every FIFO's worth: each wake-up of the port's thread costs more than reading
+// what came in the meantime. Only a line whose bytes came less than busyGap apart, in small
+// reads, is read late, and by at most lingerMs; a flood is read at once, a line that reports
+// now and then the moment its line ends.
+constexpr int lingerMs = 4;
+constexpr auto busyGap = std::chrono::milliseconds(2 * lingerMs);
+constexpr std::uint32_t smallRead = 1024;
 // A driver may round a numeric rate; beyond this it did not take it.
 constexpr DWORD rateTolerancePercent = 3;
 
@@ -336,6 +345,14 @@ DWORD CommDevice::EndWait(OVERLAPPED* overlapped, DWORD* events, std::uint64_t g
 // waits again fails at once instead of spinning on a hang-up that poll reports for ever.
 DWORD CommDevice::AwaitEvents(std::uint64_t generation, bool wait, DWORD& events) {
     events = 0;
+    bool linger = false;
+    {
+        std::lock_guard lock(mutex_);
+        const std::uint32_t taken = readSinceData_.exchange(0, std::memory_order_relaxed);
+        linger = wait && (mask_ & EV_RXCHAR) != 0 && taken > 0 && taken < smallRead &&
+                 dataGap_ < busyGap;
+    }
+    const auto lingerEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(lingerMs);
     for (;;) {
         DWORD mask = 0;
         bool sampling = false;
@@ -357,6 +374,23 @@ DWORD CommDevice::AwaitEvents(std::uint64_t generation, bool wait, DWORD& events
             if (events != 0)
                 return ERROR_SUCCESS;
         }
+        if (linger) {
+            // Only a wake (mask change, close) or a hang-up ends the pause early; the hang-up is
+            // then looked at below, with what can still be read.
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                lingerEnd - std::chrono::steady_clock::now());
+            pollfd pause[2] = {{fd_, 0, 0}, {wakeFd_, POLLIN, 0}};
+            const int ready = left.count() > 0 ? poll(pause, 2, static_cast<int>(left.count())) : 0;
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready < 0)
+                return DeviceError(errno);
+            if (pause[1].revents & POLLIN) {
+                DrainWake();
+                continue;
+            }
+            linger = false;
+        }
         pollfd fds[2] = {{fd_, static_cast<short>((mask & EV_RXCHAR) ? POLLIN : 0), 0},
                          {wakeFd_, POLLIN, 0}};
         const int ready = poll(fds, 2, !wait ? 0 : sampling ? samplePeriodMs : -1);
@@ -373,6 +407,7 @@ DWORD CommDevice::AwaitEvents(std::uint64_t generation, bool wait, DWORD& events
             int queued = 0;
             if ((fds[0].revents & POLLIN) && ioctl(fd_, FIONREAD, &queued) == 0 && queued > 0) {
                 events = EV_RXCHAR;
+                NoteData();
                 return ERROR_SUCCESS;
             }
             std::lock_guard lock(mutex_);
@@ -381,11 +416,19 @@ DWORD CommDevice::AwaitEvents(std::uint64_t generation, bool wait, DWORD& events
         }
         if (fds[0].revents & POLLIN) {
             events = EV_RXCHAR;
+            NoteData();
             return ERROR_SUCCESS;
         }
         if (!wait)
             return ERROR_IO_INCOMPLETE;
     }
+}
+
+void CommDevice::NoteData() {
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(mutex_);
+    dataGap_ = now - lastData_;
+    lastData_ = now;
 }
 
 DWORD CommDevice::SampleLineEvents(DWORD mask, DWORD& events) {
@@ -408,6 +451,7 @@ DWORD CommDevice::Read(void* buffer, DWORD size, DWORD& read) {
         const ssize_t n = ::read(fd_, buffer, size);
         if (n > 0) {
             read = static_cast<DWORD>(n);
+            readSinceData_.fetch_add(read, std::memory_order_relaxed);
             return ERROR_SUCCESS;
         }
         // A terminal in raw mode with one byte as its minimum reads 0 only once it hung up.

@@ -7,6 +7,8 @@
 #include "serial/platform/comm_line_events.h"
 #include "serial/platform/win32_types.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -61,6 +63,7 @@ private:
 
     DWORD AwaitEvents(std::uint64_t generation, bool wait, DWORD& events);
     DWORD SampleLineEvents(DWORD mask, DWORD& events);
+    void NoteData(); // a wait ends with bytes to read
     DWORD EndWait(OVERLAPPED* overlapped, DWORD* events, std::uint64_t generation, bool wait);
     DWORD EndWrite(OVERLAPPED* overlapped, const std::shared_ptr<CommBackgroundWrite>& write,
                    bool wait);
@@ -89,6 +92,10 @@ private:
     OVERLAPPED* waitBlock_ = nullptr;
     DWORD* waitEvents_ = nullptr;
     std::uint64_t waitGeneration_ = 0;
+    // How the line sent lately: a busy line's next wait pauses first (see AwaitEvents).
+    std::chrono::steady_clock::time_point lastData_;
+    std::chrono::steady_clock::duration dataGap_ = std::chrono::steady_clock::duration::max();
+    std::atomic<std::uint32_t> readSinceData_ = 0; // bytes read since a wait last ended with data
 
     std::mutex writeMutex_; // guards the pending write and serialises starting and aborting it
     std::shared_ptr<CommBackgroundWrite> pendingWrite_;

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <future>
 #include <gtest/gtest.h>
+#include <string>
+#include <thread>
 
 namespace {
 
@@ -128,6 +130,38 @@ TEST_F(CommEvent, AnUnpluggedLineFailsTheWaitAndEveryLaterOne) {
         EXPECT_FALSE(outcome.Completed);
         EXPECT_EQ(outcome.Error, ERROR_DEVICE_NOT_CONNECTED);
     }
+}
+
+// A line that keeps sending is read a few lines at a time, its waits pausing first: every byte
+// still arrives in order, and unplugging it during such a pause ends the wait as it would any.
+TEST_F(CommEvent, ABusyLineLosesNothingAcrossPausedWaitsAndAnUnplugDuringOneEndsIt) {
+    std::string sent;
+    for (int i = 0; i < 300; ++i)
+        sent += "report line " + std::to_string(i) + "\r\n";
+    auto sender = std::async(std::launch::async, [&] {
+        for (std::size_t at = 0; at < sent.size(); at += 15) {
+            if (!line.Write(sent.substr(at, 15)))
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    std::string got;
+    while (got.size() < sent.size()) {
+        auto wait = StartWait();
+        const WaitOutcome outcome = Finish(wait);
+        ASSERT_TRUE(outcome.Completed) << outcome.Error;
+        char buffer[4096];
+        DWORD read = 0;
+        ASSERT_TRUE(ReadFile(handle, buffer, sizeof buffer, &read, nullptr));
+        got.append(buffer, read);
+    }
+    sender.get();
+    EXPECT_EQ(got, sent);
+    auto wait = StartWait();
+    line.Close();
+    const WaitOutcome outcome = Finish(wait);
+    EXPECT_FALSE(outcome.Completed);
+    EXPECT_EQ(outcome.Error, ERROR_DEVICE_NOT_CONNECTED);
 }
 
 TEST_F(CommEvent, TheRingTrailingEdgeEventIsRefusedSoTheCallerNarrowsTheMask) {
