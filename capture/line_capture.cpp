@@ -14,17 +14,13 @@ constexpr char LF = 10;
 
 void HandleTriggerAvail(ProductionLine& line, LineEndpoints& endpoints, std::uint16_t count) {
     std::string& pending = line.Capture.PendingText;
-    char bytes[512];
-    std::size_t left = count;
-    while (left > 0) {
-        const std::size_t taken = endpoints.TakeChars(bytes, std::min(left, sizeof bytes));
-        if (taken == 0)
-            return; // nothing is made up for bytes that are not there
-        for (std::size_t i = 0; i < taken; ++i)
-            if (bytes[i] != CR && bytes[i] != LF)
-                pending.push_back(bytes[i]);
-        left -= taken;
-    }
+    const std::size_t at = pending.size();
+    pending.resize(at + count);
+    // Nothing is made up for bytes that are not there.
+    pending.resize(at + endpoints.TakeChars(pending.data() + at, count));
+    pending.erase(std::remove_if(pending.begin() + static_cast<std::ptrdiff_t>(at), pending.end(),
+                                 [](char c) { return c == CR || c == LF; }),
+                  pending.end());
 }
 
 void HandleTriggerData(ProductionLine& production, LineEndpoints& endpoints,

@@ -352,7 +352,9 @@ DWORD CommDevice::AwaitEvents(std::uint64_t generation, bool wait, DWORD& events
         linger = wait && (mask_ & EV_RXCHAR) != 0 && taken > 0 && taken < smallRead &&
                  dataGap_ < busyGap;
     }
-    const auto lingerEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(lingerMs);
+    const auto lingerEnd =
+        linger ? std::chrono::steady_clock::now() + std::chrono::milliseconds(lingerMs)
+               : std::chrono::steady_clock::time_point{};
     for (;;) {
         DWORD mask = 0;
         bool sampling = false;
@@ -374,32 +376,28 @@ DWORD CommDevice::AwaitEvents(std::uint64_t generation, bool wait, DWORD& events
             if (events != 0)
                 return ERROR_SUCCESS;
         }
+        // The pause asks for no input: only a wake (mask change, close) or a hang-up ends it
+        // early, and the hang-up is then looked at by the wait after it, with what can be read.
+        int timeout = !wait ? 0 : sampling ? samplePeriodMs : -1;
         if (linger) {
-            // Only a wake (mask change, close) or a hang-up ends the pause early; the hang-up is
-            // then looked at below, with what can still be read.
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(
                 lingerEnd - std::chrono::steady_clock::now());
-            pollfd pause[2] = {{fd_, 0, 0}, {wakeFd_, POLLIN, 0}};
-            const int ready = left.count() > 0 ? poll(pause, 2, static_cast<int>(left.count())) : 0;
-            if (ready < 0 && errno == EINTR)
-                continue;
-            if (ready < 0)
-                return DeviceError(errno);
-            if (pause[1].revents & POLLIN) {
-                DrainWake();
-                continue;
-            }
-            linger = false;
+            linger = left.count() > 0;
+            timeout = linger ? static_cast<int>(left.count()) : timeout;
         }
-        pollfd fds[2] = {{fd_, static_cast<short>((mask & EV_RXCHAR) ? POLLIN : 0), 0},
-                         {wakeFd_, POLLIN, 0}};
-        const int ready = poll(fds, 2, !wait ? 0 : sampling ? samplePeriodMs : -1);
+        const short input = !linger && (mask & EV_RXCHAR) ? POLLIN : 0;
+        pollfd fds[2] = {{fd_, input, 0}, {wakeFd_, POLLIN, 0}};
+        const int ready = poll(fds, 2, timeout);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0)
             return DeviceError(errno);
         if (fds[1].revents & POLLIN) {
             DrainWake();
+            continue;
+        }
+        if (linger) {
+            linger = false;
             continue;
         }
         if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
