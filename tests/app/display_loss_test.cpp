@@ -24,7 +24,14 @@ TEST(DisplayLossTest, XServerGoneEndsTheProgramWithEveryLineWrittenAndResumeKept
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     if (xvfb.isEmpty())
         GTEST_SKIP() << "Xvfb is not installed (scripts/bootstrap.sh installs it)";
-    const QString display = QStringLiteral(":%1").arg(100 + ::getpid() % 400);
+    // A display that no server holds: one killed by an earlier run leaves its lock and socket
+    // behind, and a socket that is already there would pass for the new server's.
+    int number = 100 + ::getpid() % 400;
+    for (int tried = 0; tried < 400; ++tried, number = 100 + (number - 99) % 400)
+        if (!QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)) &&
+            !QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
+            break;
+    const QString display = QStringLiteral(":%1").arg(number);
     QProcess server;
     server.start(xvfb, {display, QStringLiteral("-nolisten"), QStringLiteral("tcp")});
     ASSERT_TRUE(server.waitForStarted());
@@ -65,6 +72,8 @@ TEST(DisplayLossTest, XServerGoneEndsTheProgramWithEveryLineWrittenAndResumeKept
     QTest::qWait(300);
     server.kill();
     server.waitForFinished();
+    QFile::remove(socket);
+    QFile::remove(QStringLiteral("/tmp/.X%1-lock").arg(number));
 
     ASSERT_TRUE(program.waitForFinished(30000)) << program.readAllStandardError().toStdString();
     const std::string said = program.readAllStandardError().toStdString();
