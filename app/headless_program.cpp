@@ -60,6 +60,9 @@ public:
         const auto i = static_cast<std::size_t>(line - 1);
         const ProductionLine& production = lines_.Line(line);
         const ReportWriterStatus status = lines_.Line(line).Writer().Status();
+        if (const std::string mended = mending_[i].Follow(production.Caption, status);
+            !mended.empty())
+            SystemLog(LogLevel::Notice, mended);
         if (!told_[i].TakeNews(status))
             return;
         ShowMessageBox(
@@ -73,6 +76,7 @@ public:
 private:
     ProductionLines& lines_;
     std::array<ReportFileTold, LineCount> told_{};
+    std::array<ReportFileMending, LineCount> mending_{};
 };
 
 // Where held lines go at the end: the service's state folder (STATE_DIRECTORY, which systemd
@@ -160,7 +164,9 @@ int RunHeadless(QCoreApplication& application) {
     NameSettingsFile(
         ParseCommandLine(QCoreApplication::arguments()),
         ProgramFolder(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString()));
-    // With no window, a box's text goes to standard error and, for errors, the system log.
+    // With no window, a box's text goes to standard error and, for errors, the system log; what
+    // the panels would show goes to both too.
+    EchoSystemLogOnStandardError(true);
     if (!CatchSignals()) {
         ShowMessageBox({"Tolvane", std::string("cannot catch signals: ") + std::strerror(errno),
                         MessageIcon::Error});

@@ -58,6 +58,25 @@ private:
     std::uint64_t lossAtFailure_ = 0;
 };
 
+// Whether a line's report file was failing when last looked at, so that its mending is told once.
+class ReportFileMending {
+public:
+    // The system log's notice when a file that was failing works again, else empty.
+    std::string Follow(const std::string& caption, const ReportWriterStatus& status) {
+        std::string notice;
+        if (failing_ && status.ErrorCode == 0)
+            notice = caption + ": the report file " + file_ +
+                     " can be written again; every report line held is in it";
+        failing_ = status.ErrorCode != 0;
+        file_ = status.File;
+        return notice;
+    }
+
+private:
+    bool failing_ = false;
+    std::string file_; // the file that failed
+};
+
 // The report file box's text for a line with this caption and report file.
 std::string ReportFileErrorText(const std::string& caption, const std::string& reportFile,
                                 const ReportWriterStatus& status);

@@ -159,11 +159,15 @@ bool LinePorts::ApplyComPortSettings() {
             production.PortStatus = PortState::Open;
         } catch (const EAPDException& error) {
             production.PortStatus = PortState::Refused;
-            if (DeviceMayAppear(error.ErrorCode))
+            const bool waits = DeviceMayAppear(error.ErrorCode);
+            if (waits)
                 StartWaiting(line, WaitingNews(ComPorts[i]->ComNumber(),
                                                error.ErrorCode == EBadId::Code ? "missing since"
                                                                                : "in use since"));
             ReportPortError(error.ErrorCode, line);
+            // The panel says that the line waits; without one, the log must.
+            if (waits)
+                SystemLog(LogLevel::Notice, production.Caption + ": " + production.PortNews);
             clean = false;
         } catch (const std::exception& error) {
             production.PortStatus = PortState::Refused;

@@ -40,7 +40,8 @@ void SayOnStandardError(const MessageBoxRequest& request) {
 } // namespace
 
 void ShowMessageBox(const MessageBoxRequest& request, std::function<void()> closed) {
-    if (request.Icon == MessageIcon::Error || request.Icon == MessageIcon::Warning)
+    const bool logged = request.Icon == MessageIcon::Error || request.Icon == MessageIcon::Warning;
+    if (logged)
         SystemLog(request.Icon == MessageIcon::Error ? LogLevel::Error : LogLevel::Warning,
                   request.Text);
     if (Presenter()) {
@@ -53,8 +54,10 @@ void ShowMessageBox(const MessageBoxRequest& request, std::function<void()> clos
         Window().Show(request, std::move(closed));
         return;
     }
-    // Without windows, standard error and the system log are where the box can go.
-    SayOnStandardError(request);
+    // Without windows, standard error and the system log are where the box can go; an echoed
+    // log entry has said it there already.
+    if (!logged || !SystemLogEchoed())
+        SayOnStandardError(request);
     if (closed)
         closed();
 }

@@ -1,11 +1,35 @@
 #include "runtime/system_log.h"
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <sys/stat.h>
 #include <syslog.h>
+
+namespace {
+
+std::atomic<bool> echo{false};
+
+// systemd names the journal stream it gave as standard error in JOURNAL_STREAM, "device:inode".
+bool StandardErrorIsJournal() {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    struct stat st {};
+    return stream != nullptr && std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 &&
+           ::fstat(2, &st) == 0 && st.st_dev == device && st.st_ino == inode;
+}
+
+} // namespace
 
 void SystemLog(LogLevel level, const std::string& text) {
     static std::once_flag opened;
-    std::call_once(opened, [] { openlog("tolvane", LOG_PID, LOG_USER); });
+    static bool journal = false;
+    std::call_once(opened, [] {
+        openlog("tolvane", LOG_PID, LOG_USER);
+        journal = StandardErrorIsJournal();
+    });
     std::string line = text;
     for (char& c : line)
         if (c == '\r' || c == '\n')
@@ -14,4 +38,16 @@ void SystemLog(LogLevel level, const std::string& text) {
                          : level == LogLevel::Warning ? LOG_WARNING
                                                       : LOG_NOTICE;
     syslog(priority, "%s", line.c_str());
+    if (echo && !journal) {
+        std::fprintf(stderr, "tolvane: %s\n", line.c_str());
+        std::fflush(stderr);
+    }
+}
+
+void EchoSystemLogOnStandardError(bool on) {
+    echo = on;
+}
+
+bool SystemLogEchoed() {
+    return echo;
 }

@@ -8,3 +8,10 @@
 enum class LogLevel { Error, Warning, Notice };
 
 void SystemLog(LogLevel level, const std::string& text);
+
+// For a program without windows: every entry also goes to standard error as "tolvane: text", so
+// that whoever runs it in a terminal reads what the panels would show. Not when standard error
+// is the journal itself (a service's), which has the entry already.
+void EchoSystemLogOnStandardError(bool on);
+// True while entries are echoed (or standard error is the journal that holds them).
+bool SystemLogEchoed();

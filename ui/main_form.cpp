@@ -562,13 +562,9 @@ void TMainForm::RefreshLineLook(int line) {
 
 void TMainForm::FollowReportFile(int line, const ReportWriterStatus& status) {
     const auto i = static_cast<std::size_t>(line - 1);
-    const bool failing = status.ErrorCode != 0;
-    if (reportFailing_[i] && !failing)
-        SystemLog(LogLevel::Notice, lines_.Line(line).Caption + ": the report file " +
-                                        failingFile_[i] +
-                                        " can be written again; every report line held is in it");
-    reportFailing_[i] = failing;
-    failingFile_[i] = status.File;
+    if (const std::string mended = reportMending_[i].Follow(lines_.Line(line).Caption, status);
+        !mended.empty())
+        SystemLog(LogLevel::Notice, mended);
     reportNews_[i] = !ReportFileHint(status).empty();
     if (reportNews_[i] && !ReportNewsTimer->isActive())
         ReportNewsTimer->start();

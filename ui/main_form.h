@@ -120,9 +120,8 @@ private:
     // Per line: a report file box is open; the failure and the loss that were last told.
     std::array<bool, LineCount> reportBoxOpen_{};
     std::array<ReportFileTold, LineCount> reportFileTold_{};
-    std::array<bool, LineCount> reportNews_{};         // the hint tells of the report file
-    std::array<bool, LineCount> reportFailing_{};      // as last shown on the panel
-    std::array<std::string, LineCount> failingFile_{}; // the file that failed
+    std::array<bool, LineCount> reportNews_{};                 // the hint tells of the report file
+    std::array<ReportFileMending, LineCount> reportMending_{}; // as last shown on the panel
 };
 
 // "the report file /r/l1.txt cannot be written since 14:02:11 (File access denied): 185 report

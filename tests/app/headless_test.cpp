@@ -4,6 +4,7 @@
 
 #include "tests/support/pty_pair.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -14,6 +15,7 @@
 #include <string>
 #include <termios.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -46,13 +48,17 @@ protected:
     // Lines 1 and 2 on COM1 and COM2 at this baud-rate item, unstamped, with report files; resume
     // is off, which the headless program does not heed.
     void WriteSettings(int baudItem) const {
+        WriteSettings(baudItem, com2_.SlavePath(), ReportFile(1));
+    }
+    void WriteSettings(int baudItem, const std::string& com2Device,
+                       const std::string& reportFile1) const {
         std::string text =
             "[ComPortSettings]\r\nComPort=0\r\nComPortB=1\r\nBaudRate=" + std::to_string(baudItem) +
             "\r\n[StampingSettings]\r\n";
         for (const char* n : {"1", "2"})
             text += std::string("DateStamp") + n + "=0\r\nTimeStamp" + n + "=0\r\n";
-        text += "[PortDevices]\r\nCOM1=" + com1_.SlavePath() + "\r\nCOM2=" + com2_.SlavePath() +
-                "\r\n[Capture]\r\nResumeAtStartup=0\r\nReportFile1=" + ReportFile(1) +
+        text += "[PortDevices]\r\nCOM1=" + com1_.SlavePath() + "\r\nCOM2=" + com2Device +
+                "\r\n[Capture]\r\nResumeAtStartup=0\r\nReportFile1=" + reportFile1 +
                 "\r\nReportFile2=" + ReportFile(2) + "\r\n";
         QFile file(QFile::decodeName(Settings().c_str()));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -67,14 +73,28 @@ protected:
     }
 
     // Until its ports are open, a fresh terminal cooks what it receives, as no real line does.
-    void StartHeadless() {
+    void StartHeadless(bool com2Opens = true) {
         program_.setProcessEnvironment(NoDisplay());
         program_.start(QStringLiteral(TOLVANE_PROGRAM),
                        {QStringLiteral("--headless"), QStringLiteral("--settings"),
                         QString::fromStdString(Settings())});
         ASSERT_TRUE(program_.waitForStarted());
         EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return com1_.BaudSetting() != B38400 && com2_.BaudSetting() != B38400; }, 20000));
+            [&] {
+                return com1_.BaudSetting() != B38400 &&
+                       (!com2Opens || com2_.BaudSetting() != B38400);
+            },
+            20000));
+    }
+
+    // Waits until the program has said text on standard error.
+    bool Says(const std::string& text) {
+        return QTest::qWaitFor(
+            [&] {
+                said_ += program_.readAllStandardError().toStdString();
+                return said_.find(text) != std::string::npos;
+            },
+            20000);
     }
 
     // Plays report lines first..last on the line and remembers what its file must hold.
@@ -96,7 +116,7 @@ protected:
     int EndWith(int signalNumber) {
         ::kill(static_cast<pid_t>(program_.processId()), signalNumber);
         EXPECT_TRUE(program_.waitForFinished(20000));
-        said_ = program_.readAllStandardError().toStdString();
+        said_ += program_.readAllStandardError().toStdString();
         return program_.exitStatus() == QProcess::NormalExit ? program_.exitCode() : -1;
     }
 
@@ -141,6 +161,29 @@ TEST_F(HeadlessTest, SighupTakesTheNewBaudRateOfTheFileAndLosesNothing) {
     WaitUntilTaken();
     EXPECT_EQ(EndWith(SIGINT), 0) << said_;
     EXPECT_EQ(FileText(ReportFile(1)), expected_[0]);
+}
+
+// Without a panel, standard error tells whoever runs it in a terminal that a line waits for its
+// device or its file, and when each is back; no report line is lost meanwhile.
+TEST_F(HeadlessTest, SaysOnStandardErrorWhatALineWaitsForAndWhenItIsBack) {
+    const std::string device = Folder() + "com2";           // plugged in later
+    const std::string file1 = Folder() + "later/line1.txt"; // its folder made later
+    WriteSettings(3, device, file1);
+    StartHeadless(false);
+    EXPECT_TRUE(Says("Line 2: COM 2 (" + device + ") missing since")) << said_;
+    Play(com1_, 1, 1, 2);
+    EXPECT_TRUE(Says("Line 1: the report file " + file1 + " cannot be written")) << said_;
+
+    ASSERT_EQ(::symlink(com2_.SlavePath().c_str(), device.c_str()), 0);
+    ASSERT_TRUE(QDir().mkdir(QString::fromStdString(Folder() + "later")));
+    EXPECT_TRUE(Says("Line 2: COM 2 (" + device + ") is back")) << said_;
+    Play(com2_, 2, 1, 2);
+    Play(com1_, 1, 3, 3);
+    EXPECT_TRUE(Says("Line 1: the report file " + file1 + " can be written again")) << said_;
+    WaitUntilTaken();
+    EXPECT_EQ(EndWith(SIGTERM), 0) << said_;
+    EXPECT_EQ(FileText(file1), expected_[0]);
+    EXPECT_EQ(FileText(ReportFile(2)), expected_[1]);
 }
 
 TEST(HeadlessCommandLineTest, UsageErrorWithNoDisplayGivesStatus2AndTheUsage) {
