@@ -9,6 +9,7 @@
 #include "capture/stamps.h"
 #include "lines/line_ports.h"
 #include "runtime/message_box.h"
+#include "runtime/posix_io.h"
 #include "runtime/service_state_folder.h"
 #include "runtime/system_log.h"
 #include "settings/profile.h"
@@ -17,7 +18,9 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -49,6 +52,24 @@ bool CatchSignals() {
         if (sigaction(number, &action, nullptr) != 0)
             return false;
     return true;
+}
+
+// Why the settings file cannot be taken again, or empty. One that is gone, unreadable or no
+// settings file at all would read as the defaults, which switch the lines off and stop capture.
+std::string ReloadProblem(const std::string& fileName) {
+    const FileDescriptor file =
+        OpenRetrying(fileName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    std::string text;
+    const int error = !file.Valid() ? errno : ReadRegularFile(file.Get(), 64u << 20, text);
+    if (error == EINVAL)
+        return "it is not a regular file";
+    if (error != 0)
+        return std::strerror(error);
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (text.find("[comportsettings]") == std::string::npos)
+        return "it has no [ComPortSettings] section";
+    return {};
 }
 
 // The report file box of the window, told once per failure and once per failure's losses.
@@ -107,6 +128,13 @@ public:
 
     // As COM Ports OK does: only the ports whose settings or devices changed are closed.
     void ReadSettingsAgain() {
+        if (const std::string problem = ReloadProblem(SettingsFileName()); !problem.empty()) {
+            ShowMessageBox({"Tolvane",
+                            "The settings file " + SettingsFileName() + " cannot be read again (" +
+                                problem + "): every line goes on as it was.",
+                            MessageIcon::Error});
+            return;
+        }
         SystemLog(LogLevel::Notice, "reading the settings file " + SettingsFileName() + " again");
         LoadSettings();
         for (int line = 1; line <= LineCount; ++line) {

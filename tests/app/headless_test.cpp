@@ -163,6 +163,27 @@ TEST_F(HeadlessTest, SighupTakesTheNewBaudRateOfTheFileAndLosesNothing) {
     EXPECT_EQ(FileText(ReportFile(1)), expected_[0]);
 }
 
+// A settings file that is gone at a SIGHUP would read as the defaults, which switch every line
+// off: it is refused, and capture goes on as it was.
+TEST_F(HeadlessTest, SighupWithTheSettingsFileGoneKeepsEveryLineCapturing) {
+    WriteSettings(3);
+    StartHeadless();
+    Play(com1_, 1, 1, 100);
+    WaitUntilTaken();
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(Settings())));
+    ::kill(static_cast<pid_t>(program_.processId()), SIGHUP);
+    EXPECT_TRUE(Says("The settings file " + Settings() +
+                     " cannot be read again (No such file or directory): every line goes on as "
+                     "it was."))
+        << said_;
+    Play(com1_, 1, 101, 200);
+    Play(com2_, 2, 1, 100);
+    WaitUntilTaken();
+    EXPECT_EQ(EndWith(SIGTERM), 0) << said_;
+    EXPECT_EQ(FileText(ReportFile(1)), expected_[0]);
+    EXPECT_EQ(FileText(ReportFile(2)), expected_[1]);
+}
+
 // Without a panel, standard error tells whoever runs it in a terminal that a line waits for its
 // device or its file, and when each is back; no report line is lost meanwhile.
 TEST_F(HeadlessTest, SaysOnStandardErrorWhatALineWaitsForAndWhenItIsBack) {
