@@ -119,8 +119,14 @@ public:
     // file is started before its port opens, so that it keeps its first report line.
     void Start() {
         LoadSettings();
-        for (int line = 1; line <= LineCount; ++line)
+        bool any = false;
+        for (int line = 1; line <= LineCount; ++line) {
             StartIfItHasAFile(line);
+            any = any || lines_.Line(line).Started;
+        }
+        if (!any)
+            SystemLog(LogLevel::Warning, "no line captures: none in the settings file " +
+                                             SettingsFileName() + " is on with a report file");
         // Before any port opens, so that a resumed line's first report line is forwarded too.
         broker_.ApplySettings();
         ports_.ApplyComPortSettings();
