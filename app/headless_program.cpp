@@ -54,9 +54,9 @@ bool CatchSignals() {
     return true;
 }
 
-// Why the settings file cannot be taken again, or empty. One that is gone, unreadable or no
-// settings file at all would read as the defaults, which switch the lines off and stop capture.
-std::string ReloadProblem(const std::string& fileName) {
+// Why the settings file cannot be taken, or empty. One that is gone, unreadable or no settings
+// file at all reads as the defaults, which switch the lines off.
+std::string SettingsFileProblem(const std::string& fileName) {
     const FileDescriptor file =
         OpenRetrying(fileName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     std::string text;
@@ -124,9 +124,15 @@ public:
             StartIfItHasAFile(line);
             any = any || lines_.Line(line).Started;
         }
-        if (!any)
-            SystemLog(LogLevel::Warning, "no line captures: none in the settings file " +
-                                             SettingsFileName() + " is on with a report file");
+        if (!any) {
+            const std::string problem = SettingsFileProblem(SettingsFileName());
+            SystemLog(LogLevel::Warning,
+                      "no line captures: " +
+                          (problem.empty() ? "none in the settings file " + SettingsFileName() +
+                                                 " is on with a report file"
+                                           : "the settings file " + SettingsFileName() +
+                                                 " cannot be read (" + problem + ")"));
+        }
         // Before any port opens, so that a resumed line's first report line is forwarded too.
         broker_.ApplySettings();
         ports_.ApplyComPortSettings();
@@ -134,7 +140,7 @@ public:
 
     // As COM Ports OK does: only the ports whose settings or devices changed are closed.
     void ReadSettingsAgain() {
-        if (const std::string problem = ReloadProblem(SettingsFileName()); !problem.empty()) {
+        if (const std::string problem = SettingsFileProblem(SettingsFileName()); !problem.empty()) {
             ShowMessageBox({"Tolvane",
                             "The settings file " + SettingsFileName() + " cannot be read again (" +
                                 problem + "): every line goes on as it was.",
