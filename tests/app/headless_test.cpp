@@ -11,8 +11,10 @@
 #include <QTest>
 #include <atomic>
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -112,9 +114,17 @@ protected:
         QTest::qWait(300);
     }
 
+    // Sends the running program the signal. Never to pid 0: that is the test's own group.
+    void Send(int signalNumber) {
+        const auto pid = static_cast<pid_t>(program_.processId());
+        EXPECT_GT(pid, 0) << "the program has ended";
+        if (pid > 0)
+            ::kill(pid, signalNumber);
+    }
+
     // Ends the program with the signal; its exit status.
     int EndWith(int signalNumber) {
-        ::kill(static_cast<pid_t>(program_.processId()), signalNumber);
+        Send(signalNumber);
         EXPECT_TRUE(program_.waitForFinished(20000));
         said_ += program_.readAllStandardError().toStdString();
         return program_.exitStatus() == QProcess::NormalExit ? program_.exitCode() : -1;
@@ -155,7 +165,7 @@ TEST_F(HeadlessTest, SighupTakesTheNewBaudRateOfTheFileAndLosesNothing) {
     Play(com1_, 1, 1, 500);
     WaitUntilTaken();
     WriteSettings(4);
-    ::kill(static_cast<pid_t>(program_.processId()), SIGHUP);
+    Send(SIGHUP);
     EXPECT_TRUE(QTest::qWaitFor([&] { return com1_.BaudSetting() == B19200; }, 20000));
     Play(com1_, 1, 501, 1000);
     WaitUntilTaken();
@@ -171,7 +181,7 @@ TEST_F(HeadlessTest, SighupWithTheSettingsFileGoneKeepsEveryLineCapturing) {
     Play(com1_, 1, 1, 100);
     WaitUntilTaken();
     ASSERT_TRUE(QFile::remove(QString::fromStdString(Settings())));
-    ::kill(static_cast<pid_t>(program_.processId()), SIGHUP);
+    Send(SIGHUP);
     EXPECT_TRUE(Says("The settings file " + Settings() +
                      " cannot be read again (No such file or directory): every line goes on as "
                      "it was."))
@@ -182,6 +192,24 @@ TEST_F(HeadlessTest, SighupWithTheSettingsFileGoneKeepsEveryLineCapturing) {
     EXPECT_EQ(EndWith(SIGTERM), 0) << said_;
     EXPECT_EQ(FileText(ReportFile(1)), expected_[0]);
     EXPECT_EQ(FileText(ReportFile(2)), expected_[1]);
+}
+
+// Standard error piped to a reader that went away (a pager closed, a journal restarted) fails
+// the program's next message there; it does not end the program and its capture.
+TEST_F(HeadlessTest, AStandardErrorWhoseReaderIsGoneEndsNothing) {
+    const std::string pipe = Folder() + "stderr";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    program_.setStandardErrorFile(QString::fromStdString(pipe));
+    WriteSettings(3);
+    StartHeadless();
+    ::close(reader);
+    Send(SIGHUP); // told on standard error
+    Play(com1_, 1, 1, 100);
+    WaitUntilTaken();
+    EXPECT_EQ(EndWith(SIGTERM), 0);
+    EXPECT_EQ(FileText(ReportFile(1)), expected_[0]);
 }
 
 // Without a panel, standard error tells whoever runs it in a terminal that a line waits for its
