@@ -1,15 +1,13 @@
 #include "app/command_line.h"
 #include "app/headless_program.h"
+#include "runtime/process_start.h"
 
 #include <QCoreApplication>
-#include <csignal>
 #include <cstdio>
 
 // What `tolvane --headless` becomes: the same command line, no window system at all.
 int main(int argc, char** argv) {
-    // A standard error whose reader is gone (a pipe to a pager, a restarted journal) must fail the
-    // write, not end capture.
-    std::signal(SIGPIPE, SIG_IGN);
+    PrepareProcessStart();
     const CommandLine commandLine = ParseCommandLine(argc, argv);
     if (!commandLine.Error.empty() || !commandLine.Headless) {
         std::fprintf(stderr, "tolvane: %s\n%s",

@@ -1,16 +1,13 @@
 #include "app/command_line.h"
 #include "app/headless_executable.h"
 #include "app/program.h"
+#include "runtime/process_start.h"
 
 #include <QApplication>
-#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    // A write to a pipe or socket whose reader is gone (standard error piped to a pager that was
-    // closed, a broker's connection) fails with EPIPE instead of ending the program and its
-    // capture. Kept across the exec of the headless program.
-    std::signal(SIGPIPE, SIG_IGN);
+    PrepareProcessStart();
     // Read before any application exists, so that a usage error or an answer for the terminal
     // needs no display.
     const CommandLine commandLine = ParseCommandLine(argc, argv);

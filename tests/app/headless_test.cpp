@@ -75,11 +75,20 @@ protected:
     }
 
     // Until its ports are open, a fresh terminal cooks what it receives, as no real line does.
-    void StartHeadless(bool com2Opens = true) {
+    // With closedDescriptors, as a launcher that closes standard input, output and error starts
+    // it.
+    void StartHeadless(bool com2Opens = true, bool closedDescriptors = false) {
         program_.setProcessEnvironment(NoDisplay());
-        program_.start(QStringLiteral(TOLVANE_PROGRAM),
-                       {QStringLiteral("--headless"), QStringLiteral("--settings"),
-                        QString::fromStdString(Settings())});
+        const QStringList arguments = {QStringLiteral("--headless"), QStringLiteral("--settings"),
+                                       QString::fromStdString(Settings())};
+        if (closedDescriptors)
+            program_.start(QStringLiteral("/bin/sh"),
+                           QStringList{QStringLiteral("-c"),
+                                       QStringLiteral("exec 0<&- 1>&- 2>&-; exec \"$0\" \"$@\""),
+                                       QStringLiteral(TOLVANE_PROGRAM)} +
+                               arguments);
+        else
+            program_.start(QStringLiteral(TOLVANE_PROGRAM), arguments);
         ASSERT_TRUE(program_.waitForStarted());
         EXPECT_TRUE(QTest::qWaitFor(
             [&] {
@@ -210,6 +219,19 @@ TEST_F(HeadlessTest, AStandardErrorWhoseReaderIsGoneEndsNothing) {
     WaitUntilTaken();
     EXPECT_EQ(EndWith(SIGTERM), 0);
     EXPECT_EQ(FileText(ReportFile(1)), expected_[0]);
+}
+
+// Started with standard input, output and error closed, the program's own pipes, ports and files
+// take none of their numbers, and standard error is written into none of them.
+TEST_F(HeadlessTest, StartedWithTheStandardDescriptorsClosedItCaptures) {
+    WriteSettings(3);
+    StartHeadless(true, true);
+    Send(SIGHUP); // told on standard error
+    Play(com1_, 1, 1, 100);
+    WaitUntilTaken();
+    EXPECT_EQ(EndWith(SIGTERM), 0);
+    EXPECT_EQ(FileText(ReportFile(1)), expected_[0]);
+    EXPECT_EQ(com1_.ReadAvailable(), "");
 }
 
 // Without a panel, standard error tells whoever runs it in a terminal that a line waits for its
