@@ -1,14 +1,18 @@
 #include "app/display_loss.h"
 
 #include "runtime/message_box.h"
+#include "runtime/signal_delivery.h"
 #include "runtime/system_log.h"
 #include "serial/platform/message_window.h"
 
+#include <QCoreApplication>
 #include <QString>
 #include <QtGlobal>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace {
@@ -27,13 +31,13 @@ bool TellsDisplayLoss(const QString& message) {
            message.contains(QStringLiteral("Wayland connection broke"));
 }
 
-void StopNow(const std::string& why) {
+void StopNow(const std::string& why, LogLevel level = LogLevel::Error) {
     if (stopping.exchange(true) || !Stop())
         return;
     // The broken connection must not be read again while the ports close.
     PumpOnlyPortMessages();
     const std::string text = why + ": every report line that came is written, held lines are saved";
-    SystemLog(LogLevel::Error, text);
+    SystemLog(level, text);
     std::fprintf(stderr, "tolvane: %s\n", text.c_str());
     Stop()();
     std::fflush(nullptr);
@@ -50,6 +54,21 @@ void HandleQtMessage(QtMsgType type, const QMessageLogContext& context, const QS
     previousHandler(type, context, message);
 }
 
+// A logout, a shutdown or a kill: the program ends as when its display goes, with status 0.
+std::unique_ptr<SignalDelivery>& TerminationSignals() {
+    static std::unique_ptr<SignalDelivery> delivery;
+    return delivery;
+}
+
+void EndBySignal(int number) {
+    if (!Stop()) {
+        QCoreApplication::quit();
+        return;
+    }
+    StopNow(std::string("ended by SIG") + sigabbrev_np(number), LogLevel::Notice);
+    std::_Exit(0);
+}
+
 void StopAtExit() {
     if (IsMainThread())
         StopNow("ended while its windows were open");
@@ -62,9 +81,12 @@ DisplayLossGuard::DisplayLossGuard(std::function<void()> stop) {
     static const bool registered = std::atexit(StopAtExit) == 0;
     (void)registered;
     previousHandler = qInstallMessageHandler(HandleQtMessage);
+    TerminationSignals() = std::make_unique<SignalDelivery>(
+        std::initializer_list<int>{SIGTERM, SIGINT, SIGHUP}, EndBySignal);
 }
 
 DisplayLossGuard::~DisplayLossGuard() {
+    TerminationSignals().reset();
     qInstallMessageHandler(previousHandler);
     Stop() = {};
 }

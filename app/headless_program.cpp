@@ -11,13 +11,13 @@
 #include "runtime/message_box.h"
 #include "runtime/posix_io.h"
 #include "runtime/service_state_folder.h"
+#include "runtime/signal_delivery.h"
 #include "runtime/system_log.h"
 #include "settings/profile.h"
 #include "settings/settings_groups.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QSocketNotifier>
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -30,29 +30,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The signals reach the event loop through this pipe: the handler only writes the number.
-int signalPipe[2] = {-1, -1};
-
-extern "C" void PassSignalOn(int number) {
-    const int saved = errno;
-    const auto byte = static_cast<unsigned char>(number);
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
-    errno = saved;
-}
-
-bool CatchSignals() {
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    struct sigaction action {};
-    action.sa_handler = PassSignalOn;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int number : {SIGTERM, SIGINT, SIGHUP})
-        if (sigaction(number, &action, nullptr) != 0)
-            return false;
-    return true;
-}
 
 // Why the settings file cannot be taken, or empty. One that is gone, unreadable or no settings
 // file at all reads as the defaults, which switch the lines off.
@@ -207,13 +184,23 @@ int RunHeadless(QCoreApplication& application) {
     // With no window, a box's text goes to standard error and, for errors, the system log; what
     // the panels would show goes to both too.
     EchoSystemLogOnStandardError(true);
-    if (!CatchSignals()) {
+    HeadlessLines lines;
+    const SignalDelivery delivery({SIGTERM, SIGINT, SIGHUP}, [&lines](int number) {
+        if (number != SIGHUP) {
+            QCoreApplication::quit();
+            return;
+        }
+        try {
+            lines.ReadSettingsAgain();
+        } catch (const std::exception& error) {
+            ShowException(error);
+        }
+    });
+    if (!delivery.Ok()) {
         ShowMessageBox({"Tolvane", std::string("cannot catch signals: ") + std::strerror(errno),
                         MessageIcon::Error});
         return 1;
     }
-
-    HeadlessLines lines;
     try {
         lines.Start();
     } catch (const std::exception& error) {
@@ -221,21 +208,6 @@ int RunHeadless(QCoreApplication& application) {
     }
     SystemLog(LogLevel::Notice, "running without a window, settings " + SettingsFileName());
 
-    QSocketNotifier signalNews(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNews, &QSocketNotifier::activated, &application, [&] {
-        unsigned char number = 0;
-        while (::read(signalPipe[0], &number, 1) == 1) {
-            if (number == SIGHUP) {
-                try {
-                    lines.ReadSettingsAgain();
-                } catch (const std::exception& error) {
-                    ShowException(error);
-                }
-            } else {
-                QCoreApplication::quit();
-            }
-        }
-    });
     application.exec();
     lines.Stop();
     SystemLog(LogLevel::Notice, "ended");

@@ -1,5 +1,6 @@
-// The window's program when its X server goes away: Qt ends it, but only after every report line
-// that came is in its file, and the next start resumes into the same file.
+// The window's program when its X server goes away or a signal ends it (a logout, a shutdown):
+// it ends only after every report line that came is in its file or saved, and the next start
+// resumes into the same file.
 
 #include "tests/support/pty_pair.h"
 
@@ -8,6 +9,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <string>
 #include <termios.h>
@@ -18,6 +20,37 @@ namespace {
 std::string FileText(const std::string& path) {
     QFile file(QFile::decodeName(path.c_str()));
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+
+// Line 1 on the pty, unstamped, resumed into report at the start.
+void WriteLineSettings(const std::string& settings, const PtyPair& com1,
+                       const std::string& report) {
+    const std::string text = "[ComPortSettings]\r\nComPort=0\r\n[StampingSettings]\r\n"
+                             "DateStamp1=0\r\nTimeStamp1=0\r\n[PortDevices]\r\nCOM1=" +
+                             com1.SlavePath() + "\r\n[Capture]\r\nResumeAtStartup=1\r\n" +
+                             "ReportFile1=" + report + "\r\n";
+    QFile file(QFile::decodeName(settings.c_str()));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text.data(), static_cast<qint64>(text.size()));
+}
+
+// Starts the window's program on the settings; true once line 1's port is open.
+bool StartWindow(QProcess& program, const std::string& settings, const PtyPair& com1) {
+    program.start(QStringLiteral(TOLVANE_PROGRAM),
+                  {QStringLiteral("--settings"), QString::fromStdString(settings)});
+    return program.waitForStarted() &&
+           QTest::qWaitFor([&] { return com1.BaudSetting() == B9600; }, 30000);
+}
+
+// Numbered report lines, sent down the line until the program has read them all.
+std::string SendLines(PtyPair& com1, int count) {
+    std::string lines;
+    for (int number = 1; number <= count; ++number)
+        lines += "LOT " + std::to_string(number) + "\r\n";
+    EXPECT_TRUE(com1.Write(lines));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return com1.Unread() == 0; }, 20000));
+    QTest::qWait(300);
+    return lines;
 }
 
 TEST(DisplayLossTest, XServerGoneEndsTheProgramWithEveryLineWrittenAndResumeKept) {
@@ -43,33 +76,15 @@ TEST(DisplayLossTest, XServerGoneEndsTheProgramWithEveryLineWrittenAndResumeKept
     const std::string settings = folder + "Tolvane.ini";
     const std::string report = folder + "line1.txt";
     PtyPair com1(1);
-    {
-        const std::string text = "[ComPortSettings]\r\nComPort=0\r\n[StampingSettings]\r\n"
-                                 "DateStamp1=0\r\nTimeStamp1=0\r\n[PortDevices]\r\nCOM1=" +
-                                 com1.SlavePath() + "\r\n[Capture]\r\nResumeAtStartup=1\r\n" +
-                                 "ReportFile1=" + report + "\r\n";
-        QFile file(QFile::decodeName(settings.c_str()));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(text.data(), static_cast<qint64>(text.size()));
-    }
+    WriteLineSettings(settings, com1, report);
     QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DISPLAY"), display);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     program.setProcessEnvironment(environment);
-    program.start(QStringLiteral(TOLVANE_PROGRAM),
-                  {QStringLiteral("--settings"), QString::fromStdString(settings)});
-    ASSERT_TRUE(program.waitForStarted());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return com1.BaudSetting() == B9600; }, 30000))
+    ASSERT_TRUE(StartWindow(program, settings, com1))
         << program.readAllStandardError().toStdString();
-
-    std::string expected;
-    for (int number = 1; number <= 2000; ++number)
-        expected += "LOT " + std::to_string(number) + "\r\n";
-    ASSERT_TRUE(com1.Write(expected));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return com1.Unread() == 0; }, 20000))
-        << program.readAllStandardError().toStdString();
-    QTest::qWait(300);
+    const std::string expected = SendLines(com1, 2000);
     server.kill();
     server.waitForFinished();
     QFile::remove(socket);
@@ -82,6 +97,28 @@ TEST(DisplayLossTest, XServerGoneEndsTheProgramWithEveryLineWrittenAndResumeKept
     EXPECT_EQ(FileText(report), expected);
     EXPECT_NE(FileText(settings).find("ReportFile1=" + report), std::string::npos)
         << "the next start resumes into the same file";
+}
+
+TEST(TerminationSignalTest, SigtermEndsTheWindowWithTheLinesItHoldsSaved) {
+    QTemporaryDir dir;
+    const std::string folder = QFile::encodeName(dir.path()).toStdString() + "/";
+    const std::string settings = folder + "Tolvane.ini";
+    PtyPair com1(1);
+    // The report file's folder does not exist: every line is held.
+    WriteLineSettings(settings, com1, folder + "gone/line1.txt");
+    QProcess program;
+    ASSERT_TRUE(StartWindow(program, settings, com1))
+        << program.readAllStandardError().toStdString();
+    const std::string expected = SendLines(com1, 100);
+    ASSERT_GT(program.processId(), 0);
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+
+    ASSERT_TRUE(program.waitForFinished(30000)) << program.readAllStandardError().toStdString();
+    const std::string said = program.readAllStandardError().toStdString();
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << said;
+    EXPECT_EQ(program.exitCode(), 0) << said;
+    EXPECT_NE(said.find("tolvane: ended by SIGTERM"), std::string::npos) << said;
+    EXPECT_EQ(FileText(folder + "line1.txt.unsaved"), expected);
 }
 
 } // namespace
