@@ -12,7 +12,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 namespace {
@@ -55,11 +54,6 @@ void HandleQtMessage(QtMsgType type, const QMessageLogContext& context, const QS
 }
 
 // A logout, a shutdown or a kill: the program ends as when its display goes, with status 0.
-std::unique_ptr<SignalDelivery>& TerminationSignals() {
-    static std::unique_ptr<SignalDelivery> delivery;
-    return delivery;
-}
-
 void EndBySignal(int number) {
     if (!Stop()) {
         QCoreApplication::quit();
@@ -81,12 +75,12 @@ DisplayLossGuard::DisplayLossGuard(std::function<void()> stop) {
     static const bool registered = std::atexit(StopAtExit) == 0;
     (void)registered;
     previousHandler = qInstallMessageHandler(HandleQtMessage);
-    TerminationSignals() = std::make_unique<SignalDelivery>(
+    terminationSignals_ = std::make_unique<SignalDelivery>(
         std::initializer_list<int>{SIGTERM, SIGINT, SIGHUP}, EndBySignal);
 }
 
 DisplayLossGuard::~DisplayLossGuard() {
-    TerminationSignals().reset();
+    terminationSignals_.reset();
     qInstallMessageHandler(previousHandler);
     Stop() = {};
 }

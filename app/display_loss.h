@@ -1,6 +1,9 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+
+class SignalDelivery;
 
 // Qt ends the process by itself when its display connection breaks: the platform plugin warns
 // ("The X11 connection broke ...", "The Wayland connection broke ...") and calls exit(1). While
@@ -16,4 +19,7 @@ public:
     ~DisplayLossGuard();
     DisplayLossGuard(const DisplayLossGuard&) = delete;
     DisplayLossGuard& operator=(const DisplayLossGuard&) = delete;
+
+private:
+    std::unique_ptr<SignalDelivery> terminationSignals_;
 };

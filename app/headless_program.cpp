@@ -9,42 +9,33 @@
 #include "capture/stamps.h"
 #include "lines/line_ports.h"
 #include "runtime/message_box.h"
-#include "runtime/posix_io.h"
 #include "runtime/service_state_folder.h"
 #include "runtime/signal_delivery.h"
 #include "runtime/system_log.h"
 #include "settings/profile.h"
+#include "settings/profile_document.h"
 #include "settings/settings_groups.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <algorithm>
 #include <array>
-#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <unistd.h>
 
 namespace {
 
 // Why the settings file cannot be taken, or empty. One that is gone, unreadable or no settings
 // file at all reads as the defaults, which switch the lines off.
 std::string SettingsFileProblem(const std::string& fileName) {
-    const FileDescriptor file =
-        OpenRetrying(fileName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    std::string text;
-    const int error = !file.Valid() ? errno : ReadRegularFile(file.Get(), 64u << 20, text);
-    if (error == EINVAL)
+    const ProfileDocument settings = ProfileDocument::Load(fileName);
+    if (settings.ReadError() == EINVAL)
         return "it is not a regular file";
-    if (error != 0)
-        return std::strerror(error);
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (text.find("[comportsettings]") == std::string::npos)
+    if (settings.ReadError() != 0)
+        return std::strerror(settings.ReadError());
+    if (!settings.HasSection("ComPortSettings"))
         return "it has no [ComPortSettings] section";
     return {};
 }
@@ -58,9 +49,7 @@ public:
         const auto i = static_cast<std::size_t>(line - 1);
         const ProductionLine& production = lines_.Line(line);
         const ReportWriterStatus status = lines_.Line(line).Writer().Status();
-        if (const std::string mended = mending_[i].Follow(production.Caption, status);
-            !mended.empty())
-            SystemLog(LogLevel::Notice, mended);
+        mending_[i].Follow(production.Caption, status);
         if (!told_[i].TakeNews(status))
             return;
         ShowMessageBox(

@@ -4,6 +4,7 @@
 #include "capture/stamps.h"
 #include "runtime/exceptions.h"
 #include "runtime/message_box.h"
+#include "runtime/system_log.h"
 
 #include <pthread.h>
 #include <thread>
@@ -319,6 +320,15 @@ std::vector<QueuedReportLine> ReportWriter::Finish(std::chrono::milliseconds pat
             thread_.detach(); // the stalled write keeps its own share of the state
     }
     return left;
+}
+
+void ReportFileMending::Follow(const std::string& caption, const ReportWriterStatus& status) {
+    if (failing_ && status.ErrorCode == 0)
+        SystemLog(LogLevel::Notice, caption + ": the report file " + file_ +
+                                        " can be written again; every report line held is in it");
+    failing_ = status.ErrorCode != 0;
+    if (failing_)
+        file_ = status.File;
 }
 
 std::string ReportFileErrorText(const std::string& caption, const std::string& reportFile,

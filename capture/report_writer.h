@@ -61,16 +61,8 @@ private:
 // Whether a line's report file was failing when last looked at, so that its mending is told once.
 class ReportFileMending {
 public:
-    // The system log's notice when a file that was failing works again, else empty.
-    std::string Follow(const std::string& caption, const ReportWriterStatus& status) {
-        std::string notice;
-        if (failing_ && status.ErrorCode == 0)
-            notice = caption + ": the report file " + file_ +
-                     " can be written again; every report line held is in it";
-        failing_ = status.ErrorCode != 0;
-        file_ = status.File;
-        return notice;
-    }
+    // Tells the system log when a file that was failing works again.
+    void Follow(const std::string& caption, const ReportWriterStatus& status);
 
 private:
     bool failing_ = false;

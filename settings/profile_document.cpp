@@ -3,6 +3,7 @@
 #include "runtime/posix_io.h"
 #include "settings/profile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
@@ -81,13 +82,15 @@ ProfileDocument ProfileDocument::Load(const std::string& fileName) {
     document.fileName_ = fileName;
     FileDescriptor file = OpenRetrying(fileName, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (!file.Valid()) {
+        document.readError_ = errno;
         // Only a file that is not there may be created; anything else we could not read must
         // not be overwritten with what little we know of it.
         document.replaceable_ = errno == ENOENT && !fileName.empty();
         return document;
     }
     // What was read before a failure is still read from, but the file is not replaced.
-    if (ReadRegularFile(file.Get(), MaxProfileFileSize, document.text_) != 0)
+    document.readError_ = ReadRegularFile(file.Get(), MaxProfileFileSize, document.text_);
+    if (document.readError_ != 0)
         document.replaceable_ = false;
     file.Close();
     document.Parse();
@@ -212,6 +215,12 @@ bool ProfileDocument::Remove(std::string_view section, std::string_view key) {
     if (!lines.empty())
         Parse();
     return !lines.empty();
+}
+
+bool ProfileDocument::HasSection(std::string_view section) const {
+    return std::any_of(sections_.begin(), sections_.end(), [&](const Section& s) {
+        return EqualNoCase(Slice(s.NameBegin, s.NameEnd), section);
+    });
 }
 
 std::vector<ProfileDocument::SectionOutline> ProfileDocument::Outline() const {

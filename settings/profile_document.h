@@ -14,6 +14,10 @@ public:
     // that exists but cannot be read (no right, not a regular file, absurdly large) gives an empty
     // document that Save() refuses to replace.
     static ProfileDocument Load(const std::string& fileName);
+    // Why Load could not read the file: its errno (EINVAL for no regular file), or 0.
+    int ReadError() const { return readError_; }
+    // Whether a section of that name is there, compared without regard to case.
+    bool HasSection(std::string_view section) const;
 
     // The value of the key in the first section of that name that holds it, names compared
     // without regard to case; surrounding blanks removed, cut at a NUL byte and to 2047 bytes.
@@ -60,5 +64,6 @@ private:
     std::string fileName_;
     std::string text_;
     bool replaceable_ = true;
+    int readError_ = 0;
     std::vector<Section> sections_;
 };

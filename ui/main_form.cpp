@@ -562,9 +562,7 @@ void TMainForm::RefreshLineLook(int line) {
 
 void TMainForm::FollowReportFile(int line, const ReportWriterStatus& status) {
     const auto i = static_cast<std::size_t>(line - 1);
-    if (const std::string mended = reportMending_[i].Follow(lines_.Line(line).Caption, status);
-        !mended.empty())
-        SystemLog(LogLevel::Notice, mended);
+    reportMending_[i].Follow(lines_.Line(line).Caption, status);
     reportNews_[i] = !ReportFileHint(status).empty();
     if (reportNews_[i] && !ReportNewsTimer->isActive())
         ReportNewsTimer->start();
