@@ -173,7 +173,11 @@ void TSerialForm::OKBtnClick() {
         writeFailure = error;
     }
     SetUpPortsAgain();
+    unsaved_.reset();
     if (writeFailure) {
+        unsaved_.emplace();
+        for (int line = 1; line <= LineCount; ++line)
+            (*unsaved_)[static_cast<std::size_t>(line - 1)] = lines_.Line(line).Port;
         ShowException(*writeFailure);
         ModalResult = 0;
     }
@@ -182,7 +186,12 @@ void TSerialForm::OKBtnClick() {
 }
 
 void TSerialForm::CancelBtnClick() {
-    LoadComPortSettings(lines_);
+    if (unsaved_) {
+        for (int line = 1; line <= LineCount; ++line)
+            lines_.Line(line).Port = (*unsaved_)[static_cast<std::size_t>(line - 1)];
+    } else {
+        LoadComPortSettings(lines_);
+    }
     ShowPortSettings();
     QDialog::reject();
 }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class FormSet;
@@ -63,4 +64,7 @@ private:
 
     ProductionLines& lines_;
     LinePorts& ports_;
+    // The settings the ports were set up from at an OK whose settings file could not take them:
+    // Cancel then goes back to these, which the ports use, not to the file's.
+    std::optional<std::array<PortSettings, LineCount>> unsaved_;
 };

@@ -233,6 +233,9 @@ TEST_F(SerialFormTest, OkWhoseSettingsCannotBeWrittenStillSetsUpThePortsAndStays
     EXPECT_TRUE(lineFourOn) << "the panels follow the lists all the same";
     EXPECT_EQ(Serial().ComPorts[3]->ComNumber(), 8);
     EXPECT_EQ(Serial().ComPorts[3]->Baud(), 19200);
+    // Cancel afterwards shows what the ports use, not the file's older settings.
+    EXPECT_EQ(Serial().Ports[3].ComPort->currentIndex(), 7);
+    EXPECT_EQ(Serial().Ports[3].BaudRate->currentIndex(), 4);
     ASSERT_EQ(boxes.Boxes.size(), 1u);
     EXPECT_EQ(boxes.Boxes[0].Caption, "Tolvane");
     EXPECT_EQ(boxes.Boxes[0].Text,
