@@ -31,10 +31,8 @@ namespace {
 // file at all reads as the defaults, which switch the lines off.
 std::string SettingsFileProblem(const std::string& fileName) {
     const ProfileDocument settings = ProfileDocument::Load(fileName);
-    if (settings.ReadError() == EINVAL)
-        return "it is not a regular file";
     if (settings.ReadError() != 0)
-        return std::strerror(settings.ReadError());
+        return settings.ReadErrorText();
     if (!settings.HasSection("ComPortSettings"))
         return "it has no [ComPortSettings] section";
     return {};

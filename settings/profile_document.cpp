@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -95,6 +96,12 @@ ProfileDocument ProfileDocument::Load(const std::string& fileName) {
     file.Close();
     document.Parse();
     return document;
+}
+
+std::string ProfileDocument::ReadErrorText() const {
+    if (readError_ == EINVAL)
+        return "it is not a regular file";
+    return readError_ != 0 ? std::strerror(readError_) : std::string();
 }
 
 std::string_view ProfileDocument::Slice(std::size_t begin, std::size_t end) const {

@@ -16,6 +16,8 @@ public:
     static ProfileDocument Load(const std::string& fileName);
     // Why Load could not read the file: its errno (EINVAL for no regular file), or 0.
     int ReadError() const { return readError_; }
+    // The same in words ("Permission denied", "it is not a regular file"), or empty.
+    std::string ReadErrorText() const;
     // Whether a section of that name is there, compared without regard to case.
     bool HasSection(std::string_view section) const;
 

@@ -1,8 +1,10 @@
 #include "ui/form_set.h"
 
+#include "runtime/message_box.h"
 #include "serial/apd_com_port.h"
 #include "serial/com_select_form.h"
 #include "settings/profile.h"
+#include "settings/profile_document.h"
 #include "settings/settings_groups.h"
 #include "ui/about_form.h"
 #include "ui/easter_egg_form.h"
@@ -18,6 +20,7 @@
 #include "ui/set_line_label_form.h"
 #include "ui/stamping_form.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
@@ -65,6 +68,15 @@ void FormSet::LoadSettings() {
     if (settingsLoaded_)
         return;
     settingsLoaded_ = true;
+    // A file that is there but cannot be read gives the defaults, with most lines off: the
+    // operator must be told, or the settings seem lost. Its writes are refused, so it stays.
+    if (const ProfileDocument settings = ProfileDocument::Load(SettingsFileName());
+        settings.ReadError() != 0 && settings.ReadError() != ENOENT)
+        ShowMessageBox({"Tolvane",
+                        "The settings file " + SettingsFileName() + " cannot be read (" +
+                            settings.ReadErrorText() +
+                            "): every setting is at its default, and the file is left as it is.",
+                        MessageIcon::Error});
     // Every window that names a line takes its caption as it is loaded.
     LoadLineLabels(Lines);
     LoadStampingSettings(Lines);

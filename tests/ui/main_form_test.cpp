@@ -7,6 +7,8 @@
 #include "ui/set_line_label_form.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHelpEvent>
 #include <QLabel>
@@ -137,6 +139,18 @@ TEST_F(MainFormTest, WithoutSettingsFileLineOneIsOnAndTheOthersOffAndGreyed) {
     }
     EXPECT_TRUE(boxes.Boxes.empty());
     EXPECT_FALSE(settings.Exists()) << "start-up only reads the settings file";
+}
+
+TEST_F(MainFormTest, ASettingsFileThatCannotBeReadIsToldAndLeftAsItIs) {
+    ASSERT_TRUE(QDir().mkdir(QFile::decodeName(settings.Path().c_str())));
+    StartUp();
+    EXPECT_EQ(Main().Caption(2), "Line 2");
+    EXPECT_FALSE(Main().StartLineBtns[1]->isEnabled());
+    ASSERT_EQ(boxes.Boxes.size(), 1u);
+    EXPECT_EQ(boxes.Boxes[0].Text, "The settings file " + settings.Path() +
+                                       " cannot be read (it is not a regular file): every "
+                                       "setting is at its default, and the file is left as it is.");
+    EXPECT_TRUE(QFileInfo(QFile::decodeName(settings.Path().c_str())).isDir());
 }
 
 TEST_F(MainFormTest, StartAsksForAFileThenEmptiesTheViewsAndGoesDown) {
