@@ -121,6 +121,19 @@ void TPortDevicesForm::showEvent(QShowEvent* event) {
     TFixedDialog::showEvent(event);
     // Adapters come and go between showings, and the file may have been edited by hand.
     ShowPortDevices();
+    marksTimer_.start(1000, this);
+}
+
+void TPortDevicesForm::hideEvent(QHideEvent* event) {
+    marksTimer_.stop();
+    TFixedDialog::hideEvent(event);
+}
+
+void TPortDevicesForm::timerEvent(QTimerEvent* event) {
+    if (event->timerId() != marksTimer_.timerId())
+        return TFixedDialog::timerEvent(event);
+    for (int n = 1; n <= PortDeviceCount; ++n)
+        ShowMark(n);
 }
 
 void TPortDevicesForm::ShowPortDevices() {

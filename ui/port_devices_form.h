@@ -3,6 +3,7 @@
 #include "settings/settings_groups.h"
 #include "ui/fixed_dialog.h"
 
+#include <QBasicTimer>
 #include <array>
 #include <string>
 
@@ -38,10 +39,14 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
 
 private:
     void CreateRow(int n);
     void ShowMark(int n);
 
     FormSet& forms_;
+    // While shown, the marks follow devices that come and go.
+    QBasicTimer marksTimer_;
 };

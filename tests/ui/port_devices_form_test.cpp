@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <unistd.h>
 
 class PortDevicesFormTest : public FormsTest {
 protected:
@@ -105,4 +106,21 @@ TEST_F(PortDevicesFormTest, CancelLeavesTheSettingsFileAndThePortsAsTheyWere) {
     EXPECT_TRUE(port->Open());
     EXPECT_EQ(Line(1).Capture.LineTriggerHandle, trigger) << "the port was not set up again";
     EXPECT_TRUE(boxes.Boxes.empty());
+}
+
+TEST_F(PortDevicesFormTest, AMarkFollowsADeviceThatAppearsWhileTheDialogIsOpen) {
+    ClearPortDevice(3);
+    StartUp();
+    const std::string adapter = settings.Folder() + "usb-adapter-later";
+    QString before, after;
+    InDialog([&] {
+        Devices().DeviceBoxes[2]->setEditText(QString::fromStdString(adapter));
+        before = Devices().DeviceMarks[2]->text();
+        EXPECT_EQ(::symlink(lines.Com(3).SlavePath().c_str(), adapter.c_str()), 0);
+        QTest::qWait(1500);
+        after = Devices().DeviceMarks[2]->text();
+        QTest::mouseClick(Devices().CancelBtn, Qt::LeftButton);
+    });
+    EXPECT_EQ(before, QStringLiteral("not present"));
+    EXPECT_EQ(after, QStringLiteral("present"));
 }
