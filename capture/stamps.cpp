@@ -4,6 +4,7 @@
 
 #include <QLocale>
 #include <atomic>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -62,16 +63,20 @@ QDateTime CurrentDateTime() {
     // Each local reading looks at the time zone afresh (a file stat); one a second keeps zone
     // and daylight-saving changes in view at a fraction of the cost. The reading is kept as the
     // same wall time at its fixed offset: turning a local time into an instant (the line's last
-    // report, the forwarded time) would look at the zone again, for every line.
-    thread_local qint64 cachedSecond = -1;
+    // report, the forwarded time) would look at the zone again, for every line. Within the
+    // second the milliseconds still move on: the forwarded time carries them.
+    thread_local qint64 cachedSecond = std::numeric_limits<qint64>::min();
+    thread_local qint64 cachedAt = 0;
     thread_local QDateTime cached;
-    const qint64 second = QDateTime::currentSecsSinceEpoch();
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = now / 1000 - (now % 1000 < 0 ? 1 : 0);
     if (second != cachedSecond) {
-        const QDateTime local = QDateTime::currentDateTime();
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(now);
         cached = local.toOffsetFromUtc(local.offsetFromUtc());
         cachedSecond = second;
+        cachedAt = now;
     }
-    return cached;
+    return now == cachedAt ? cached : cached.addMSecs(now - cachedAt);
 }
 
 // The default locale is the system's unless the program (or a test) chose another. A stamp's

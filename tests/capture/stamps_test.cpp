@@ -35,18 +35,21 @@ TEST_F(StampsTest, EnglishMonthAbbreviationsAndTwoDigitFields) {
     }
 }
 
-TEST_F(StampsTest, TheLocalClockReadsTheCurrentSecondInLocalTime) {
-    for (int i = 0; i < 3; ++i) {
-        const qint64 before = QDateTime::currentSecsSinceEpoch();
+TEST_F(StampsTest, TheLocalClockReadsTheCurrentMillisecondInLocalTime) {
+    for (int i = 0; i < 4; ++i) {
+        const qint64 before = QDateTime::currentMSecsSinceEpoch();
         const QDateTime read = CurrentDateTime();
-        const qint64 after = QDateTime::currentSecsSinceEpoch();
-        EXPECT_GE(read.toSecsSinceEpoch(), before);
-        EXPECT_LE(read.toSecsSinceEpoch(), after);
+        const qint64 after = QDateTime::currentMSecsSinceEpoch();
+        // To the millisecond: the forwarded time of a report line carries them.
+        EXPECT_GE(read.toMSecsSinceEpoch(), before);
+        EXPECT_LE(read.toMSecsSinceEpoch(), after);
         // The stamps show its date and time: those of the local clock.
         EXPECT_EQ(read.date(), read.toLocalTime().date());
         EXPECT_EQ(read.time(), read.toLocalTime().time());
         if (i == 1)
             QThread::msleep(1100); // the next reading falls in a later second
+        if (i == 2)
+            QThread::msleep(150); // most likely within the same second
     }
 }
 
