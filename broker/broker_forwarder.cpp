@@ -241,7 +241,7 @@ struct BrokerForwarder::Impl {
     std::optional<BrokerConfig> config;
     std::array<std::unique_ptr<LineSpool>, LineCount> spools;
     std::array<bool, LineCount> spoolProblemLogged{};
-    std::array<bool, LineCount> fullLogged{};
+    std::array<bool, LineCount> refusalLogged{};
     std::array<std::uint64_t, LineCount> sendOffset{};
     std::array<std::deque<InFlight>, LineCount> inFlight;
     std::unordered_map<int, int> lineOfMid;
@@ -298,24 +298,31 @@ void BrokerForwarder::Impl::SpoolHanded(std::vector<Handed>& handed) {
         const std::string host = config ? config->HostName : LocalHostName();
         if (spool.Append(ReportLinePayload(host, line))) {
             unsynced = true;
-            if (fullLogged[index]) {
-                fullLogged[index] = false;
+            // With nothing in flight every record sent is acknowledged; an append may have
+            // emptied the file of them first, so sending goes on from what is left.
+            if (inFlight[index].empty())
+                sendOffset[index] = spool.AckedOffset();
+            if (refusalLogged[index]) {
+                refusalLogged[index] = false;
                 SystemLog(LogLevel::Notice, "Line " + std::to_string(item.Line) +
                                                 ": report lines are forwarded to the broker again");
             }
             continue;
         }
         ++refused;
-        if (spool.Full() && !fullLogged[index]) {
-            fullLogged[index] = true;
+        // Told once until the spool takes lines again; the refused ones are counted.
+        if (refusalLogged[index])
+            continue;
+        refusalLogged[index] = true;
+        if (spool.Full())
             SystemLog(LogLevel::Error,
                       "Line " + std::to_string(item.Line) + " (" + line.File +
                           "): report lines are not forwarded to the broker: its spool " +
                           spool.Path() + " holds 256 MiB that the broker has not taken");
-        } else if (!spool.Full()) {
-            SystemLog(LogLevel::Error, "Line " + std::to_string(item.Line) +
-                                           ": a report line was not forwarded. " + spool.Error());
-        }
+        else
+            SystemLog(LogLevel::Error, "Line " + std::to_string(item.Line) + " (" + line.File +
+                                           "): report lines are not forwarded to the broker. " +
+                                           spool.Error());
     }
     if (refused > 0) {
         std::lock_guard lock(mutex);

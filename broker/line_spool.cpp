@@ -207,7 +207,12 @@ bool LineSpool::Append(std::string_view payload) {
     const std::string_view body(record.data() + RecordPrefix, record.size() - RecordPrefix);
     PutU32(record.data(), static_cast<std::uint32_t>(body.size()));
     PutU32(record.data() + 4, Crc32(body));
-    if (!WriteExactly(fd_, record.data(), record.size(), end_)) {
+    bool written = WriteExactly(fd_, record.data(), record.size(), end_);
+    // A disk that filled up while the broker was away: once the broker has every record, the
+    // file is emptied at once, not only past a few MiB, and the space it frees takes the record.
+    if (!written && ackedOffset_ == end_ && end_ > HeaderSize && Compact())
+        written = WriteExactly(fd_, record.data(), record.size(), end_);
+    if (!written) {
         error_ = "Unable to write " + path_ + ": " + SystemText(errno);
         // What a failed write left past the end is not a record: the next append overwrites it.
         return false;
@@ -255,17 +260,21 @@ bool LineSpool::WriteHeader() {
 void LineSpool::SaveProgress() {
     if (fd_ < 0 || ackedOffset_ == savedOffset_)
         return;
-    if (ackedOffset_ == end_ && end_ > CompactAfter) {
-        // All acknowledged: the header is made to say so and flushed before the records go; after
-        // a crash in between, the records up to its seq are known to be acknowledged.
-        ackedOffset_ = HeaderSize;
-        if (WriteHeader() && ::fdatasync(fd_) == 0 &&
-            ::ftruncate(fd_, static_cast<off_t>(HeaderSize)) == 0) {
-            end_ = HeaderSize;
-            return;
-        }
-        ackedOffset_ = end_;
-    }
+    if (ackedOffset_ == end_ && end_ > CompactAfter && Compact())
+        return;
     if (!WriteHeader())
         error_ = "Unable to write " + path_ + ": " + SystemText(errno);
+}
+
+bool LineSpool::Compact() {
+    // All acknowledged: the header is made to say so and flushed before the records go; after a
+    // crash in between, the records up to its seq are known to be acknowledged.
+    ackedOffset_ = HeaderSize;
+    if (WriteHeader() && ::fdatasync(fd_) == 0 &&
+        ::ftruncate(fd_, static_cast<off_t>(HeaderSize)) == 0) {
+        end_ = HeaderSize;
+        return true;
+    }
+    ackedOffset_ = end_;
+    return false;
 }

@@ -55,6 +55,8 @@ public:
 private:
     bool WriteHeader();
     bool Recover();
+    // Empties the file of its records, all acknowledged; false, leaving them, when that fails.
+    bool Compact();
 
     std::string path_;
     std::uint64_t limit_;

@@ -2,6 +2,7 @@
 // without costing the whole ones before it, and the sequence numbers go on.
 
 #include "broker/line_spool.h"
+#include "tests/capture/restricted_writes.h"
 
 #include <QTemporaryDir>
 #include <fcntl.h>
@@ -104,4 +105,21 @@ TEST_F(LineSpoolTest, PastItsLimitASpoolRefusesAndSaysItIsFull) {
     EXPECT_TRUE(spool.Full());
     EXPECT_EQ(spool.Waiting(), 1u);
     EXPECT_EQ(spool.NextSeq(), 2u);
+}
+
+TEST_F(LineSpoolTest, ASpoolThatFilledItsDiskTakesLinesAgainOnceTheBrokerHasAllOfThem) {
+    LineSpool spool(Path());
+    ASSERT_TRUE(spool.Open());
+    const FileSizeLimit disk(4096);
+    const std::string line(100, 'r');
+    while (spool.Append(line)) {
+    }
+    EXPECT_FALSE(spool.Full());
+    EXPECT_FALSE(spool.Error().empty());
+    const std::uint64_t refusedSeq = spool.NextSeq();
+    spool.Acknowledge(spool.EndOffset(), refusedSeq - 1);
+    spool.SaveProgress();
+    ASSERT_TRUE(spool.Append(line)) << spool.Error();
+    EXPECT_EQ(Unacknowledged(spool),
+              (std::vector<std::pair<std::uint64_t, std::string>>{{refusedSeq, line}}));
 }

@@ -4,6 +4,7 @@
 // OK stores only what it can use.
 
 #include "broker/plant_broker.h"
+#include "tests/capture/restricted_writes.h"
 #include "tests/support/mosquitto_broker.h"
 #include "tests/ui/forms_fixture.h"
 #include "ui/plant_broker_form.h"
@@ -171,6 +172,43 @@ TEST_F(PlantBrokerTest, ABrokerStoppedWhileALineSendsAndBackThreeSecondsLaterMis
         EXPECT_EQ(text, file[static_cast<std::size_t>(seq - 1)]);
         ++seq;
     }
+}
+
+TEST_F(PlantBrokerTest, ASpoolWhoseDiskFilledWhileTheBrokerWasAwayForwardsAgainOnceItIsBack) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start());
+    // Subscribed before the disk limit, which would cut its own record of the messages short.
+    TopicSubscriber subscriber(broker, Prefix + "/#");
+    ASSERT_TRUE(subscriber.WaitUntilSubscribed());
+    broker.Stop();
+    StartUp(BrokerSection(broker.Url()));
+    StartLine(1, ReportFile(1));
+    // The spool's disk holds some twenty records; the report file stays below that size.
+    const FileSizeLimit disk(4096);
+    const auto send = [&](int from, int to) {
+        for (int number = from; number <= to; ++number)
+            lines.Com(1).Write(ReportLine(1, number) + "\r\n");
+    };
+    send(1, 40);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return FileLines(FileText(ReportFile(1))).size() == 40; }, 20000));
+    ASSERT_TRUE(broker.Start());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return forms->Broker->Status().Connected; }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return forms->Broker->Status().Waiting == 0; }, 30000));
+    send(41, 45);
+    const auto later = [&] {
+        int arrived = 0;
+        for (int number = 41; number <= 45; ++number)
+            for (const Forwarded& line : ForwardedLines(subscriber, 1))
+                if (line.Text.ends_with(ReportLine(1, number))) {
+                    ++arrived;
+                    break;
+                }
+        return arrived;
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return later() == 5; }, 20000))
+        << later() << " of the 5 lines sent after the broker came back arrived";
+    EXPECT_EQ(FileLines(FileText(ReportFile(1))).size(), 45u);
 }
 
 TEST_F(PlantBrokerTest, ARefusedConnectionIsSaidInTheDialogAndCaptureAndFilesGoOn) {
