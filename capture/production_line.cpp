@@ -3,7 +3,10 @@
 #include "capture/line_watch.h"
 #include "capture/report_file.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <map>
 
 char DelimiterFromCode(int code) {
     switch (code) {
@@ -59,10 +62,22 @@ namespace {
 
 constexpr std::chrono::seconds FinishPatience{5};
 
-std::string Saved(const ProductionLine& line, std::size_t count, const std::string& file,
-                  const std::string& unsaved) {
-    return line.Caption + ": " + std::to_string(count) + " report lines could not be written to " +
-           file + "; they are saved in " + unsaved + ".";
+std::string Lines(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " report line" : " report lines");
+}
+
+// Where held lines go when the folder beside the settings cannot take them either (a full or
+// read-only disk): the user's state folder, then the machine's temporary folders.
+std::vector<std::string> UnsavedFolders(const std::string& folder) {
+    std::vector<std::string> folders{folder};
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    if (state != nullptr && state[0] == '/')
+        folders.push_back(std::string(state) + "/tolvane");
+    else if (home != nullptr && home[0] == '/')
+        folders.push_back(std::string(home) + "/.local/state/tolvane");
+    folders.insert(folders.end(), {"/var/tmp", "/tmp"});
+    return folders;
 }
 
 } // namespace
@@ -75,6 +90,19 @@ std::string UnsavedFileName(const std::string& folder, const std::string& report
 
 std::vector<std::string> FinishReports(ProductionLines& lines, const std::string& folder) {
     std::vector<std::string> said;
+    // Each unsaved file holds the lines of one report file: two files of one name in different
+    // folders get a number, so that nobody has to tell their lines apart.
+    std::map<std::string, std::string> fileOfUnsaved;
+    const auto unsavedName = [&](const std::string& place, const std::string& file) {
+        std::string name = UnsavedFileName(place, file);
+        const std::string base = name.substr(0, name.size() - std::strlen(".unsaved"));
+        for (int n = 2;; ++n) {
+            const auto [at, added] = fileOfUnsaved.emplace(name, file);
+            if (added || at->second == file)
+                return name;
+            name = base + "." + std::to_string(n) + ".unsaved";
+        }
+    };
     for (int n = 1; n <= LineCount; ++n) {
         ProductionLine& line = lines.Line(n);
         if (!line.Reports)
@@ -82,23 +110,31 @@ std::vector<std::string> FinishReports(ProductionLines& lines, const std::string
         const std::vector<QueuedReportLine> left = line.Reports->Finish(FinishPatience);
         for (std::size_t first = 0; first < left.size();) {
             const std::string& file = left[first].File;
-            const std::string unsaved = UnsavedFileName(folder, file);
             std::size_t count = 0;
+            std::string text;
+            for (std::size_t i = first; i < left.size() && left[i].File == file; ++i, ++count)
+                text += (count == 0 ? "" : "\r\n") + left[i].Text;
+            // One append: the lines of a file go whole into one place, or not at all.
+            std::string unsaved;
             std::string failure;
-            for (std::size_t i = first; i < left.size() && left[i].File == file; ++i, ++count) {
-                if (!failure.empty())
-                    continue;
+            for (const std::string& place : UnsavedFolders(folder)) {
+                unsaved = unsavedName(place, file);
                 try {
-                    AppendReportLine(unsaved, left[i].Text);
+                    std::error_code ignored;
+                    std::filesystem::create_directories(place, ignored);
+                    AppendReportLine(unsaved, text);
+                    failure.clear();
+                    break;
                 } catch (const std::exception& error) {
-                    failure = error.what();
+                    if (failure.empty())
+                        failure = unsaved + " (" + error.what() + ")";
+                    else
+                        failure += ", " + unsaved + " (" + error.what() + ")";
                 }
             }
-            said.push_back(failure.empty()
-                               ? Saved(line, count, file, unsaved)
-                               : line.Caption + ": " + std::to_string(count) +
-                                     " report lines could not be written to " + file + ", nor to " +
-                                     unsaved + " (" + failure + "); they are lost.");
+            said.push_back(line.Caption + ": " + Lines(count) + " could not be written to " + file +
+                           (failure.empty() ? "; they are saved in " + unsaved + "."
+                                            : ", nor to " + failure + "; they are lost."));
             first += count;
         }
     }

@@ -321,6 +321,31 @@ TEST_F(EndToEndCaptureTest, LinesStillHeldAtExitGoToAnUnsavedFileBesideTheSettin
         << said;
 }
 
+TEST_F(EndToEndCaptureTest, HeldLinesThatTheSettingsFolderCannotTakeGoWholeToTheStateFolder) {
+    StartUp(EightLinesOn);
+    // Two report files of one name, both failing, and no folder beside the settings.
+    const std::string first = settings.UnwritablePath("line.txt");
+    const std::string second = settings.Folder() + "elsewhere/line.txt";
+    ASSERT_TRUE(QFile(QFile::decodeName((settings.Folder() + "elsewhere").c_str()))
+                    .open(QIODevice::WriteOnly));
+    const QByteArray oldState = qgetenv("XDG_STATE_HOME");
+    const std::string state = settings.Folder() + "state";
+    qputenv("XDG_STATE_HOME", QByteArray::fromStdString(state));
+    StartLine(2, first);
+    StartLine(3, second);
+    settings.MakeUnwritable();
+    Play({2, 3}, 1, 5);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Line(2).Writer().Status().Held == 5 && Line(3).Writer().Status().Held == 5; },
+        20000));
+    testing::internal::CaptureStderr();
+    forms.reset();
+    const std::string said = testing::internal::GetCapturedStderr();
+    qputenv("XDG_STATE_HOME", oldState);
+    EXPECT_EQ(FileText(state + "/tolvane/line.txt.unsaved"), expected_[1]) << said;
+    EXPECT_EQ(FileText(state + "/tolvane/line.txt.2.unsaved"), expected_[2]) << said;
+}
+
 TEST_F(EndToEndCaptureTest, ThreeOksWhileALineSendsMergeSplitOrLoseNoReportLine) {
     StartUp(EightLinesOn);
     StartLine(1, ReportFile(1));
