@@ -75,6 +75,7 @@ std::filesystem::path UnsavedFolder() {
 class HeadlessLines {
 public:
     HeadlessLines() : news_(lines_) {
+        ports_.WithoutWindow = true;
         QObject::connect(&lines_, &ProductionLines::ReportsChanged, &lines_,
                          [this](int line) { news_.Tell(line); });
     }
@@ -115,6 +116,9 @@ public:
         LoadSettings();
         for (int line = 1; line <= LineCount; ++line) {
             if (lines_.SwitchedOff(line)) {
+                if (lines_.Line(line).Started)
+                    SystemLog(LogLevel::Notice, lines_.Line(line).Caption +
+                                                    ": stopped, switched off in the settings");
                 lines_.Line(line).Started = false;
                 continue;
             }

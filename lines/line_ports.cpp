@@ -311,7 +311,12 @@ void LinePorts::ReportPortError(std::int32_t errorCode, int line) {
         "\r\rPlease assign a different COM Port for " + c + " or set to Off.";
     std::string text;
     if (errorCode == EBadId::Code)
-        text = "COM " + n + " does not exist. Choose its device in Menu, Port Devices." + advice;
+        text = "COM " + n + " does not exist. " +
+               (WithoutWindow ? "Name its device as COM" + n +
+                                    "= under [PortDevices] in the "
+                                    "settings file."
+                              : std::string("Choose its device in Menu, Port Devices.")) +
+               advice;
     else if (errorCode == EAlreadyOpen::Code)
         text = "COM " + n + " is already open." + advice;
     else if (errorCode == EPortAccessDenied::Code)

@@ -32,6 +32,8 @@ public:
 
     // Line N's port at index N - 1.
     std::array<TApdComPort*, LineCount> ComPorts{};
+    // The headless program's boxes point at the settings file, not at a menu.
+    bool WithoutWindow = false;
 
     // Where line N's report lines are shown besides their file; none by default. AddToViews runs
     // on the port's own threads. Set before the ports open; the views outlive the deliveries.
