@@ -14,8 +14,19 @@ namespace {
 constexpr int PortRetryMs = 1000;
 
 // A port whose device is missing or held by another program is tried again until it opens.
+// A device that is missing, held or not yet ours to open (its group or mode still to be set) is
+// waited for: each can be mended without the program.
 bool DeviceMayAppear(std::int32_t errorCode) {
-    return errorCode == EBadId::Code || errorCode == EAlreadyOpen::Code;
+    return errorCode == EBadId::Code || errorCode == EAlreadyOpen::Code ||
+           errorCode == EPortAccessDenied::Code;
+}
+
+const char* WaitingSince(std::int32_t errorCode) {
+    if (errorCode == EBadId::Code)
+        return "missing since";
+    if (errorCode == EPortAccessDenied::Code)
+        return "refused (permission denied) since";
+    return "in use since";
 }
 
 // "COM 3 (/dev/ttyUSB0) lost at 14:02:11, waiting for it".
@@ -161,9 +172,8 @@ bool LinePorts::ApplyComPortSettings() {
             production.PortStatus = PortState::Refused;
             const bool waits = DeviceMayAppear(error.ErrorCode);
             if (waits)
-                StartWaiting(line, WaitingNews(ComPorts[i]->ComNumber(),
-                                               error.ErrorCode == EBadId::Code ? "missing since"
-                                                                               : "in use since"));
+                StartWaiting(line,
+                             WaitingNews(ComPorts[i]->ComNumber(), WaitingSince(error.ErrorCode)));
             ReportPortError(error.ErrorCode, line);
             // The panel says that the line waits; without one, the log must.
             if (waits)

@@ -8,6 +8,7 @@
 #include "capture/report_file.h"
 #include "capture/report_writer.h"
 #include "serial/platform/port_map.h"
+#include "tests/capture/restricted_writes.h"
 #include "tests/ui/forms_fixture.h"
 #include "ui/line_form.h"
 #include "ui/report_view.h"
@@ -344,6 +345,29 @@ TEST_F(EndToEndCaptureTest, HeldLinesThatTheSettingsFolderCannotTakeGoWholeToThe
     qputenv("XDG_STATE_HOME", oldState);
     EXPECT_EQ(FileText(state + "/tolvane/line.txt.unsaved"), expected_[1]) << said;
     EXPECT_EQ(FileText(state + "/tolvane/line.txt.2.unsaved"), expected_[2]) << said;
+}
+
+TEST_F(EndToEndCaptureTest, APortRefusedForWantOfPermissionIsShownAndTakenOnceItMayBeOpened) {
+    StartUp("[ComPortSettings]\nComPort=16\n");
+    {
+        // The pty is root's: for anyone else it stays closed until its mode or group is set.
+        const WithoutPrivileges user;
+        if (!user.Active())
+            GTEST_SKIP() << "needs to run as root to act as another user";
+        Serial().Ports[0].ComPort->setCurrentIndex(0);
+        Serial().OKBtnClick();
+        ASSERT_FALSE(boxes.Boxes.empty());
+        // Then the settings file, which is root's too, cannot be written.
+        EXPECT_EQ(boxes.Boxes[0].Text.rfind("COM 1 cannot be opened: permission denied", 0), 0u);
+        EXPECT_NE(Line(1).PortNews.find("refused (permission denied) since"), std::string::npos)
+            << Line(1).PortNews;
+    }
+    // Taken up by the retry each second; bytes sent before a pty is set up would be cooked.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Serial().ComPorts[0]->Open(); }, 5000));
+    EXPECT_TRUE(Line(1).PortNews.empty()) << Line(1).PortNews;
+    StartLine(1, ReportFile(1));
+    Play({1}, 1, 3);
+    ExpectFilesComplete({1});
 }
 
 TEST_F(EndToEndCaptureTest, ThreeOksWhileALineSendsMergeSplitOrLoseNoReportLine) {
