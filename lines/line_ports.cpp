@@ -4,10 +4,12 @@
 #include "runtime/system_log.h"
 #include "serial/apd_com_port.h"
 #include "serial/apd_exceptions.h"
+#include "serial/platform/port_inspection.h"
 #include "serial/platform/port_map.h"
 
 #include <QTime>
 #include <QTimer>
+#include <unistd.h>
 
 namespace {
 
@@ -21,16 +23,16 @@ bool DeviceMayAppear(std::int32_t errorCode) {
            errorCode == EPortAccessDenied::Code;
 }
 
-const char* WaitingSince(std::int32_t errorCode) {
+// What a port that would not open waits for; a held one is looked into by HeldSince.
+std::string WaitingSince(std::int32_t errorCode) {
     if (errorCode == EBadId::Code)
         return "missing since";
     if (errorCode == EPortAccessDenied::Code)
         return "refused (permission denied) since";
     return "in use since";
 }
-
 // "COM 3 (/dev/ttyUSB0) lost at 14:02:11, waiting for it".
-std::string WaitingNews(int comNumber, const char* what) {
+std::string WaitingNews(int comNumber, const std::string& what) {
     return "COM " + std::to_string(comNumber) + " (" + PortDevicePath(comNumber) + ") " + what +
            " " + QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString() +
            ", waiting for it";
@@ -172,8 +174,10 @@ bool LinePorts::ApplyComPortSettings() {
             production.PortStatus = PortState::Refused;
             const bool waits = DeviceMayAppear(error.ErrorCode);
             if (waits)
-                StartWaiting(line,
-                             WaitingNews(ComPorts[i]->ComNumber(), WaitingSince(error.ErrorCode)));
+                StartWaiting(line, WaitingNews(ComPorts[i]->ComNumber(),
+                                               error.ErrorCode == EAlreadyOpen::Code
+                                                   ? HeldSince(line)
+                                                   : WaitingSince(error.ErrorCode)));
             ReportPortError(error.ErrorCode, line);
             // The panel says that the line waits; without one, the log must.
             if (waits)
@@ -190,6 +194,34 @@ bool LinePorts::ApplyComPortSettings() {
     settingUp_ = nested;
     emit lines_.PortsSetUp();
     return clean;
+}
+
+std::string LinePorts::HeldSince(int line) const {
+    const int comNumber = ComPorts[static_cast<std::size_t>(line - 1)]->ComNumber();
+    const std::string device = PortDevicePath(comNumber);
+    for (int other = 1; other <= LineCount; ++other) {
+        const TApdComPort* port = ComPorts[static_cast<std::size_t>(other - 1)];
+        if (other != line && port->Open() && PortDevicePath(port->ComNumber()) == device)
+            return "in use by " + lines_.Line(other).Caption + " since";
+    }
+    // Looked for once, when the port is refused: who else has it, if anyone.
+    std::vector<PortInspection> ports{InspectPort(comNumber)};
+    FindPortHolders(ports);
+    const PortInspection& inspected = ports.front();
+    for (const PortHolder& holder : inspected.Holders)
+        if (holder.Pid != ::getpid())
+            return "in use by " + holder.Command + " (pid " + std::to_string(holder.Pid) +
+                   ") since";
+    if (!inspected.Holders.empty())
+        return "in use by another line since";
+    // A program killed while it had the port can leave the tty marked for exclusive use with
+    // nobody holding it; only root may open it then, until the device is plugged in again.
+    if (!inspected.Exists)
+        return "in use since";
+    return inspected.HoldersComplete
+               ? "locked for exclusive use by a program that ended, since"
+               : "in use by a program this user cannot see, or left locked by one that ended, "
+                 "since";
 }
 
 void LinePorts::SetUpPort(int line, const PortSettings& settings) {

@@ -90,6 +90,9 @@ private:
     // Opens the line's closed port with these settings and its LF trigger, or gives an open one
     // the settings it may keep while open.
     void SetUpPort(int line, const PortSettings& settings);
+    // What holds line N's port that would not open: "in use by Press 2 since", "in use by tio
+    // (pid 812) since" ...
+    std::string HeldSince(int line) const;
     // The line's port is open on the COM number its settings name: nothing needs closing it.
     bool KeepsPort(int line) const;
     void ReleasePort(int line);

@@ -28,8 +28,11 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <mutex>
+#include <pty.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -123,6 +126,10 @@ TEST_F(EndToEndCaptureTest, PortsThatCannotBeOpenedAreReportedAndTheOtherLinesSt
     EXPECT_EQ(
         boxes.Boxes[1].Text,
         "COM 1 is already open.\r\rPlease assign a different COM Port for Wrapping or set to Off.");
+    EXPECT_NE(
+        Line(5).PortNews.find("COM 1 (" + lines.Com(1).SlavePath() + ") in use by Line 1 since"),
+        std::string::npos)
+        << Line(5).PortNews;
     for (int line : {1, 2, 4})
         StartLine(line, ReportFile(line));
     Play({1, 2, 4}, 1, 20);
@@ -368,6 +375,36 @@ TEST_F(EndToEndCaptureTest, APortRefusedForWantOfPermissionIsShownAndTakenOnceIt
     StartLine(1, ReportFile(1));
     Play({1}, 1, 3);
     ExpectFilesComplete({1});
+}
+
+TEST_F(EndToEndCaptureTest, ATtyLeftExclusiveByAProgramThatEndedIsToldAsSuch) {
+    // What a program killed while it had the port leaves behind: the exclusive mark on a tty
+    // that stays (its master is held), and no holder.
+    int master = -1;
+    int slave = -1;
+    char name[64] = {};
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    ASSERT_EQ(::fchmod(slave, 0666), 0);
+    ASSERT_EQ(::ioctl(slave, TIOCEXCL), 0);
+    ::close(slave);
+    SetPortDevice(1, name);
+    StartUp("[ComPortSettings]\nComPort=16\n");
+    {
+        const WithoutPrivileges user;
+        if (!user.Active())
+            GTEST_SKIP() << "needs to run as root to act as another user";
+        Serial().Ports[0].ComPort->setCurrentIndex(0);
+        Serial().OKBtnClick();
+    }
+    // The root's processes are hidden from this user, so it cannot be sure that none holds it.
+    EXPECT_NE(Line(1).PortNews.find(std::string("COM 1 (") + name +
+                                    ") in use by a program this user cannot see, or left locked "
+                                    "by one that ended, since"),
+              std::string::npos)
+        << Line(1).PortNews;
+    forms.reset();
+    ClearPortDevice(1);
+    ::close(master);
 }
 
 TEST_F(EndToEndCaptureTest, ThreeOksWhileALineSendsMergeSplitOrLoseNoReportLine) {
