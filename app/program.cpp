@@ -35,6 +35,7 @@ int PrintTerminalAnswer(const CommandLine& commandLine) {
 void Program::ShowMainForm() {
     // Form scaling fits the window to the screen as it is polished; centre it at its fitted size.
     forms_.MainForm->ensurePolished();
+    FitOnScreen(forms_.MainForm);
     CentreOnScreen(forms_.MainForm);
     // The panels show each line on or off from the first paint, not only after the start-up.
     forms_.LoadSettings();

@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
+#include <algorithm>
 
 TFixedDialog::TFixedDialog(const QString& name, const QString& title, QSize client, bool closeBox)
     : QDialog(nullptr) {
@@ -53,6 +54,24 @@ void CentreOnScreen(QWidget* window) {
     if (screen == nullptr)
         return;
     const QRect area = screen->availableGeometry();
-    window->move(area.x() + (area.width() - window->width()) / 2,
-                 area.y() + (area.height() - window->height()) / 2);
+    // A window larger than the screen keeps its top left corner on it, so that its title, menu
+    // and first controls can be reached.
+    window->move(area.x() + std::max(0, (area.width() - window->width()) / 2),
+                 area.y() + std::max(0, (area.height() - window->height()) / 2));
+}
+
+void FitOnScreen(QWidget* window) {
+    QScreen* screen =
+        window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    // Room for the title bar that a window manager adds above the window.
+    constexpr int TitleAllowance = 32;
+    const QRect area = screen->availableGeometry();
+    const double factor =
+        std::min({1.0, static_cast<double>(area.width()) / window->width(),
+                  static_cast<double>(area.height() - TitleAllowance) / window->height()});
+    if (factor < 1.0)
+        window->resize(static_cast<int>(window->width() * factor),
+                       static_cast<int>(window->height() * factor));
 }

@@ -27,3 +27,6 @@ private:
 
 // Moves a window so that its client area is centred on its screen.
 void CentreOnScreen(QWidget* window);
+// Makes a resizable window that is larger than its screen smaller, as the operator's drag of its
+// corner would, so that all of it can be seen.
+void FitOnScreen(QWidget* window);

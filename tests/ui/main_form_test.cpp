@@ -1,6 +1,7 @@
 // The main window: its panels, menu, start and stop, the Enter key and the double-click targets.
 
 #include "tests/ui/forms_fixture.h"
+#include "ui/fixed_dialog.h"
 #include "ui/line_form.h"
 #include "ui/report_view.h"
 #include "ui/scaling/gt_form.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
@@ -89,6 +91,25 @@ TEST_F(MainFormTest, WindowHasTitleClientSizeFontAndTabOrderByLine) {
         EXPECT_EQ(next, Main().LineWindows[i + 1]) << i + 1;
     }
     EXPECT_EQ(Main().StartLineBtns[0]->focusPolicy(), Qt::NoFocus);
+}
+
+TEST_F(MainFormTest, OnAScreenSmallerThanTheWindowItIsMadeSmallerInProportionAndKeptOnIt) {
+    StartUp();
+    const QRect area = Main().screen()->availableGeometry();
+    ASSERT_LT(area.width(), 1016) << "the test platform's screen is 800 by 600";
+    Main().ensurePolished();
+    FitOnScreen(&Main());
+    CentreOnScreen(&Main());
+    Main().show();
+    EXPECT_LE(Main().width(), area.width());
+    EXPECT_LE(Main().height(), area.height());
+    EXPECT_GE(Main().x(), area.x());
+    EXPECT_GE(Main().y(), area.y());
+    // Scaled as a drag of the corner scales it: every panel within the window, fonts smaller.
+    const QSize client = Main().centralWidget()->size();
+    EXPECT_NEAR(static_cast<double>(client.height()) / client.width(), 694.0 / 1016, 0.01);
+    EXPECT_LE(Main().LineGroups[7]->geometry().right(), client.width());
+    EXPECT_LT(Main().LineGroups[0]->font().pixelSize(), 13);
 }
 
 TEST_F(MainFormTest, MenuOffersItsItemsInOrder) {
