@@ -24,9 +24,14 @@ bool DeviceMayAppear(std::int32_t errorCode) {
 }
 
 // What a port that would not open waits for; a held one is looked into by HeldSince.
-std::string WaitingSince(std::int32_t errorCode) {
-    if (errorCode == EBadId::Code)
-        return "missing since";
+std::string WaitingSince(std::int32_t errorCode, int comNumber) {
+    // A path that names something else (a file, a folder, another kind of device) is no missing
+    // adapter: the operator must name another device.
+    if (errorCode == EBadId::Code) {
+        const PortInspection port = InspectPort(comNumber);
+        return port.Exists && port.Driver.empty() ? "there but not a serial device, since"
+                                                  : "missing since";
+    }
     if (errorCode == EPortAccessDenied::Code)
         return "refused (permission denied) since";
     return "in use since";
@@ -177,7 +182,8 @@ bool LinePorts::ApplyComPortSettings() {
                 StartWaiting(line, WaitingNews(ComPorts[i]->ComNumber(),
                                                error.ErrorCode == EAlreadyOpen::Code
                                                    ? HeldSince(line)
-                                                   : WaitingSince(error.ErrorCode)));
+                                                   : WaitingSince(error.ErrorCode,
+                                                                  ComPorts[i]->ComNumber())));
             ReportPortError(error.ErrorCode, line);
             // The panel says that the line waits; without one, the log must.
             if (waits)

@@ -117,9 +117,13 @@ TEST_F(EndToEndCaptureTest, EightLinesCaptureAtOnceIntoTheirOwnFilesAndViews) {
 
 TEST_F(EndToEndCaptureTest, PortsThatCannotBeOpenedAreReportedAndTheOtherLinesStillCapture) {
     SetPortDevice(3, settings.Folder() + "unplugged");
+    // A path that names a plain file is no adapter that may come back.
+    const std::string notATerminal = settings.Folder() + "not-a-terminal";
+    ASSERT_TRUE(QFile(QFile::decodeName(notATerminal.c_str())).open(QIODevice::WriteOnly));
+    SetPortDevice(6, notATerminal);
     StartUp("[LineLabels]\nLine3=Packing\nLine5=Wrapping\n[ComPortSettings]\nComPortB=1\n"
-            "ComPortC=2\nComPortD=3\nComPortE=0\n");
-    ASSERT_EQ(boxes.Boxes.size(), 2u);
+            "ComPortC=2\nComPortD=3\nComPortE=0\nComPortF=5\n");
+    ASSERT_EQ(boxes.Boxes.size(), 3u);
     EXPECT_EQ(boxes.Boxes[0].Text,
               "COM 3 does not exist. Choose its device in Menu, Port Devices.\r\rPlease assign a "
               "different COM Port for Packing or set to Off.");
@@ -130,11 +134,15 @@ TEST_F(EndToEndCaptureTest, PortsThatCannotBeOpenedAreReportedAndTheOtherLinesSt
         Line(5).PortNews.find("COM 1 (" + lines.Com(1).SlavePath() + ") in use by Line 1 since"),
         std::string::npos)
         << Line(5).PortNews;
+    EXPECT_NE(Line(3).PortNews.find(") missing since"), std::string::npos) << Line(3).PortNews;
+    EXPECT_NE(Line(6).PortNews.find(") there but not a serial device, since"), std::string::npos)
+        << Line(6).PortNews;
     for (int line : {1, 2, 4})
         StartLine(line, ReportFile(line));
     Play({1, 2, 4}, 1, 20);
     ExpectFilesComplete({1, 2, 4});
     ClearPortDevice(3);
+    ClearPortDevice(6);
 }
 
 TEST_F(EndToEndCaptureTest, OkWithoutChangesReopensThePortsAndTheLinesKeepCapturing) {
