@@ -436,7 +436,13 @@ void TMainForm::StartLineBtnClick(int line) {
 int TMainForm::LineReportingTo(const std::string& file, int except) const {
     for (int other = 1; other <= LineCount; ++other) {
         const ProductionLine& production = lines_.Line(other);
-        if (other != except && production.Started && SameFile(production.ReportFile, file))
+        if (other == except)
+            continue;
+        if (production.Started && SameFile(production.ReportFile, file))
+            return other;
+        // A stopped line still holding report lines for the file writes them there once it works.
+        if (const ReportWriterStatus held = lines_.Line(other).Writer().Status();
+            held.Held > 0 && SameFile(held.File, file))
             return other;
     }
     return 0;

@@ -781,6 +781,28 @@ TEST_F(EndToEndCaptureTest, SecondLineIntoAStartedLinesFileIsAskedFirstAndNoLeav
     EXPECT_TRUE(Line(1).Started);
 }
 
+TEST_F(EndToEndCaptureTest, ALineIntoAFileThatAStoppedLineStillHoldsLinesForIsAskedFirst) {
+    StartUp("[LineLabels]\nLine1=Press 1\n" + EightLinesOn);
+    const std::string file = settings.UnwritablePath("held.txt");
+    StartLine(1, file);
+    Play({1}, 1, 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Line(1).Writer().Status().Held == 2; }, 20000));
+    Main().StartLineBtns[0]->click();
+    ASSERT_FALSE(Line(1).Started);
+    boxes.Answer = false;
+    int showings = 0;
+    TSaveDialog::ExecuteFunction previous = TSaveDialog::SetExecuteHook([&](TSaveDialog& dialog) {
+        dialog.FileName = file;
+        return ++showings == 1;
+    });
+    Main().StartLineBtns[1]->click();
+    TSaveDialog::SetExecuteHook(std::move(previous));
+    ASSERT_EQ(boxes.Questions.size(), 1u);
+    EXPECT_EQ(boxes.Questions[0].Text.rfind(file + " is already the report file of Press 1;", 0),
+              0u);
+    EXPECT_FALSE(Line(2).Started);
+}
+
 TEST_F(EndToEndCaptureTest, OpenPortDialogHoldsUpNoRetryAndCancelKeepsWhatTheRetryOpened) {
     const std::string adapter = settings.Folder() + "adapter";
     ASSERT_EQ(symlink(lines.Com(3).SlavePath().c_str(), adapter.c_str()), 0);
