@@ -1,6 +1,7 @@
 #include "ui/form_set.h"
 
 #include "runtime/message_box.h"
+#include "runtime/system_log.h"
 #include "serial/apd_com_port.h"
 #include "serial/com_select_form.h"
 #include "settings/profile.h"
@@ -111,8 +112,11 @@ void FormSet::StopCapture() {
         return;
     captureStopped_ = true;
     Ports.StopDeliveries();
-    for (const std::string& said : FinishReports(Lines, UnsavedFolder()))
+    // No window is left to show it in: the error output and the system log keep it.
+    for (const std::string& said : FinishReports(Lines, UnsavedFolder())) {
         std::fprintf(stderr, "tolvane: %s\n", said.c_str());
+        SystemLog(LogLevel::Warning, said);
+    }
 }
 
 std::string FormSet::UnsavedFolder() {
