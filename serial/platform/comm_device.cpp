@@ -34,7 +34,7 @@ constexpr int samplePeriodMs = 100;
 // what came in the meantime. Only a line whose bytes came less than busyGap apart, in small
 // reads, is read late, and by at most lingerMs; a flood is read at once, a line that reports
 // now and then the moment its line ends.
-constexpr int lingerMs = 4;
+constexpr int lingerMs = 8;
 constexpr auto busyGap = std::chrono::milliseconds(2 * lingerMs);
 constexpr std::uint32_t smallRead = 1024;
 // A driver may round a numeric rate; beyond this it did not take it.
