@@ -310,6 +310,7 @@ void BrokerForwarder::Impl::SpoolHanded(std::vector<Handed>& handed) {
             continue;
         }
         ++refused;
+        spool.SkipSeq();
         // Told once until the spool takes lines again; the refused ones are counted.
         if (refusalLogged[index])
             continue;

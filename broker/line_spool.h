@@ -37,6 +37,9 @@ public:
     // the limit (Full() then says so) or the write failed (Error()).
     bool Append(std::string_view payload);
     bool Full() const { return full_; }
+    // A report line that could not be spooled keeps its number all the same, so that consumers
+    // see the gap where lines were not forwarded.
+    void SkipSeq() { ++nextSeq_; }
     // Flushes appended records to the disk, if any were appended since the last flush.
     void Sync();
 
