@@ -210,7 +210,11 @@ std::string LinePorts::HeldSince(int line) const {
         if (other != line && port->Open() && PortDevicePath(port->ComNumber()) == device)
             return "in use by " + lines_.Line(other).Caption + " since";
     }
-    // Looked for once, when the port is refused: who else has it, if anyone.
+    // Looked for once, when the port is refused: who else has it, if anyone. The lock's holder
+    // first: a pty's provider also has it open, but is not what keeps it.
+    if (const std::optional<PortHolder> locker = LockHolder(device);
+        locker && locker->Pid != ::getpid())
+        return "in use by " + locker->Command + " (pid " + std::to_string(locker->Pid) + ") since";
     std::vector<PortInspection> ports{InspectPort(comNumber)};
     FindPortHolders(ports);
     const PortInspection& inspected = ports.front();

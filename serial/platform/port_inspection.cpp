@@ -8,6 +8,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
+#include <iomanip>
 #include <map>
 #include <sstream>
 #include <sys/stat.h>
@@ -138,6 +139,29 @@ void FindPortHolders(std::vector<PortInspection>& ports) {
     ::closedir(proc);
     for (auto& [device, port] : wanted)
         port->HoldersComplete = complete;
+}
+
+std::optional<PortHolder> LockHolder(const std::string& path) {
+    struct stat node {};
+    if (::stat(path.c_str(), &node) != 0)
+        return std::nullopt;
+    // "1: FLOCK  ADVISORY  WRITE 812 00:19:3 0 EOF": the file is named by its file system's
+    // device (hex) and its inode; a waiter's line has "->" after the number.
+    std::ostringstream name;
+    name << std::hex << std::setfill('0') << std::setw(2) << major(node.st_dev) << ':'
+         << std::setw(2) << minor(node.st_dev) << ':' << std::dec << node.st_ino;
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, pid, file;
+        if (!(fields >> number >> kind) || kind != "FLOCK" ||
+            !(fields >> mode >> access >> pid >> file) || file != name.str() ||
+            !AllDigits(pid.c_str()))
+            continue;
+        return PortHolder{std::atoi(pid.c_str()), ProcessName(pid)};
+    }
+    return std::nullopt;
 }
 
 std::vector<PortInspection> InspectPorts() {

@@ -6,6 +6,7 @@
 
 #include "serial/platform/port_map.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,5 +34,8 @@ PortInspection InspectPort(int n);
 PortInspection InspectDevice(const std::string& path);
 // Fills in the holders of every inspected tty from one pass over /proc/*/fd.
 void FindPortHolders(std::vector<PortInspection>& ports);
+// The process that holds the device's lock (flock), as a port or tio takes it; none when the
+// device is not locked or /proc/locks does not say.
+std::optional<PortHolder> LockHolder(const std::string& path);
 // COM1 to COM16 with their holders.
 std::vector<PortInspection> InspectPorts();
