@@ -36,11 +36,14 @@ std::string WaitingSince(std::int32_t errorCode, int comNumber) {
         return "refused (permission denied) since";
     return "in use since";
 }
+std::string ClockNow() {
+    return QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
+}
+
 // "COM 3 (/dev/ttyUSB0) lost at 14:02:11, waiting for it".
-std::string WaitingNews(int comNumber, const std::string& what) {
+std::string WaitingNews(int comNumber, const std::string& what, const std::string& at) {
     return "COM " + std::to_string(comNumber) + " (" + PortDevicePath(comNumber) + ") " + what +
-           " " + QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString() +
-           ", waiting for it";
+           " " + at + ", waiting for it";
 }
 
 // Nothing may unwind into the event loop: what escapes a timer's work is reported.
@@ -179,11 +182,12 @@ bool LinePorts::ApplyComPortSettings() {
             production.PortStatus = PortState::Refused;
             const bool waits = DeviceMayAppear(error.ErrorCode);
             if (waits)
-                StartWaiting(line, WaitingNews(ComPorts[i]->ComNumber(),
-                                               error.ErrorCode == EAlreadyOpen::Code
-                                                   ? HeldSince(line)
-                                                   : WaitingSince(error.ErrorCode,
-                                                                  ComPorts[i]->ComNumber())));
+                StartWaiting(
+                    line, WaitingNews(ComPorts[i]->ComNumber(),
+                                      error.ErrorCode == EAlreadyOpen::Code
+                                          ? HeldSince(line)
+                                          : WaitingSince(error.ErrorCode, ComPorts[i]->ComNumber()),
+                                      ClockNow()));
             ReportPortError(error.ErrorCode, line);
             // The panel says that the line waits; without one, the log must.
             if (waits)
@@ -303,6 +307,7 @@ void LinePorts::StartWaiting(int line, const std::string& what) {
     ProductionLine& production = lines_.Line(line);
     production.PortStatus = PortState::Waiting;
     production.PortNews = what;
+    waitingSince_[static_cast<std::size_t>(line - 1)] = ClockNow();
     if (!PortRetryTimer->isActive())
         PortRetryTimer->start();
 }
@@ -321,7 +326,7 @@ void LinePorts::LoseDevice(int line) {
     } catch (const std::exception&) {
         // A device that is gone cannot refuse anything that matters: the port is closed.
     }
-    StartWaiting(line, WaitingNews(comNumber, "lost at"));
+    StartWaiting(line, WaitingNews(comNumber, "lost at", ClockNow()));
     SystemLog(LogLevel::Warning, lines_.Line(line).Caption + ": " + lines_.Line(line).PortNews);
     emit lines_.PortChanged(line);
 }
@@ -339,8 +344,22 @@ void LinePorts::RetryWaitingPorts() {
             continue;
         try {
             SetUpPort(line, inEffect_[static_cast<std::size_t>(line - 1)]);
-        } catch (const std::exception&) {
+        } catch (const EAPDException& error) {
             waiting = true; // still missing or held; the box was shown when it first failed
+            // What holds it may have changed hands: the panel names the one that holds it now.
+            if (error.ErrorCode == EAlreadyOpen::Code) {
+                const int comNumber = ComPorts[line - 1]->ComNumber();
+                const std::string news = WaitingNews(
+                    comNumber, HeldSince(line), waitingSince_[static_cast<std::size_t>(line - 1)]);
+                if (news != production.PortNews) {
+                    production.PortNews = news;
+                    SystemLog(LogLevel::Notice, production.Caption + ": " + news);
+                    emit lines_.PortChanged(line);
+                }
+            }
+            continue;
+        } catch (const std::exception&) {
+            waiting = true;
             continue;
         }
         production.PortStatus = PortState::Open;

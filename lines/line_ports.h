@@ -101,6 +101,7 @@ private:
 
     ProductionLines& lines_;
     bool settingUp_ = false;                             // no retry runs inside a set-up
+    std::array<std::string, LineCount> waitingSince_{};  // when each waiting line began to wait
     std::array<PortSettings, LineCount> inEffect_{};     // each line's settings at its last set-up
     std::array<std::string, LineCount> openedDevices_;   // each open port's device path
     std::array<LineErrorCounts, LineCount> noiseSeen_{}; // each open port's tally, as last added
