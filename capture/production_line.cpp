@@ -132,9 +132,12 @@ std::vector<std::string> FinishReports(ProductionLines& lines, const std::string
                         failure += ", " + unsaved + " (" + error.what() + ")";
                 }
             }
-            said.push_back(line.Caption + ": " + Lines(count) + " could not be written to " + file +
-                           (failure.empty() ? "; they are saved in " + unsaved + "."
-                                            : ", nor to " + failure + "; they are lost."));
+            said.push_back(
+                line.Caption + ": " + Lines(count) + " could not be written to " + file +
+                (failure.empty()
+                     ? (count == 1 ? "; it is saved in " : "; they are saved in ") + unsaved + "."
+                     : ", nor to " + failure +
+                           (count == 1 ? "; it is lost." : "; they are lost.")));
             first += count;
         }
     }
