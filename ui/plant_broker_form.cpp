@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr QSize BrokerClientSize(520, 310);
+constexpr QSize BrokerClientSize(520, 326);
 constexpr int FieldsTop = 44;
 constexpr int BrokerRowPitch = 30;
 constexpr int LabelLeft = 16;
@@ -63,11 +63,14 @@ TPlantBrokerForm::TPlantBrokerForm(FormSet& forms)
     const int statusTop = FieldsTop + 5 * BrokerRowPitch + 6;
     StatusLabel = new QLabel(this);
     StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
-    StatusLabel->setGeometry(LabelLeft, statusTop, FieldLeft + FieldWidth - LabelLeft, 20);
+    // Two rows: trying, waiting and not forwarded together run past one.
+    StatusLabel->setGeometry(LabelLeft, statusTop, FieldLeft + FieldWidth - LabelLeft, 36);
     StatusLabel->setFont(DesignFont(true));
+    StatusLabel->setWordWrap(true);
+    StatusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     ErrorLabel = new QLabel(this);
     ErrorLabel->setObjectName(QStringLiteral("ErrorLabel"));
-    ErrorLabel->setGeometry(LabelLeft, statusTop + 22, FieldLeft + FieldWidth - LabelLeft, 36);
+    ErrorLabel->setGeometry(LabelLeft, statusTop + 38, FieldLeft + FieldWidth - LabelLeft, 36);
     ErrorLabel->setWordWrap(true);
     QPalette red = ErrorLabel->palette();
     red.setColor(QPalette::WindowText, QColor(139, 0, 0));
