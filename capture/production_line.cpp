@@ -1,7 +1,9 @@
 #include "capture/production_line.h"
 
+#include "capture/daily_report_file.h"
 #include "capture/line_watch.h"
 #include "capture/report_file.h"
+#include "capture/stamps.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -103,35 +105,35 @@ std::vector<std::string> FinishReports(ProductionLines& lines, const std::string
             name = base + "." + std::to_string(n) + ".unsaved";
         }
     };
+    // One append: the lines of a file go whole into one place, or not at all. Gives the file
+    // they went to, and what failed, empty when one place took them.
+    const auto saveUnsaved = [&](const std::string& file, const std::string& text) {
+        std::string unsaved;
+        std::string failure;
+        for (const std::string& place : UnsavedFolders(folder)) {
+            unsaved = unsavedName(place, file);
+            try {
+                std::error_code ignored;
+                std::filesystem::create_directories(place, ignored);
+                AppendReportLine(unsaved, text);
+                return std::pair{unsaved, std::string()};
+            } catch (const std::exception& error) {
+                failure += (failure.empty() ? "" : ", ") + unsaved + " (" + error.what() + ")";
+            }
+        }
+        return std::pair{unsaved, failure};
+    };
     for (int n = 1; n <= LineCount; ++n) {
         ProductionLine& line = lines.Line(n);
-        if (!line.Reports)
-            continue;
-        const std::vector<QueuedReportLine> left = line.Reports->Finish(FinishPatience);
+        const std::vector<QueuedReportLine> left =
+            line.Reports ? line.Reports->Finish(FinishPatience) : std::vector<QueuedReportLine>();
         for (std::size_t first = 0; first < left.size();) {
             const std::string& file = left[first].File;
             std::size_t count = 0;
             std::string text;
             for (std::size_t i = first; i < left.size() && left[i].File == file; ++i, ++count)
                 text += (count == 0 ? "" : "\r\n") + left[i].Text;
-            // One append: the lines of a file go whole into one place, or not at all.
-            std::string unsaved;
-            std::string failure;
-            for (const std::string& place : UnsavedFolders(folder)) {
-                unsaved = unsavedName(place, file);
-                try {
-                    std::error_code ignored;
-                    std::filesystem::create_directories(place, ignored);
-                    AppendReportLine(unsaved, text);
-                    failure.clear();
-                    break;
-                } catch (const std::exception& error) {
-                    if (failure.empty())
-                        failure = unsaved + " (" + error.what() + ")";
-                    else
-                        failure += ", " + unsaved + " (" + error.what() + ")";
-                }
-            }
+            const auto [unsaved, failure] = saveUnsaved(file, text);
             said.push_back(
                 line.Caption + ": " + Lines(count) + " could not be written to " + file +
                 (failure.empty()
@@ -139,6 +141,17 @@ std::vector<std::string> FinishReports(ProductionLines& lines, const std::string
                      : ", nor to " + failure +
                            (count == 1 ? "; it is lost." : "; they are lost.")));
             first += count;
+        }
+        // After what its writer held: a started line's report line that had not ended yet: its
+        // bytes were taken from the port and cannot come again. The ports are silent by now.
+        if (const std::string& pending = line.Capture.PendingText;
+            line.Started && !pending.empty()) {
+            const std::string file = ReportFileAt(line, line.ReportFile, CurrentDateTime());
+            const auto [unsaved, failure] = saveUnsaved(file, pending);
+            said.push_back(line.Caption + ": a report line for " + file + " had not ended (" +
+                           std::to_string(pending.size()) + " bytes); " +
+                           (failure.empty() ? "it is saved in " + unsaved + "."
+                                            : "it could not be saved in " + failure + "."));
         }
     }
     return said;

@@ -337,6 +337,26 @@ TEST_F(EndToEndCaptureTest, LinesStillHeldAtExitGoToAnUnsavedFileBesideTheSettin
         << said;
 }
 
+TEST_F(EndToEndCaptureTest, AReportLineNotEndedAtTheEndIsSavedNotLost) {
+    StartUp(EightLinesOn);
+    StartLine(2, ReportFile(2));
+    Play({2}, 1, 2);
+    ASSERT_TRUE(lines.Com(2).Write("LOT 3 HALF"));
+    ExpectFilesComplete({2});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lines.Com(2).Unread() == 0; }, 10000));
+    QTest::qWait(300); // the pass that took the bytes hands them to the line
+    testing::internal::CaptureStderr();
+    forms.reset();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(FileText(ReportFile(2)), expected_[1]) << "no made-up report line in the file";
+    const std::string unsaved = settings.Folder() + "line2.txt.unsaved";
+    EXPECT_EQ(FileText(unsaved), "LOT 3 HALF\r\n");
+    EXPECT_NE(said.find("Line 2: a report line for " + ReportFile(2) +
+                        " had not ended (10 bytes); it is saved in " + unsaved + "."),
+              std::string::npos)
+        << said;
+}
+
 TEST_F(EndToEndCaptureTest, HeldLinesThatTheSettingsFolderCannotTakeGoWholeToTheStateFolder) {
     StartUp(EightLinesOn);
     // Two report files of one name, both failing, and no folder beside the settings.
