@@ -593,10 +593,8 @@ void TReportView::mouseReleaseEvent(QMouseEvent* event) {
         clipboard->setText(SelectedText(), QClipboard::Selection);
 }
 
-void TReportView::scrollContentsBy(int /*dx*/, int dy) {
-    // A scroll by a few rows moves the pixels and paints only the rows it brings in.
-    if (dy != 0 && std::abs(dy) < VisibleRows())
-        viewport()->scroll(0, dy * rowHeight_, RowsArea());
-    else
-        viewport()->update();
+void TReportView::scrollContentsBy(int /*dx*/, int /*dy*/) {
+    // The operator's scroll paints the view afresh. Moving its pixels here could cross the
+    // frame clock's own move of them and its rows to paint, leaving stale rows on screen.
+    viewport()->update();
 }

@@ -161,3 +161,30 @@ TEST(ReportViewTest, ScrollBarRepaintedInPartsLooksAsIfPaintedWhole) {
     bar->repaint();
     EXPECT_EQ(parts, shown());
 }
+
+TEST(ReportViewTest, ScrollingWhileLinesArriveLeavesNoStaleRows) {
+    TReportView view(nullptr, false);
+    view.resize(300, 200);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    const auto shown = [&] {
+        const QRect area(view.viewport()->mapTo(&view, QPoint()), view.viewport()->size());
+        return view.screen()
+            ->grabWindow(view.winId(), area.x(), area.y(), area.width(), area.height())
+            .toImage();
+    };
+    for (int i = 0; i < 60; ++i)
+        view.AddLine(QStringLiteral("LOT %1").arg(i));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.RowCount() == 60; }, 10000));
+    // The operator scrolls up a few rows at a time while each new line brings the view back.
+    for (int i = 60; i < 80; ++i) {
+        view.AddLine(QStringLiteral("LOT %1").arg(i));
+        view.verticalScrollBar()->setValue(view.verticalScrollBar()->value() - 3);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view.RowCount() == i + 1; }, 10000));
+        QTest::qWait(5);
+    }
+    QTest::qWait(50);
+    const QImage painted = shown();
+    view.viewport()->repaint();
+    EXPECT_EQ(painted, shown());
+}
