@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimerEvent>
 #include <optional>
 
 namespace {
