@@ -6,7 +6,6 @@
 #include "settings/profile.h"
 #include "settings/settings_groups.h"
 
-#include <cstdlib>
 #include <unistd.h>
 
 std::string ForwardedLineState(const ProductionLines& lines, int line) {
@@ -33,13 +32,8 @@ std::string SpoolFolderFor(const std::string& settingsFile) {
     // service's state folder that systemd gives it, else the user's.
     if (const std::string service = ServiceStateFolder(); !service.empty())
         return service + "/" + name + ".spool";
-    const char* state = std::getenv("XDG_STATE_HOME");
-    const char* home = std::getenv("HOME");
-    const std::string base = state != nullptr && state[0] == '/' ? std::string(state)
-                             : home != nullptr && home[0] == '/'
-                                 ? std::string(home) + "/.local/state"
-                                 : std::string("/tmp");
-    return base + "/tolvane/" + name + ".spool";
+    const std::string state = UserStateFolder();
+    return (state.empty() ? std::string("/tmp/tolvane") : state) + "/" + name + ".spool";
 }
 
 PlantBroker::PlantBroker(ProductionLines& lines)

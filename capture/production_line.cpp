@@ -4,8 +4,8 @@
 #include "capture/line_watch.h"
 #include "capture/report_file.h"
 #include "capture/stamps.h"
+#include "runtime/service_state_folder.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -72,12 +72,8 @@ std::string Lines(std::size_t count) {
 // read-only disk): the user's state folder, then the machine's temporary folders.
 std::vector<std::string> UnsavedFolders(const std::string& folder) {
     std::vector<std::string> folders{folder};
-    const char* state = std::getenv("XDG_STATE_HOME");
-    const char* home = std::getenv("HOME");
-    if (state != nullptr && state[0] == '/')
-        folders.push_back(std::string(state) + "/tolvane");
-    else if (home != nullptr && home[0] == '/')
-        folders.push_back(std::string(home) + "/.local/state/tolvane");
+    if (const std::string state = UserStateFolder(); !state.empty())
+        folders.push_back(state);
     folders.insert(folders.end(), {"/var/tmp", "/tmp"});
     return folders;
 }

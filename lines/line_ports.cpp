@@ -9,41 +9,24 @@
 
 #include <QTime>
 #include <QTimer>
+#include <cerrno>
+#include <csignal>
 #include <unistd.h>
 
 namespace {
 
 constexpr int PortRetryMs = 1000;
 
-// A port whose device is missing or held by another program is tried again until it opens.
 // A device that is missing, held or not yet ours to open (its group or mode still to be set) is
-// waited for: each can be mended without the program.
+// tried again until it opens: each can be mended without the program.
 bool DeviceMayAppear(std::int32_t errorCode) {
     return errorCode == EBadId::Code || errorCode == EAlreadyOpen::Code ||
            errorCode == EPortAccessDenied::Code;
 }
 
-// What a port that would not open waits for; a held one is looked into by HeldSince.
-std::string WaitingSince(std::int32_t errorCode, int comNumber) {
-    // A path that names something else (a file, a folder, another kind of device) is no missing
-    // adapter: the operator must name another device.
-    if (errorCode == EBadId::Code) {
-        const PortInspection port = InspectPort(comNumber);
-        return port.Exists && port.Driver.empty() ? "there but not a serial device, since"
-                                                  : "missing since";
-    }
-    if (errorCode == EPortAccessDenied::Code)
-        return "refused (permission denied) since";
-    return "in use since";
-}
-std::string ClockNow() {
-    return QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
-}
-
-// "COM 3 (/dev/ttyUSB0) lost at 14:02:11, waiting for it".
-std::string WaitingNews(int comNumber, const std::string& what, const std::string& at) {
-    return "COM " + std::to_string(comNumber) + " (" + PortDevicePath(comNumber) + ") " + what +
-           " " + at + ", waiting for it";
+// "in use by tio (pid 812) since".
+std::string UsedBy(const PortHolder& holder) {
+    return "in use by " + holder.Command + " (pid " + std::to_string(holder.Pid) + ") since";
 }
 
 // Nothing may unwind into the event loop: what escapes a timer's work is reported.
@@ -182,12 +165,7 @@ bool LinePorts::ApplyComPortSettings() {
             production.PortStatus = PortState::Refused;
             const bool waits = DeviceMayAppear(error.ErrorCode);
             if (waits)
-                StartWaiting(
-                    line, WaitingNews(ComPorts[i]->ComNumber(),
-                                      error.ErrorCode == EAlreadyOpen::Code
-                                          ? HeldSince(line)
-                                          : WaitingSince(error.ErrorCode, ComPorts[i]->ComNumber()),
-                                      ClockNow()));
+                StartWaiting(line, WaitingSince(line, error.ErrorCode));
             ReportPortError(error.ErrorCode, line);
             // The panel says that the line waits; without one, the log must.
             if (waits)
@@ -206,8 +184,24 @@ bool LinePorts::ApplyComPortSettings() {
     return clean;
 }
 
-std::string LinePorts::HeldSince(int line) const {
-    const int comNumber = ComPorts[static_cast<std::size_t>(line - 1)]->ComNumber();
+std::string LinePorts::WaitingSince(int line, std::int32_t errorCode) {
+    if (errorCode == EAlreadyOpen::Code)
+        return HeldSince(line);
+    // A path that names something else (a file, a folder, another kind of device) is no missing
+    // adapter: the operator must name another device.
+    if (errorCode == EBadId::Code) {
+        const PortInspection port =
+            InspectPort(ComPorts[static_cast<std::size_t>(line - 1)]->ComNumber());
+        return port.Exists && port.Driver.empty() ? "there but not a serial device, since"
+                                                  : "missing since";
+    }
+    return "refused (permission denied) since";
+}
+
+std::string LinePorts::HeldSince(int line) {
+    const auto i = static_cast<std::size_t>(line - 1);
+    holders_[i] = 0;
+    const int comNumber = ComPorts[i]->ComNumber();
     const std::string device = PortDevicePath(comNumber);
     for (int other = 1; other <= LineCount; ++other) {
         const TApdComPort* port = ComPorts[static_cast<std::size_t>(other - 1)];
@@ -217,15 +211,18 @@ std::string LinePorts::HeldSince(int line) const {
     // Looked for once, when the port is refused: who else has it, if anyone. The lock's holder
     // first: a pty's provider also has it open, but is not what keeps it.
     if (const std::optional<PortHolder> locker = LockHolder(device);
-        locker && locker->Pid != ::getpid())
-        return "in use by " + locker->Command + " (pid " + std::to_string(locker->Pid) + ") since";
+        locker && locker->Pid != ::getpid()) {
+        holders_[i] = locker->Pid;
+        return UsedBy(*locker);
+    }
     std::vector<PortInspection> ports{InspectPort(comNumber)};
     FindPortHolders(ports);
     const PortInspection& inspected = ports.front();
     for (const PortHolder& holder : inspected.Holders)
-        if (holder.Pid != ::getpid())
-            return "in use by " + holder.Command + " (pid " + std::to_string(holder.Pid) +
-                   ") since";
+        if (holder.Pid != ::getpid()) {
+            holders_[i] = holder.Pid;
+            return UsedBy(holder);
+        }
     if (!inspected.Holders.empty())
         return "in use by another line since";
     // A program killed while it had the port can leave the tty marked for exclusive use with
@@ -303,11 +300,19 @@ void LinePorts::ReleasePort(int line) {
     port->SetOpen(false);
 }
 
+std::string LinePorts::WaitingNews(int line, const std::string& what) const {
+    const auto i = static_cast<std::size_t>(line - 1);
+    const int comNumber = ComPorts[i]->ComNumber();
+    return "COM " + std::to_string(comNumber) + " (" + PortDevicePath(comNumber) + ") " + what +
+           " " + waitingSince_[i] + ", waiting for it";
+}
+
 void LinePorts::StartWaiting(int line, const std::string& what) {
     ProductionLine& production = lines_.Line(line);
     production.PortStatus = PortState::Waiting;
-    production.PortNews = what;
-    waitingSince_[static_cast<std::size_t>(line - 1)] = ClockNow();
+    waitingSince_[static_cast<std::size_t>(line - 1)] =
+        QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
+    production.PortNews = WaitingNews(line, what);
     if (!PortRetryTimer->isActive())
         PortRetryTimer->start();
 }
@@ -320,13 +325,12 @@ void LinePorts::ComPortDeviceLost(int line) {
 void LinePorts::LoseDevice(int line) {
     if (lines_.Line(line).PortStatus != PortState::Open)
         return;
-    const int comNumber = ComPorts[line - 1]->ComNumber();
     try {
         ReleasePort(line);
     } catch (const std::exception&) {
         // A device that is gone cannot refuse anything that matters: the port is closed.
     }
-    StartWaiting(line, WaitingNews(comNumber, "lost at", ClockNow()));
+    StartWaiting(line, "lost at");
     SystemLog(LogLevel::Warning, lines_.Line(line).Caption + ": " + lines_.Line(line).PortNews);
     emit lines_.PortChanged(line);
 }
@@ -346,11 +350,12 @@ void LinePorts::RetryWaitingPorts() {
             SetUpPort(line, inEffect_[static_cast<std::size_t>(line - 1)]);
         } catch (const EAPDException& error) {
             waiting = true; // still missing or held; the box was shown when it first failed
-            // What holds it may have changed hands: the panel names the one that holds it now.
-            if (error.ErrorCode == EAlreadyOpen::Code) {
-                const int comNumber = ComPorts[line - 1]->ComNumber();
-                const std::string news = WaitingNews(
-                    comNumber, HeldSince(line), waitingSince_[static_cast<std::size_t>(line - 1)]);
+            // The program named as its holder may have ended and another taken it: the panel
+            // names the one that holds it now. Looked into only then, not at every retry.
+            const int holder = holders_[static_cast<std::size_t>(line - 1)];
+            if (error.ErrorCode == EAlreadyOpen::Code && holder > 0 && ::kill(holder, 0) != 0 &&
+                errno == ESRCH) {
+                const std::string news = WaitingNews(line, HeldSince(line));
                 if (news != production.PortNews) {
                     production.PortNews = news;
                     SystemLog(LogLevel::Notice, production.Caption + ": " + news);

@@ -90,18 +90,25 @@ private:
     // Opens the line's closed port with these settings and its LF trigger, or gives an open one
     // the settings it may keep while open.
     void SetUpPort(int line, const PortSettings& settings);
-    // What holds line N's port that would not open: "in use by Press 2 since", "in use by tio
-    // (pid 812) since" ...
-    std::string HeldSince(int line) const;
+    // What line N's port that would not open waits for: "missing since", "in use by Press 2
+    // since", "in use by tio (pid 812) since" ...
+    std::string WaitingSince(int line, std::int32_t errorCode);
+    // The holder part of it, for a port that is in use; the holder's pid is kept in holders_.
+    std::string HeldSince(int line);
+    // "COM 3 (/dev/ttyUSB0) lost at 14:02:11, waiting for it", at the time the line began to wait.
+    std::string WaitingNews(int line, const std::string& what) const;
     // The line's port is open on the COM number its settings name: nothing needs closing it.
     bool KeepsPort(int line) const;
     void ReleasePort(int line);
+    // Line N waits for its port from now on, retried every second; `what` it waits for ("lost
+    // at", "missing since" ...) and the time make its news.
     void StartWaiting(int line, const std::string& what);
     void LoseDevice(int line);
 
     ProductionLines& lines_;
     bool settingUp_ = false;                             // no retry runs inside a set-up
     std::array<std::string, LineCount> waitingSince_{};  // when each waiting line began to wait
+    std::array<int, LineCount> holders_{};               // the process named as holding it, or 0
     std::array<PortSettings, LineCount> inEffect_{};     // each line's settings at its last set-up
     std::array<std::string, LineCount> openedDevices_;   // each open port's device path
     std::array<LineErrorCounts, LineCount> noiseSeen_{}; // each open port's tally, as last added

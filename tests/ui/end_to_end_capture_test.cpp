@@ -92,6 +92,17 @@ protected:
         }
     }
 
+    // Switches line 1 on in COM Ports as an ordinary user, so that permissions apply to its
+    // open; false when root cannot act as one.
+    bool SwitchLineOneOnAsAnotherUser() {
+        const WithoutPrivileges user;
+        if (!user.Active())
+            return false;
+        Serial().Ports[0].ComPort->setCurrentIndex(0);
+        Serial().OKBtnClick();
+        return true;
+    }
+
     std::array<std::string, LineCount> expected_{};
 };
 
@@ -384,19 +395,14 @@ TEST_F(EndToEndCaptureTest, HeldLinesThatTheSettingsFolderCannotTakeGoWholeToThe
 
 TEST_F(EndToEndCaptureTest, APortRefusedForWantOfPermissionIsShownAndTakenOnceItMayBeOpened) {
     StartUp("[ComPortSettings]\nComPort=16\n");
-    {
-        // The pty is root's: for anyone else it stays closed until its mode or group is set.
-        const WithoutPrivileges user;
-        if (!user.Active())
-            GTEST_SKIP() << "needs to run as root to act as another user";
-        Serial().Ports[0].ComPort->setCurrentIndex(0);
-        Serial().OKBtnClick();
-        ASSERT_FALSE(boxes.Boxes.empty());
-        // Then the settings file, which is root's too, cannot be written.
-        EXPECT_EQ(boxes.Boxes[0].Text.rfind("COM 1 cannot be opened: permission denied", 0), 0u);
-        EXPECT_NE(Line(1).PortNews.find("refused (permission denied) since"), std::string::npos)
-            << Line(1).PortNews;
-    }
+    // The pty is root's: for anyone else it stays closed until its mode or group is set.
+    if (!SwitchLineOneOnAsAnotherUser())
+        GTEST_SKIP() << "needs to run as root to act as another user";
+    ASSERT_FALSE(boxes.Boxes.empty());
+    // Then the settings file, which is root's too, cannot be written.
+    EXPECT_EQ(boxes.Boxes[0].Text.rfind("COM 1 cannot be opened: permission denied", 0), 0u);
+    EXPECT_NE(Line(1).PortNews.find("refused (permission denied) since"), std::string::npos)
+        << Line(1).PortNews;
     // Taken up by the retry each second; bytes sent before a pty is set up would be cooked.
     EXPECT_TRUE(QTest::qWaitFor([&] { return Serial().ComPorts[0]->Open(); }, 5000));
     EXPECT_TRUE(Line(1).PortNews.empty()) << Line(1).PortNews;
@@ -417,13 +423,8 @@ TEST_F(EndToEndCaptureTest, ATtyLeftExclusiveByAProgramThatEndedIsToldAsSuch) {
     ::close(slave);
     SetPortDevice(1, name);
     StartUp("[ComPortSettings]\nComPort=16\n");
-    {
-        const WithoutPrivileges user;
-        if (!user.Active())
-            GTEST_SKIP() << "needs to run as root to act as another user";
-        Serial().Ports[0].ComPort->setCurrentIndex(0);
-        Serial().OKBtnClick();
-    }
+    if (!SwitchLineOneOnAsAnotherUser())
+        GTEST_SKIP() << "needs to run as root to act as another user";
     // The root's processes are hidden from this user, so it cannot be sure that none holds it.
     EXPECT_NE(Line(1).PortNews.find(std::string("COM 1 (") + name +
                                     ") in use by a program this user cannot see, or left locked "
