@@ -21,6 +21,7 @@ void HandleTriggerAvail(ProductionLine& line, LineEndpoints& endpoints, std::uin
     pending.erase(std::remove_if(pending.begin() + static_cast<std::ptrdiff_t>(at), pending.end(),
                                  [](char c) { return c == CR || c == LF; }),
                   pending.end());
+    line.Capture.MidLine.store(!pending.empty(), std::memory_order_relaxed);
 }
 
 void HandleTriggerData(ProductionLine& production, LineEndpoints& endpoints,
@@ -45,6 +46,7 @@ void HandleTriggerData(ProductionLine& production, LineEndpoints& endpoints,
         line.ReportLine += TimeStamp(now) + delimiter;
     line.ReportLine += line.PendingText;
     line.PendingText.clear();
+    line.MidLine.store(false, std::memory_order_relaxed);
     if (!production.Started)
         return;
     production.LastReportAt.Store(now.toMSecsSinceEpoch());

@@ -23,6 +23,8 @@ constexpr int LineCount = 8;
 struct LineCapture {
     std::string PendingText; // bytes since the last report line, CR and LF removed
     std::string ReportLine;  // the report line composed at the latest line feed
+    // Bytes of a report line have come and its line feed has not: read where the capture runs.
+    std::atomic<bool> MidLine = false;
     // The LF data trigger of the line's port; 0 until set up.
     std::atomic<std::uint16_t> LineTriggerHandle = 0;
     std::atomic<char> Delimiter = 0; // from the line's delimiter code, by RefreshDelimiters

@@ -10,7 +10,9 @@
 #include <QTime>
 #include <QTimer>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -124,7 +126,35 @@ void LinePorts::CreatePort(int line) {
     ComPorts[i] = port;
 }
 
+// A stop waits until every started line has been quiet at the end of a report line for a while
+// longer than a busy port's pause between reads (the bytes its device holds are then in), or
+// until its patience is out: a line that keeps sending is cut there.
+void LinePorts::TakeInWhatCame() {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto patience = std::chrono::milliseconds(400);
+    constexpr auto quietFor = std::chrono::milliseconds(30);
+    const Clock::time_point start = Clock::now();
+    Clock::time_point quietSince = start;
+    for (Clock::time_point now = start; now - start < patience; now = Clock::now()) {
+        bool quiet = true;
+        for (int line = 1; line <= LineCount; ++line) {
+            TApdComPort* port = ComPorts[line - 1];
+            TApdBaseDispatcher* dispatcher = port ? port->Dispatcher() : nullptr;
+            if (dispatcher == nullptr || !port->Open() || !lines_.Line(line).Started)
+                continue;
+            if (dispatcher->UnreadCount() > 0 || lines_.Line(line).Capture.MidLine)
+                quiet = false;
+        }
+        if (!quiet)
+            quietSince = now;
+        else if (now - quietSince >= quietFor)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
 void LinePorts::StopDeliveries() {
+    TakeInWhatCame();
     PortRetryTimer->stop();
     LineNoiseTimer->stop();
     for (TApdComPort* port : ComPorts) {

@@ -47,7 +47,8 @@ public:
     // need it; false when a box was shown.
     bool SetUpPortsAgain();
     // Ends every port's deliveries, then closes the ports: closing one port runs the others'
-    // pending events, which must reach no handler once any window may be going.
+    // pending events, which must reach no handler once any window may be going. First, what
+    // the ports have received is taken in, and a report line that is arriving may end.
     void StopDeliveries();
     // The error box for a failed set-up of a line.
     void ReportPortError(std::int32_t errorCode, int line);
@@ -73,6 +74,8 @@ public:
     QTimer* LineNoiseTimer = nullptr;
 
 private:
+    void TakeInWhatCame();
+
     // The bytes of a port's dispatcher, the report lines to the line's views.
     class DispatcherEndpoints : public LineEndpoints {
     public:

@@ -106,7 +106,9 @@ void TApdBaseDispatcher::WakeDispatch() {
 void TApdBaseDispatcher::CloseComm() {
     if (DeviceHandle >= 0) {
         FlushTransmit();
-        FlushReceive();
+        // What the device received and nobody read yet is left to it: whoever opens the port
+        // next (this program resumed) reads it, instead of a stop throwing report lines away.
+        DropReceived();
         CloseDeviceHandle();
     }
     {

@@ -194,6 +194,8 @@ public:
     std::size_t GetChars(BYTE* into, std::size_t count);
     int PeekChar(DWORD n, BYTE& c);
     int FlushReceive();
+    // As FlushReceive, but what the device holds stays there.
+    void DropReceived();
     int FlushTransmit();
     DWORD UnreadCount();   // under ReceiveLock, without read-ahead adjustment
     DWORD ReceivedCount(); // less what the current handler has read ahead

@@ -132,6 +132,12 @@ int TApdBaseDispatcher::FlushReceive() {
     return result;
 }
 
+void TApdBaseDispatcher::DropReceived() {
+    auto ring = receive_.Lock();
+    ring->Flush();
+    triggers_.Lock()->ResetMatches();
+}
+
 int TApdBaseDispatcher::FlushTransmit() {
     return PurgeQueue(QueueSide::Transmit);
 }

@@ -182,6 +182,28 @@ TEST_F(HeadlessTest, SighupTakesTheNewBaudRateOfTheFileAndLosesNothing) {
     EXPECT_EQ(FileText(ReportFile(1)), expected_[0]);
 }
 
+// Bytes the port has received when the stop comes are the program's to write: a busy machine
+// may not have read them yet, and a report line that is arriving gets a moment to end.
+TEST_F(HeadlessTest, WhatThePortsReceivedBeforeTheStopIsWrittenAndALineArrivingMayEnd) {
+    WriteSettings(3);
+    StartHeadless();
+    Play(com1_, 1, 1, 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FileText(ReportFile(1)) == expected_[0]; }, 20000));
+    Send(SIGSTOP);
+    Play(com1_, 1, 2, 60);
+    Play(com2_, 2, 1, 60);
+    ASSERT_TRUE(com2_.Write("LINE 2 LOT 61"));
+    Send(SIGTERM);
+    Send(SIGCONT);
+    QTest::qWait(50);
+    ASSERT_TRUE(com2_.Write("\r\n"));
+    expected_[1] += "LINE 2 LOT 61\r\n";
+    EXPECT_TRUE(program_.waitForFinished(20000));
+    EXPECT_EQ(program_.exitCode(), 0);
+    EXPECT_EQ(FileText(ReportFile(1)), expected_[0]);
+    EXPECT_EQ(FileText(ReportFile(2)), expected_[1]);
+}
+
 // A settings file that is gone at a SIGHUP would read as the defaults, which switch every line
 // off: it is refused, and capture goes on as it was.
 TEST_F(HeadlessTest, SighupWithTheSettingsFileGoneKeepsEveryLineCapturing) {
