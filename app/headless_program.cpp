@@ -122,6 +122,7 @@ public:
                 lines_.Line(line).Started = false;
                 continue;
             }
+            TakeANewReportFile(line);
             StartIfItHasAFile(line);
         }
         broker_.ApplySettings();
@@ -155,6 +156,28 @@ private:
         production.ReportFile = file;
         production.Started = true;
         SystemLog(LogLevel::Notice, production.Caption + ": started, reporting to " + file);
+    }
+
+    // A started line whose file the settings now name differently goes on into that file from
+    // its next report line; one that lost its file keeps the one it has, as nothing says where
+    // its lines should go instead.
+    void TakeANewReportFile(int line) {
+        ProductionLine& production = lines_.Line(line);
+        if (!production.Started)
+            return;
+        const std::string file = LoadResumeReportFile(line);
+        const std::string current = production.ReportFile.Get();
+        if (file == current)
+            return;
+        if (file.empty()) {
+            SystemLog(LogLevel::Warning,
+                      production.Caption + ": the settings name no report file (ReportFile" +
+                          std::to_string(line) + "); it goes on reporting to " + current);
+            return;
+        }
+        production.ReportFile = file;
+        SystemLog(LogLevel::Notice,
+                  production.Caption + ": reporting to " + file + " instead of " + current);
     }
 
     ProductionLines lines_;

@@ -204,6 +204,26 @@ TEST_F(HeadlessTest, WhatThePortsReceivedBeforeTheStopIsWrittenAndALineArrivingM
     EXPECT_EQ(FileText(ReportFile(2)), expected_[1]);
 }
 
+// A service's report file is changed in its settings and reloaded: the line goes on into the new
+// file from its next report line.
+TEST_F(HeadlessTest, SighupTakesANewReportFileFromTheNextReportLine) {
+    WriteSettings(3);
+    StartHeadless();
+    Play(com1_, 1, 1, 50);
+    WaitUntilTaken();
+    const std::string before = expected_[0];
+    expected_[0].clear();
+    const std::string moved = Folder() + "moved.txt";
+    WriteSettings(3, com2_.SlavePath(), moved);
+    Send(SIGHUP);
+    EXPECT_TRUE(Says("Line 1: reporting to " + moved + " instead of " + ReportFile(1))) << said_;
+    Play(com1_, 1, 51, 100);
+    WaitUntilTaken();
+    EXPECT_EQ(EndWith(SIGTERM), 0) << said_;
+    EXPECT_EQ(FileText(ReportFile(1)), before);
+    EXPECT_EQ(FileText(moved), expected_[0]);
+}
+
 // A settings file that is gone at a SIGHUP would read as the defaults, which switch every line
 // off: it is refused, and capture goes on as it was.
 TEST_F(HeadlessTest, SighupWithTheSettingsFileGoneKeepsEveryLineCapturing) {
