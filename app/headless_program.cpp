@@ -100,6 +100,7 @@ public:
         }
         // Before any port opens, so that a resumed line's first report line is forwarded too.
         broker_.ApplySettings();
+        portsOpened_ = true;
         ports_.ApplyComPortSettings();
     }
 
@@ -135,7 +136,7 @@ public:
         ports_.StopDeliveries();
         const std::filesystem::path folder = UnsavedFolder();
         for (const std::string& said :
-             FinishReports(lines_, folder.empty() ? "." : folder.string()))
+             FinishReports(lines_, folder.empty() ? "." : folder.string(), true))
             ShowMessageBox({"Tolvane", said, MessageIcon::Warning});
     }
 
@@ -156,6 +157,15 @@ private:
         production.ReportFile = file;
         production.Started = true;
         SystemLog(LogLevel::Notice, production.Caption + ": started, reporting to " + file);
+        if (portsOpened_)
+            return;
+        const std::filesystem::path folder = UnsavedFolder();
+        if (const std::string taken =
+                TakeBackPartialLine(production, folder.empty() ? "." : folder.string());
+            !taken.empty())
+            SystemLog(LogLevel::Notice, production.Caption + ": the report line that had not " +
+                                            "ended at the last stop goes on (" +
+                                            std::to_string(taken.size()) + " bytes)");
     }
 
     // A started line whose file the settings now name differently goes on into that file from
@@ -180,6 +190,8 @@ private:
                   production.Caption + ": reporting to " + file + " instead of " + current);
     }
 
+    // From here on a port may be capturing, and a line's pending text is its capture's own.
+    bool portsOpened_ = false;
     ProductionLines lines_;
     // Destroyed after the ports, once they are silent.
     PlantBroker broker_{lines_};

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 char DelimiterFromCode(int code) {
@@ -86,7 +87,35 @@ std::string UnsavedFileName(const std::string& folder, const std::string& report
         .string();
 }
 
-std::vector<std::string> FinishReports(ProductionLines& lines, const std::string& folder) {
+std::string PartialFileName(const std::string& folder, const std::string& reportFile) {
+    const std::string name = std::filesystem::path(reportFile).filename().string();
+    return (std::filesystem::path(folder) / ((name.empty() ? "report" : name) + ".partial"))
+        .string();
+}
+
+std::string TakeBackPartialLine(ProductionLine& line, const std::string& folder) {
+    const std::string file = line.ReportFile.Get();
+    for (const std::string& place : UnsavedFolders(folder)) {
+        const std::string name = PartialFileName(place, file);
+        std::ifstream kept(name, std::ios::binary);
+        if (!kept)
+            continue;
+        std::string text((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+        kept.close();
+        // Taken back only once it is gone, so that it can never be completed twice.
+        std::error_code failed;
+        if (!std::filesystem::remove(name, failed) || failed)
+            return std::string();
+        std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
+        line.Capture.PendingText = text + line.Capture.PendingText;
+        line.Capture.MidLine = !line.Capture.PendingText.empty();
+        return text;
+    }
+    return std::string();
+}
+
+std::vector<std::string> FinishReports(ProductionLines& lines, const std::string& folder,
+                                       bool resumes) {
     std::vector<std::string> said;
     // Each unsaved file holds the lines of one report file: two files of one name in different
     // folders get a number, so that nobody has to tell their lines apart.
@@ -119,6 +148,22 @@ std::vector<std::string> FinishReports(ProductionLines& lines, const std::string
         }
         return std::pair{unsaved, failure};
     };
+    // The file it went to, empty when none took it.
+    const auto keepPartial = [&](const std::string& file, const std::string& text) {
+        for (const std::string& place : UnsavedFolders(folder)) {
+            const std::string kept = PartialFileName(place, file);
+            std::error_code ignored;
+            if (std::filesystem::exists(kept, ignored))
+                return std::string();
+            try {
+                std::filesystem::create_directories(place, ignored);
+                AppendReportLine(kept, text);
+                return kept;
+            } catch (const std::exception&) {
+            }
+        }
+        return std::string();
+    };
     for (int n = 1; n <= LineCount; ++n) {
         ProductionLine& line = lines.Line(n);
         const std::vector<QueuedReportLine> left =
@@ -142,6 +187,18 @@ std::vector<std::string> FinishReports(ProductionLines& lines, const std::string
         // bytes were taken from the port and cannot come again. The ports are silent by now.
         if (const std::string& pending = line.Capture.PendingText;
             line.Started && !pending.empty()) {
+            // Kept for the line's resume, which completes it with the rest of its bytes; a kept
+            // line that was never taken back is not joined by another.
+            if (const std::string kept =
+                    resumes ? keepPartial(line.ReportFile.Get(), pending) : std::string();
+                !kept.empty()) {
+                said.push_back(line.Caption + ": a report line for " +
+                               ReportFileAt(line, line.ReportFile, CurrentDateTime()) +
+                               " had not ended (" + std::to_string(pending.size()) +
+                               " bytes); it is kept in " + kept +
+                               ", for the line to finish when it is resumed.");
+                continue;
+            }
             const std::string file = ReportFileAt(line, line.ReportFile, CurrentDateTime());
             const auto [unsaved, failure] = saveUnsaved(file, pending);
             said.push_back(line.Caption + ": a report line for " + file + " had not ended (" +

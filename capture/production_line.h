@@ -172,11 +172,20 @@ private:
 };
 
 // What could not be written at the end goes to <folder>/<report file's name>.unsaved, appended,
-// grouped by report file. Returns one sentence per report file saved so, naming both files, or
-// saying that even that failed.
-std::vector<std::string> FinishReports(ProductionLines& lines, const std::string& folder);
+// grouped by report file; with resumes, a started line's report line that had not ended is kept
+// for the resume instead (PartialFileName). Returns one sentence per report file saved so, naming
+// both files, or saying that even that failed.
+std::vector<std::string> FinishReports(ProductionLines& lines, const std::string& folder,
+                                       bool resumes);
 // <folder>/<report file's name>.unsaved, where FinishReports puts what is left of that file.
 std::string UnsavedFileName(const std::string& folder, const std::string& reportFile);
+// <folder>/<report file's name>.partial, where FinishReports keeps a started line's report line
+// that had not ended, for the line to finish when it resumes into that file.
+std::string PartialFileName(const std::string& folder, const std::string& reportFile);
+// Before its port opens, a line resumed into its report file takes back the report line that had
+// not ended when it last stopped, so that the rest of it completes it; the kept file is removed.
+// Gives the bytes taken back, empty when there were none.
+std::string TakeBackPartialLine(ProductionLine& line, const std::string& folder);
 
 // Sets every line's Capture.Delimiter from its delimiter code, lines 1 to 8.
 void RefreshDelimiters(ProductionLines& lines);

@@ -113,7 +113,7 @@ void FormSet::StopCapture() {
     captureStopped_ = true;
     Ports.StopDeliveries();
     // No window is left to show it in: the error output and the system log keep it.
-    for (const std::string& said : FinishReports(Lines, UnsavedFolder())) {
+    for (const std::string& said : FinishReports(Lines, UnsavedFolder(), LoadResumeAtStartup())) {
         std::fprintf(stderr, "tolvane: %s\n", said.c_str());
         SystemLog(LogLevel::Warning, said);
     }

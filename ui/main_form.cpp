@@ -1,6 +1,7 @@
 #include "ui/main_form.h"
 
 #include "capture/daily_report_file.h"
+#include "capture/production_line.h"
 #include "capture/stamps.h"
 #include "runtime/ansi_text.h"
 #include "runtime/message_box.h"
@@ -511,6 +512,15 @@ void TMainForm::ResumeLines() {
         SystemLog(LogLevel::Notice, lines_.Line(line).Caption +
                                         ": resumed at start-up, reporting to " +
                                         FileWrittenNow(lines_.Line(line)));
+        // Before the ports open: the rest of the line that the last stop cut completes it.
+        if (lines_.Line(line).Started)
+            if (const std::string taken =
+                    TakeBackPartialLine(lines_.Line(line), FormSet::UnsavedFolder());
+                !taken.empty())
+                SystemLog(LogLevel::Notice, lines_.Line(line).Caption +
+                                                ": the report line that had not ended at the "
+                                                "last stop goes on (" +
+                                                std::to_string(taken.size()) + " bytes)");
     }
 }
 

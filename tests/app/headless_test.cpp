@@ -204,6 +204,28 @@ TEST_F(HeadlessTest, WhatThePortsReceivedBeforeTheStopIsWrittenAndALineArrivingM
     EXPECT_EQ(FileText(ReportFile(2)), expected_[1]);
 }
 
+// A stop that comes while a report line arrives, with no end in sight, keeps what came of it; the
+// resumed line finishes it with the rest, one report line as the device sent it.
+TEST_F(HeadlessTest, AReportLineCutByAStopIsFinishedWhenTheLineResumes) {
+    WriteSettings(3);
+    StartHeadless();
+    Play(com2_, 2, 1, 3);
+    ASSERT_TRUE(com2_.Write("LINE 2 LO"));
+    WaitUntilTaken();
+    EXPECT_EQ(EndWith(SIGTERM), 0) << said_;
+    EXPECT_NE(said_.find("it is kept in " + Folder() + "line2.txt.partial"), std::string::npos)
+        << said_;
+
+    StartHeadless();
+    ASSERT_TRUE(com2_.Write("T 4\r\n"));
+    expected_[1] += "LINE 2 LOT 4\r\n";
+    Play(com2_, 2, 5, 6);
+    WaitUntilTaken();
+    EXPECT_EQ(EndWith(SIGTERM), 0) << said_;
+    EXPECT_EQ(FileText(ReportFile(2)), expected_[1]);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(Folder() + "line2.txt.partial")));
+}
+
 // A service's report file is changed in its settings and reloaded: the line goes on into the new
 // file from its next report line.
 TEST_F(HeadlessTest, SighupTakesANewReportFileFromTheNextReportLine) {
