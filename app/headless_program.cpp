@@ -66,10 +66,11 @@ private:
 
 // Where held lines go at the end: the service's state folder (STATE_DIRECTORY, which systemd
 // gives it writable while the settings folder under /etc is not), else beside the settings.
-std::filesystem::path UnsavedFolder() {
+std::string UnsavedFolder() {
     if (const std::string service = ServiceStateFolder(); !service.empty())
         return service;
-    return std::filesystem::path(SettingsFileName()).parent_path();
+    const std::string beside = std::filesystem::path(SettingsFileName()).parent_path().string();
+    return beside.empty() ? "." : beside;
 }
 
 class HeadlessLines {
@@ -87,6 +88,12 @@ public:
         bool any = false;
         for (int line = 1; line <= LineCount; ++line) {
             StartIfItHasAFile(line);
+            // Before its port opens: the rest of the line that the last stop cut completes it.
+            if (lines_.Line(line).Started)
+                if (const std::string news =
+                        TakeBackPartialLine(lines_.Line(line), UnsavedFolder());
+                    !news.empty())
+                    SystemLog(LogLevel::Notice, news);
             any = any || lines_.Line(line).Started;
         }
         if (!any) {
@@ -100,7 +107,6 @@ public:
         }
         // Before any port opens, so that a resumed line's first report line is forwarded too.
         broker_.ApplySettings();
-        portsOpened_ = true;
         ports_.ApplyComPortSettings();
     }
 
@@ -134,9 +140,7 @@ public:
     // goes to the .unsaved files beside the settings.
     void Stop() {
         ports_.StopDeliveries();
-        const std::filesystem::path folder = UnsavedFolder();
-        for (const std::string& said :
-             FinishReports(lines_, folder.empty() ? "." : folder.string(), true))
+        for (const std::string& said : FinishReports(lines_, UnsavedFolder(), true))
             ShowMessageBox({"Tolvane", said, MessageIcon::Warning});
     }
 
@@ -157,15 +161,6 @@ private:
         production.ReportFile = file;
         production.Started = true;
         SystemLog(LogLevel::Notice, production.Caption + ": started, reporting to " + file);
-        if (portsOpened_)
-            return;
-        const std::filesystem::path folder = UnsavedFolder();
-        if (const std::string taken =
-                TakeBackPartialLine(production, folder.empty() ? "." : folder.string());
-            !taken.empty())
-            SystemLog(LogLevel::Notice, production.Caption + ": the report line that had not " +
-                                            "ended at the last stop goes on (" +
-                                            std::to_string(taken.size()) + " bytes)");
     }
 
     // A started line whose file the settings now name differently goes on into that file from
@@ -190,8 +185,6 @@ private:
                   production.Caption + ": reporting to " + file + " instead of " + current);
     }
 
-    // From here on a port may be capturing, and a line's pending text is its capture's own.
-    bool portsOpened_ = false;
     ProductionLines lines_;
     // Destroyed after the ports, once they are silent.
     PlantBroker broker_{lines_};

@@ -109,7 +109,9 @@ std::string TakeBackPartialLine(ProductionLine& line, const std::string& folder)
         std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
         line.Capture.PendingText = text + line.Capture.PendingText;
         line.Capture.MidLine = !line.Capture.PendingText.empty();
-        return text;
+        return text.empty() ? std::string()
+                            : line.Caption + ": the report line that had not ended at the last " +
+                                  "stop goes on (" + std::to_string(text.size()) + " bytes)";
     }
     return std::string();
 }

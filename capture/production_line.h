@@ -184,7 +184,7 @@ std::string UnsavedFileName(const std::string& folder, const std::string& report
 std::string PartialFileName(const std::string& folder, const std::string& reportFile);
 // Before its port opens, a line resumed into its report file takes back the report line that had
 // not ended when it last stopped, so that the rest of it completes it; the kept file is removed.
-// Gives the bytes taken back, empty when there were none.
+// Gives the news for the log, empty when nothing was taken back.
 std::string TakeBackPartialLine(ProductionLine& line, const std::string& folder);
 
 // Sets every line's Capture.Delimiter from its delimiter code, lines 1 to 8.

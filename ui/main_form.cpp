@@ -514,13 +514,10 @@ void TMainForm::ResumeLines() {
                                         FileWrittenNow(lines_.Line(line)));
         // Before the ports open: the rest of the line that the last stop cut completes it.
         if (lines_.Line(line).Started)
-            if (const std::string taken =
+            if (const std::string news =
                     TakeBackPartialLine(lines_.Line(line), FormSet::UnsavedFolder());
-                !taken.empty())
-                SystemLog(LogLevel::Notice, lines_.Line(line).Caption +
-                                                ": the report line that had not ended at the "
-                                                "last stop goes on (" +
-                                                std::to_string(taken.size()) + " bytes)");
+                !news.empty())
+                SystemLog(LogLevel::Notice, news);
     }
 }
 
