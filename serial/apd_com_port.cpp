@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -393,17 +396,51 @@ void TApdCustomComPort::PortClosing() {
         onPortClose_(*this);
 }
 
+// A delivery copies its procedure before calling it, so a procedure taken off the list may still
+// be running, or about to start, on the port's thread. Its handler counts itself in, and backs
+// out once ended; whoever ends it from another thread waits for the call that is in.
+struct TApdCustomComPort::PortThreadCalls {
+    std::atomic<int> Running{0};
+    std::atomic<bool> Ended{false};
+    static inline thread_local const PortThreadCalls* Inside = nullptr;
+
+    void End() {
+        Ended = true;
+        if (Inside == this)
+            return; // ended by its own handler: the call in is this one
+        while (Running.load() != 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+};
+
 void TApdCustomComPort::ServeTriggersOnPortThread(TPortThreadTriggerEvent handler) {
     if (dispatcher_ && portThreadProc_ != 0)
         dispatcher_->DeregisterHandlerProc(portThreadProc_);
     portThreadProc_ = 0;
+    if (portThreadCalls_)
+        portThreadCalls_->End();
+    portThreadCalls_.reset();
     if (!handler || !IsOpen())
         return;
+    portThreadCalls_ = std::make_shared<PortThreadCalls>();
     // A procedure on the list keeps the whole pass on the dispatch thread.
     portThreadProc_ = dispatcher_->RegisterHandlerProc(
-        [handler = std::move(handler), dispatcher = dispatcher_.get()](UINT msg, WPARAM wParam,
-                                                                       LPARAM) {
-            if (msg == TriggerAvailMessage || msg == TriggerDataMessage)
+        [handler = std::move(handler), dispatcher = dispatcher_.get(),
+         calls = portThreadCalls_](UINT msg, WPARAM wParam, LPARAM) {
+            if (msg != TriggerAvailMessage && msg != TriggerDataMessage)
+                return;
+            ++calls->Running;
+            const PortThreadCalls* outer = PortThreadCalls::Inside;
+            PortThreadCalls::Inside = calls.get();
+            struct Leave {
+                PortThreadCalls& Calls;
+                const PortThreadCalls* Outer;
+                ~Leave() {
+                    PortThreadCalls::Inside = Outer;
+                    --Calls.Running;
+                }
+            } leave{*calls, outer};
+            if (!calls->Ended)
                 handler(*dispatcher, msg, static_cast<std::uint16_t>(wParam));
         });
 }

@@ -202,7 +202,9 @@ public:
     // From now until the port closes, its characters-available and data triggers run handler on
     // the port's own threads, where the bytes arrive, instead of waiting for this thread; the other
     // events still reach their handlers here, in order. Set it once the triggers exist, so that
-    // no byte is scanned before them. Only while open; an empty handler ends it.
+    // no byte is scanned before them. Only while open; an empty handler ends it. Called from
+    // another thread than the port's, it returns once the previous handler has returned, and the
+    // handler runs no more after that: whatever it touches is then the caller's alone.
     void ServeTriggersOnPortThread(TPortThreadTriggerEvent handler);
     // The line errors the device reported since the port opened; none while closed.
     LineErrorCounts LineErrorTally() const;
@@ -384,6 +386,8 @@ private:
     std::shared_ptr<WindowLink> windowLink_;
     int windowProcDepth_ = 0; // the port window's procedure is running this deep
     int portThreadProc_ = 0;  // the dispatcher's procedure for ServeTriggersOnPortThread; 0: none
+    struct PortThreadCalls;
+    std::shared_ptr<PortThreadCalls> portThreadCalls_; // the calls of that procedure's handler
     std::uint8_t supportedLayers_ = 1u << dlWin32;
     TriggerSnapshot savedTriggers_;
     bool triggersSaved_ = false;
