@@ -84,7 +84,8 @@ public:
     // The settings as the window loads them at start-up; every line that is on and has a report
     // file is started before its port opens, so that it keeps its first report line.
     void Start() {
-        LoadSettings();
+        (void)TakeUnreadableValuesText(); // of no file read here
+        LoadSettings(UnreadableValues::Default);
         bool any = false;
         for (int line = 1; line <= LineCount; ++line) {
             StartIfItHasAFile(line);
@@ -107,6 +108,7 @@ public:
         }
         // Before any port opens, so that a resumed line's first report line is forwarded too.
         broker_.ApplySettings();
+        TellUnreadableValues();
         ports_.ApplyComPortSettings();
     }
 
@@ -120,7 +122,8 @@ public:
             return;
         }
         SystemLog(LogLevel::Notice, "reading the settings file " + SettingsFileName() + " again");
-        LoadSettings();
+        (void)TakeUnreadableValuesText();
+        LoadSettings(UnreadableValues::Kept);
         for (int line = 1; line <= LineCount; ++line) {
             if (lines_.SwitchedOff(line)) {
                 if (lines_.Line(line).Started)
@@ -133,6 +136,7 @@ public:
             StartIfItHasAFile(line);
         }
         broker_.ApplySettings();
+        TellUnreadableValues();
         ports_.SetUpPortsAgain();
     }
 
@@ -145,10 +149,15 @@ public:
     }
 
 private:
-    void LoadSettings() {
+    void LoadSettings(UnreadableValues unreadable) {
         LoadLineLabels(lines_);
-        LoadStampingSettings(lines_);
-        LoadComPortSettings(lines_);
+        LoadStampingSettings(lines_, unreadable);
+        LoadComPortSettings(lines_, unreadable);
+    }
+
+    static void TellUnreadableValues() {
+        if (const std::string text = TakeUnreadableValuesText(); !text.empty())
+            SystemLog(LogLevel::Warning, text);
     }
 
     void StartIfItHasAFile(int line) {

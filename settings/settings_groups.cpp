@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <exception>
 #include <iterator>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -38,11 +40,38 @@ std::string DefaultCaption(int index) {
     return "Line " + LineNumber(index);
 }
 
+std::mutex unreadableMutex;
+std::vector<std::string> unreadableValues; // as the operator is told them, in the order read
+
+// The value as a message can show it: no control bytes, and not more than a line of text.
+std::string Shown(const std::string& value) {
+    constexpr std::size_t MaxShown = 40;
+    std::string shown = value.substr(0, MaxShown);
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return value.size() > MaxShown ? shown + "..." : shown;
+}
+
+// keep: what an unreadable value leaves the setting at instead of its default.
 int ReadInteger(const ProfileDocument& document, const char* section, const std::string& key,
-                int defaultValue) {
+                int defaultValue, std::optional<int> keep = std::nullopt) {
     const auto text = document.Find(section, key);
-    const auto value = text ? ParseProfileInteger(*text) : std::nullopt;
-    return value.value_or(defaultValue);
+    if (!text)
+        return defaultValue;
+    if (const auto value = ParseProfileInteger(*text))
+        return *value;
+    const std::string noted = std::string("[") + section + "] " + key + "=" + Shown(*text) +
+                              (keep ? ", kept as it was" : ", taken as its default");
+    std::lock_guard lock(unreadableMutex);
+    if (std::find(unreadableValues.begin(), unreadableValues.end(), noted) ==
+        unreadableValues.end())
+        unreadableValues.push_back(noted);
+    return keep.value_or(defaultValue);
+}
+
+std::optional<int> Kept(UnreadableValues unreadable, int current) {
+    return unreadable == UnreadableValues::Kept ? std::optional<int>(current) : std::nullopt;
 }
 
 // An index outside the list leaves it with no selection.
@@ -109,14 +138,14 @@ void SaveLineLabels(const ProductionLines& lines) {
     writer.Commit();
 }
 
-void LoadComPortSettings(ProductionLines& lines) {
+void LoadComPortSettings(ProductionLines& lines, UnreadableValues unreadable) {
     const auto document = ProfileDocument::Load(SettingsFileName());
     for (int i = 0; i < LineCount; ++i) {
         PortSettings& port = lines.Line(i + 1).Port;
         for (std::size_t k = 0; k < PortSettingKinds.size(); ++k) {
             const PortSettingKind& kind = PortSettingKinds[k];
             const int index = ReadInteger(document, ComPortSection, PortKeyNames[k] + PortLetter(i),
-                                          kind.Default(i + 1));
+                                          kind.Default(i + 1), Kept(unreadable, port.*kind.Index));
             port.*kind.Index = ListIndex(index, kind.Choices);
         }
     }
@@ -133,15 +162,18 @@ void SaveComPortSettings(const ProductionLines& lines) {
     writer.Commit();
 }
 
-void LoadStampingSettings(ProductionLines& lines) {
+void LoadStampingSettings(ProductionLines& lines, UnreadableValues unreadable) {
     const auto document = ProfileDocument::Load(SettingsFileName());
     for (int i = 0; i < LineCount; ++i) {
         const std::string n = LineNumber(i);
         ProductionLine& line = lines.Line(i + 1);
-        line.DateStamp = ReadInteger(document, StampingSection, "DateStamp" + n, 1) != 0;
-        line.TimeStamp = ReadInteger(document, StampingSection, "TimeStamp" + n, 1) != 0;
-        line.DelimiterCode =
-            ListIndex(ReadInteger(document, StampingSection, "Delimiter" + n, 0), DelimiterChoices);
+        line.DateStamp = ReadInteger(document, StampingSection, "DateStamp" + n, 1,
+                                     Kept(unreadable, line.DateStamp ? 1 : 0)) != 0;
+        line.TimeStamp = ReadInteger(document, StampingSection, "TimeStamp" + n, 1,
+                                     Kept(unreadable, line.TimeStamp ? 1 : 0)) != 0;
+        line.DelimiterCode = ListIndex(ReadInteger(document, StampingSection, "Delimiter" + n, 0,
+                                                   Kept(unreadable, line.DelimiterCode)),
+                                       DelimiterChoices);
     }
     RefreshDelimiters(lines);
 }
@@ -198,6 +230,22 @@ void SavePortDevices(const PortDeviceNames& devices) {
             writer.Write(PortDevicesSection, key, device);
     }
     writer.Commit();
+}
+
+std::string TakeUnreadableValuesText() {
+    std::vector<std::string> values;
+    {
+        std::lock_guard lock(unreadableMutex);
+        values.swap(unreadableValues);
+    }
+    if (values.empty())
+        return std::string();
+    std::string text = "The settings file " + SettingsFileName() + " has " +
+                       (values.size() == 1 ? "a value that is" : "values that are") +
+                       " not a whole number: ";
+    for (std::size_t i = 0; i < values.size(); ++i)
+        text += (i > 0 ? "; " : "") + values[i];
+    return text + ".";
 }
 
 bool LoadResumeAtStartup() {

@@ -11,10 +11,16 @@
 
 void LoadLineLabels(ProductionLines& lines);
 void SaveLineLabels(const ProductionLines& lines);
-void LoadComPortSettings(ProductionLines& lines);
+// A value that is there but is no whole number ("ComPortB=xyz") reads as its key's default, or,
+// with UnreadableValues::Kept, as what the line has: a reading again after a slip of the hand
+// then leaves a running line as it was. Every such value is noted for TakeUnreadableValuesText.
+enum class UnreadableValues { Default, Kept };
+void LoadComPortSettings(ProductionLines& lines,
+                         UnreadableValues unreadable = UnreadableValues::Default);
 void SaveComPortSettings(const ProductionLines& lines);
 // Both end by recomputing the lines' delimiter characters from their codes.
-void LoadStampingSettings(ProductionLines& lines);
+void LoadStampingSettings(ProductionLines& lines,
+                          UnreadableValues unreadable = UnreadableValues::Default);
 void SaveStampingSettings(ProductionLines& lines);
 // Line 1..8; other numbers do nothing.
 void LoadReportDirectory(int line, std::string& initialDir);
@@ -27,6 +33,10 @@ using PortDeviceNames = std::array<std::string, PortDeviceCount>;
 PortDeviceNames LoadPortDevices();
 // Writes COM1 to COM16; the key of an empty name is removed.
 void SavePortDevices(const PortDeviceNames& devices);
+
+// The values noted as no whole numbers since the last call, each once, as one sentence that names
+// the settings file and what became of each; empty when there was none.
+std::string TakeUnreadableValuesText();
 
 // Section Capture: whether lines resume at start-up (default no), and the report file each line
 // last started with, empty once it was stopped or turned off. Line 1..8.

@@ -78,6 +78,7 @@ void FormSet::LoadSettings() {
                             settings.ReadErrorText() +
                             "): every setting is at its default, and the file is left as it is.",
                         MessageIcon::Error});
+    (void)TakeUnreadableValuesText(); // of no file read here
     // Every window that names a line takes its caption as it is loaded.
     LoadLineLabels(Lines);
     LoadStampingSettings(Lines);
@@ -91,6 +92,10 @@ void FormSet::LoadSettings() {
     const std::size_t viewLimit = static_cast<std::size_t>(LoadViewLimitMB()) << 20;
     for (TReportView* view : MainForm->LineWindows)
         view->Store().SetLimit(viewLimit);
+    // A slip of the hand in the file must not pass for a setting: a port at its default may be
+    // switched off.
+    if (const std::string text = TakeUnreadableValuesText(); !text.empty())
+        ShowMessageBox({"Tolvane", text, MessageIcon::Warning});
     // Each panel shows its line on or off before any port is tried; a line found off forgets
     // its file to resume.
     MainForm->RefreshLinePanels();

@@ -67,6 +67,17 @@ protected:
         file.write(text.data(), static_cast<qint64>(text.size()));
     }
 
+    // Changes the settings file's text as an editor would.
+    void EditSettings(const std::string& from, const std::string& to) const {
+        std::string text = FileText(Settings());
+        const std::size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        text.replace(at, from.size(), to);
+        QFile file(QFile::decodeName(Settings().c_str()));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text.data(), static_cast<qint64>(text.size()));
+    }
+
     ~HeadlessTest() override {
         if (program_.state() != QProcess::NotRunning) {
             program_.kill();
@@ -264,6 +275,27 @@ TEST_F(HeadlessTest, SighupWithTheSettingsFileGoneKeepsEveryLineCapturing) {
     WaitUntilTaken();
     EXPECT_EQ(EndWith(SIGTERM), 0) << said_;
     EXPECT_EQ(FileText(ReportFile(1)), expected_[0]);
+    EXPECT_EQ(FileText(ReportFile(2)), expected_[1]);
+}
+
+// A slip of the hand in a reloaded file is told and leaves the lines as they were: read as their
+// defaults, these values would switch the line off and stamp its lines.
+TEST_F(HeadlessTest, SighupWithValuesThatAreNoNumbersTellsThemAndKeepsTheLineAsItWas) {
+    WriteSettings(3);
+    StartHeadless();
+    Play(com2_, 2, 1, 50);
+    WaitUntilTaken();
+    EditSettings("ComPortB=1", "ComPortB=xyz");
+    EditSettings("DateStamp2=0", "DateStamp2=yes");
+    Send(SIGHUP);
+    EXPECT_TRUE(Says("The settings file " + Settings() +
+                     " has values that are not a whole number: [StampingSettings] "
+                     "DateStamp2=yes, kept as it was; [ComPortSettings] ComPortB=xyz, kept as it "
+                     "was."))
+        << said_;
+    Play(com2_, 2, 51, 100);
+    WaitUntilTaken();
+    EXPECT_EQ(EndWith(SIGTERM), 0) << said_;
     EXPECT_EQ(FileText(ReportFile(2)), expected_[1]);
 }
 

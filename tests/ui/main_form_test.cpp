@@ -174,6 +174,15 @@ TEST_F(MainFormTest, ASettingsFileThatCannotBeReadIsToldAndLeftAsItIs) {
     EXPECT_TRUE(QFileInfo(QFile::decodeName(settings.Path().c_str())).isDir());
 }
 
+TEST_F(MainFormTest, AValueThatIsNoNumberIsToldWithWhatItBecame) {
+    StartUp("[ComPortSettings]\nComPortB=COM2\n");
+    EXPECT_FALSE(Main().StartLineBtns[1]->isEnabled());
+    ASSERT_EQ(boxes.Boxes.size(), 1u);
+    EXPECT_EQ(boxes.Boxes[0].Text, "The settings file " + settings.Path() +
+                                       " has a value that is not a whole number: "
+                                       "[ComPortSettings] ComPortB=COM2, taken as its default.");
+}
+
 TEST_F(MainFormTest, StartAsksForAFileThenEmptiesTheViewsAndGoesDown) {
     StartUp(PackingSettings + "[Directories]\nLine3=/data/old/\n");
     Main().LineWindows[2]->AddLine(QStringLiteral("earlier"));
