@@ -95,6 +95,10 @@ public:
                         TakeBackPartialLine(lines_.Line(line), UnsavedFolder());
                     !news.empty())
                     SystemLog(LogLevel::Notice, news);
+            if (lines_.Line(line).Started)
+                if (const std::string news = UnsavedLinesNews(lines_.Line(line), UnsavedFolder());
+                    !news.empty())
+                    SystemLog(LogLevel::Warning, news);
             any = any || lines_.Line(line).Started;
         }
         if (!any) {

@@ -116,6 +116,31 @@ std::string TakeBackPartialLine(ProductionLine& line, const std::string& folder)
     return std::string();
 }
 
+std::string UnsavedLinesNews(const ProductionLine& line, const std::string& folder) {
+    const std::string file = line.ReportFile.Get();
+    std::vector<std::string> found;
+    for (const std::string& place : UnsavedFolders(folder)) {
+        const std::string name = UnsavedFileName(place, file);
+        const std::string base = name.substr(0, name.size() - std::strlen(".unsaved"));
+        // One end numbers the files of further report files of the same name, one per line.
+        for (int n = 1; n <= LineCount; ++n) {
+            const std::string candidate =
+                n == 1 ? name : base + "." + std::to_string(n) + ".unsaved";
+            std::error_code failed;
+            if (std::filesystem::file_size(candidate, failed) > 0 && !failed)
+                found.push_back(candidate);
+        }
+    }
+    if (found.empty())
+        return std::string();
+    std::string places;
+    for (std::size_t i = 0; i < found.size(); ++i)
+        places += (i == 0 ? "" : i + 1 == found.size() ? " and " : ", ") + found[i];
+    return line.Caption + ": report lines that an earlier end could not write to a report file " +
+           "named " + std::filesystem::path(file).filename().string() + " are saved in " + places +
+           "; they are not in the report file.";
+}
+
 std::vector<std::string> FinishReports(ProductionLines& lines, const std::string& folder,
                                        bool resumes) {
     std::vector<std::string> said;

@@ -187,5 +187,11 @@ std::string PartialFileName(const std::string& folder, const std::string& report
 // Gives the news for the log, empty when nothing was taken back.
 std::string TakeBackPartialLine(ProductionLine& line, const std::string& folder);
 
+// The .unsaved files that an earlier end left for a report file of the name the line reports to,
+// in the places FinishReports uses, as one sentence for the operator; empty when there is none.
+// They are not written back on their own: their name does not tell which folder's file they are
+// of, and the operator may have merged them already.
+std::string UnsavedLinesNews(const ProductionLine& line, const std::string& folder);
+
 // Sets every line's Capture.Delimiter from its delimiter code, lines 1 to 8.
 void RefreshDelimiters(ProductionLines& lines);

@@ -424,6 +424,8 @@ void TMainForm::StartLineBtnClick(int line) {
     StartCapture(line, dialog->FileName);
     SystemLog(LogLevel::Notice, lines_.Line(line).Caption + ": started, reporting to " +
                                     FileWrittenNow(lines_.Line(line)));
+    if (const std::string news = TellUnsavedLines(line); !news.empty())
+        ShowMessageBox({"Tolvane", news, MessageIcon::Warning});
     // Remembered for a resume after a power cut; a file that cannot take it is told, and the
     // line captures all the same.
     resumeFiles_[static_cast<std::size_t>(i)] = dialog->FileName;
@@ -473,6 +475,14 @@ void TMainForm::StartCapture(int line, const std::string& reportFile) {
     RefreshLineLook(line);
 }
 
+std::string TMainForm::TellUnsavedLines(int line) {
+    // Lines an earlier end set aside are the operator's to put back; nothing else says so now.
+    const std::string news = UnsavedLinesNews(lines_.Line(line), FormSet::UnsavedFolder());
+    if (!news.empty())
+        SystemLog(LogLevel::Warning, news);
+    return news;
+}
+
 void TMainForm::ForgetResumeFile(int line) {
     std::string& remembered = resumeFiles_[static_cast<std::size_t>(line - 1)];
     if (remembered.empty())
@@ -503,6 +513,7 @@ void TMainForm::LoadResumeSettings() {
 void TMainForm::ResumeLines() {
     if (!MenuResume->isChecked())
         return;
+    std::string unsaved; // one box for every resumed line's, not one to close for each
     for (int line = 1; line <= LineCount; ++line) {
         // A line that is off forgot its file when its panel took the off look.
         const std::string& file = resumeFiles_[static_cast<std::size_t>(line - 1)];
@@ -518,7 +529,11 @@ void TMainForm::ResumeLines() {
                     TakeBackPartialLine(lines_.Line(line), FormSet::UnsavedFolder());
                 !news.empty())
                 SystemLog(LogLevel::Notice, news);
+        if (const std::string news = TellUnsavedLines(line); !news.empty())
+            unsaved += (unsaved.empty() ? "" : "\r\r") + news;
     }
+    if (!unsaved.empty())
+        ShowMessageBox({"Tolvane", unsaved, MessageIcon::Warning});
 }
 
 void TMainForm::RefreshLinePanels() {

@@ -103,6 +103,8 @@ private:
     void ShowCaption(int line);
     // The line's views emptied, its hint to stop, its report file set and its button down.
     void StartCapture(int line, const std::string& reportFile);
+    // Logs where the .unsaved files of the line's report file's name are; the news, or empty.
+    std::string TellUnsavedLines(int line);
     // The line no longer resumes at the next start-up.
     void ForgetResumeFile(int line);
     // The started line other than `except` whose report file is this file by any spelling, or 0.

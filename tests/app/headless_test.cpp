@@ -299,6 +299,26 @@ TEST_F(HeadlessTest, SighupWithValuesThatAreNoNumbersTellsThemAndKeepsTheLineAsI
     EXPECT_EQ(FileText(ReportFile(2)), expected_[1]);
 }
 
+// Lines that an end had to set aside are told again at the next start, until someone deals with
+// them: nobody may have been there to read it at the end.
+TEST_F(HeadlessTest, LinesSetAsideAtAnEarlierEndAreToldAtTheNextStart) {
+    const std::string unwritable = Folder() + "missing/line1.txt";
+    WriteSettings(3, com2_.SlavePath(), unwritable);
+    StartHeadless();
+    Play(com1_, 1, 1, 3);
+    WaitUntilTaken();
+    EXPECT_EQ(EndWith(SIGTERM), 0) << said_;
+    EXPECT_EQ(FileText(Folder() + "line1.txt.unsaved"), expected_[0]);
+
+    said_.clear();
+    StartHeadless();
+    EXPECT_TRUE(Says("Line 1: report lines that an earlier end could not write to a report file "
+                     "named line1.txt are saved in " +
+                     Folder() + "line1.txt.unsaved; they are not in the report file."))
+        << said_;
+    EXPECT_EQ(said_.find("line2.txt.unsaved"), std::string::npos) << said_;
+}
+
 // Standard error piped to a reader that went away (a pager closed, a journal restarted) fails
 // the program's next message there; it does not end the program and its capture.
 TEST_F(HeadlessTest, AStandardErrorWhoseReaderIsGoneEndsNothing) {

@@ -346,6 +346,15 @@ TEST_F(EndToEndCaptureTest, LinesStillHeldAtExitGoToAnUnsavedFileBesideTheSettin
                         "; they are saved in " + unsaved + ".\n"),
               std::string::npos)
         << said;
+
+    // Nobody may have read that at the end: the next start of the line says it again.
+    boxes.Boxes.clear();
+    StartUp();
+    StartLine(2, file);
+    ASSERT_EQ(boxes.Boxes.size(), 1u);
+    EXPECT_EQ(boxes.Boxes[0].Text, "Line 2: report lines that an earlier end could not write to a "
+                                   "report file named line2.txt are saved in " +
+                                       unsaved + "; they are not in the report file.");
 }
 
 TEST_F(EndToEndCaptureTest, AReportLineNotEndedAtTheEndIsSavedNotLost) {
