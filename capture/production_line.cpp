@@ -4,12 +4,16 @@
 #include "capture/line_watch.h"
 #include "capture/report_file.h"
 #include "capture/stamps.h"
+#include "runtime/posix_io.h"
 #include "runtime/service_state_folder.h"
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 char DelimiterFromCode(int code) {
     switch (code) {
@@ -116,6 +120,87 @@ std::string TakeBackPartialLine(ProductionLine& line, const std::string& folder)
     return std::string();
 }
 
+std::string HeldFileName(const std::string& folder, const std::string& reportFile, int line) {
+    const std::string name = std::filesystem::path(reportFile).filename().string();
+    return (std::filesystem::path(folder) /
+            ((name.empty() ? "report" : name) + ".line" + std::to_string(line) + ".held"))
+        .string();
+}
+
+void ProductionLines::KeepHeldLinesIn(const std::string& folder) {
+    for (int n = 1; n <= LineCount; ++n)
+        Line(n).Writer().KeepHeldIn([folder, n](const std::string& reportFile) {
+            std::vector<std::string> names;
+            for (const std::string& place : UnsavedFolders(folder))
+                names.push_back(HeldFileName(place, reportFile, n));
+            return names;
+        });
+}
+
+std::vector<std::string> RecoverHeldLines(const std::string& folder) {
+    // "<report file's name>.line<n>.held": the report file's name, or empty for no spool.
+    const auto reportName = [](const std::string& leaf) {
+        constexpr std::string_view Tail = ".held";
+        constexpr std::string_view Line = ".line";
+        const std::size_t size = leaf.size();
+        if (size <= Tail.size() + Line.size() + 1 || !leaf.ends_with(Tail))
+            return std::string();
+        const std::size_t digit = size - Tail.size() - 1;
+        const std::size_t line = digit - Line.size();
+        if (leaf[digit] < '1' || leaf[digit] > '8' || leaf.compare(line, Line.size(), Line) != 0)
+            return std::string();
+        return leaf.substr(0, line);
+    };
+    std::vector<std::string> said;
+    for (const std::string& place : UnsavedFolders(folder)) {
+        std::error_code failed;
+        std::vector<std::filesystem::directory_entry> entries;
+        try {
+            for (const auto& entry : std::filesystem::directory_iterator(place, failed))
+                entries.push_back(entry);
+        } catch (const std::filesystem::filesystem_error&) {
+            // A folder that cannot be read to its end: the spools found so far are saved.
+        }
+        for (const auto& entry : entries) {
+            const std::string name = reportName(entry.path().filename().string());
+            if (name.empty() || !entry.is_regular_file(failed))
+                continue;
+            const std::string spool = entry.path().string();
+            const FileDescriptor fd = OpenRetrying(spool, O_RDWR | O_CLOEXEC | O_NOCTTY);
+            // Locked: a running writer's, whose lines are still on their way. Another user's, in
+            // a shared folder, is theirs to save: it could not be removed once saved.
+            struct stat status {};
+            if (!fd.Valid() || ::fstat(fd.Get(), &status) != 0 || status.st_uid != ::geteuid() ||
+                ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
+                continue;
+            std::string text;
+            if (ReadRegularFile(fd.Get(), std::size_t{1} << 30, text) != 0)
+                continue;
+            const std::string unsaved =
+                (std::filesystem::path(place) / (name + ".unsaved")).string();
+            if (text.size() >= 2 && text.ends_with("\r\n"))
+                text.resize(text.size() - 2);
+            try {
+                if (!text.empty())
+                    AppendReportLine(unsaved, text);
+            } catch (const std::exception& error) {
+                said.push_back("Report lines held for a report file named " + name +
+                               " when the program last ended without finishing are in " + spool +
+                               "; they cannot be added to " + unsaved + " (" + error.what() + ").");
+                continue;
+            }
+            // A spool that stays (its folder now read-only) is emptied, never saved twice.
+            if (::unlink(spool.c_str()) != 0)
+                (void)::ftruncate(fd.Get(), 0);
+            if (!text.empty())
+                said.push_back("Report lines held for a report file named " + name +
+                               " when the program last ended without finishing are saved in " +
+                               unsaved + "; they are not in the report file.");
+        }
+    }
+    return said;
+}
+
 std::string UnsavedLinesNews(const ProductionLine& line, const std::string& folder) {
     const std::string file = line.ReportFile.Get();
     std::vector<std::string> found;
@@ -195,6 +280,7 @@ std::vector<std::string> FinishReports(ProductionLines& lines, const std::string
         ProductionLine& line = lines.Line(n);
         const std::vector<QueuedReportLine> left =
             line.Reports ? line.Reports->Finish(FinishPatience) : std::vector<QueuedReportLine>();
+        bool allSaved = true;
         for (std::size_t first = 0; first < left.size();) {
             const std::string& file = left[first].File;
             std::size_t count = 0;
@@ -202,6 +288,7 @@ std::vector<std::string> FinishReports(ProductionLines& lines, const std::string
             for (std::size_t i = first; i < left.size() && left[i].File == file; ++i, ++count)
                 text += (count == 0 ? "" : "\r\n") + left[i].Text;
             const auto [unsaved, failure] = saveUnsaved(file, text);
+            allSaved = allSaved && failure.empty();
             said.push_back(
                 line.Caption + ": " + Lines(count) + " could not be written to " + file +
                 (failure.empty()
@@ -210,6 +297,9 @@ std::vector<std::string> FinishReports(ProductionLines& lines, const std::string
                            (count == 1 ? "; it is lost." : "; they are lost.")));
             first += count;
         }
+        // Saved, the spools have done their work; otherwise the next start saves them.
+        if (line.Reports)
+            line.Reports->EndSpools(!allSaved);
         // After what its writer held: a started line's report line that had not ended yet: its
         // bytes were taken from the port and cannot come again. The ports are silent by now.
         if (const std::string& pending = line.Capture.PendingText;

@@ -149,6 +149,9 @@ public:
 
     // Every window that names the line follows its caption.
     void SetCaption(int line, const std::string& caption);
+    // Each line's writer keeps the lines it holds in a spool in the places FinishReports uses
+    // (HeldFileName), so that an end without Finish loses none.
+    void KeepHeldLinesIn(const std::string& folder);
     // The line's chosen item of one port setting, or the key's default when none is chosen.
     int PortChoice(int line, const PortSettingKind& kind) const;
     bool SwitchedOff(int line) const { return PortChoice(line, PortSettingKinds[0]) == OffIndex; }
@@ -186,6 +189,15 @@ std::string PartialFileName(const std::string& folder, const std::string& report
 // not ended when it last stopped, so that the rest of it completes it; the kept file is removed.
 // Gives the news for the log, empty when nothing was taken back.
 std::string TakeBackPartialLine(ProductionLine& line, const std::string& folder);
+
+// <folder>/<report file's name>.line<n>.held: where line n's writer spools the lines it holds
+// for that file while it fails.
+std::string HeldFileName(const std::string& folder, const std::string& reportFile, int line);
+// Spools that a run which never finished left behind (a kill, a crash, a power cut): their
+// lines are appended to the .unsaved file of their report file's name in the same folder, and
+// the spool removed. A spool that a running writer holds is left alone. Returns one sentence per
+// spool, for the operator.
+std::vector<std::string> RecoverHeldLines(const std::string& folder);
 
 // The .unsaved files that an earlier end left for a report file of the name the line reports to,
 // in the places FinishReports uses, as one sentence for the operator; empty when there is none.

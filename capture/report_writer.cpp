@@ -4,10 +4,17 @@
 #include "capture/stamps.h"
 #include "runtime/exceptions.h"
 #include "runtime/message_box.h"
+#include "runtime/posix_io.h"
 #include "runtime/system_log.h"
 
+#include <algorithm>
+#include <fcntl.h>
+#include <filesystem>
 #include <pthread.h>
+#include <sys/file.h>
 #include <thread>
+#include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -47,6 +54,12 @@ struct ReportWriter::Shared {
         std::string File;
         std::deque<std::string> Lines;
         bool Failing = false;
+        // The first Spooled lines are in the spool file, open and locked while it exists.
+        std::size_t Spooled = 0;
+        int SpoolFd = -1;
+        std::string Spool;
+        // A spool that failed is not tried again before this: each try copies every line held.
+        std::chrono::steady_clock::time_point SpoolAgainAt{};
     };
 
     mutable std::mutex mutex;
@@ -63,6 +76,7 @@ struct ReportWriter::Shared {
     bool hurry = false; // someone waits for the lines: no lingering
     ReportWriterStatus status;
     std::function<void()> changed;
+    ReportWriter::SpoolNames spoolNames;
 
     std::size_t Waiting() const {
         std::size_t count = 0;
@@ -98,6 +112,72 @@ std::string Batch(const std::deque<std::string>& lines, std::size_t& count, bool
         text += lines[count++];
     }
     return text;
+}
+
+// Appends the held lines not yet spooled to the queue's spool, opening one first: the first name
+// that is free, created exclusively and locked, so that no other writer's or an earlier run's
+// spool is added to. Called with the lock held, released around the file calls. A spool that
+// cannot be written leaves the lines held in memory only, as before there was one.
+void SpoolHeld(ReportWriter::Shared& s, FileQueue& queue, std::unique_lock<std::mutex>& lock) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!s.spoolNames || queue.Spooled >= queue.Lines.size() || now < queue.SpoolAgainAt)
+        return;
+    const std::size_t from = queue.Spooled;
+    const std::size_t count = queue.Lines.size() - from;
+    std::string text;
+    for (std::size_t n = from; n < queue.Lines.size(); ++n)
+        text += queue.Lines[n] + "\r\n";
+    int fd = queue.SpoolFd;
+    std::string spool = queue.Spool;
+    const ReportWriter::SpoolNames names = s.spoolNames;
+    const std::string file = queue.File;
+    lock.unlock();
+    if (fd < 0) {
+        for (const std::string& name : names(file)) {
+            std::error_code ignored;
+            std::filesystem::create_directories(std::filesystem::path(name).parent_path(), ignored);
+            fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOCTTY,
+                        0666);
+            if (fd < 0)
+                continue;
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                spool = name;
+                break;
+            }
+            ::unlink(name.c_str());
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    bool written = false;
+    if (fd >= 0) {
+        const off_t before = ::lseek(fd, 0, SEEK_END);
+        written = WriteAll(fd, text) == 0;
+        // A spool that took part of the text gives it back, as a report file does.
+        if (!written && before >= 0)
+            (void)::ftruncate(fd, before);
+    }
+    lock.lock();
+    queue.SpoolFd = fd;
+    queue.Spool = spool;
+    if (written)
+        queue.Spooled = from + count;
+    else
+        queue.SpoolAgainAt = now + ReportWriter::RetryInterval;
+}
+
+// Removes the queue's spool once its lines are all written. Called with the lock held, released
+// around the file calls.
+void DropSpool(FileQueue& queue, std::unique_lock<std::mutex>& lock) {
+    if (queue.SpoolFd < 0)
+        return;
+    const int fd = std::exchange(queue.SpoolFd, -1);
+    const std::string spool = std::exchange(queue.Spool, std::string());
+    queue.Spooled = 0;
+    lock.unlock();
+    ::unlink(spool.c_str());
+    ::close(fd);
+    lock.lock();
 }
 
 // One try of every file's waiting lines, oldest first, each file until its first failure. The
@@ -146,14 +226,19 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
                     s.status.File = queue.File;
                     changed = true;
                 }
+                SpoolHeld(s, queue, lock);
                 break;
             }
             for (std::size_t n = 0; n < count; ++n) {
                 s.bytes -= queue.Lines.front().size();
                 queue.Lines.pop_front();
             }
+            queue.Spooled -= std::min(queue.Spooled, count);
         }
+        if (queue.Lines.empty())
+            DropSpool(queue, lock);
     }
+    // A queue that took a line while its spool was dropped is not empty, and stays.
     std::erase_if(s.files, [](const FileQueue& queue) { return queue.Lines.empty(); });
     if (wasFailing && !s.AnyFailing()) {
         s.status.ErrorCode = 0;
@@ -260,7 +345,7 @@ bool ReportWriter::Submit(std::string file, std::string text) {
                 if (existing.File == file)
                     queue = &existing;
             if (queue == nullptr) {
-                s.files.push_back({std::move(file), {}, false});
+                s.files.push_back({std::move(file), {}, false, 0, -1, {}, {}});
                 queue = &s.files.back();
             }
             queue->Lines.push_back(std::move(text));
@@ -276,6 +361,26 @@ bool ReportWriter::Submit(std::string file, std::string text) {
     if (notify)
         notify();
     return accepted;
+}
+
+void ReportWriter::KeepHeldIn(SpoolNames names) {
+    std::lock_guard lock(shared_->mutex);
+    shared_->spoolNames = std::move(names);
+}
+
+void ReportWriter::EndSpools(bool keep) {
+    Shared& s = *shared_;
+    std::unique_lock lock(s.mutex);
+    // A writer whose write never ended still runs: its spools stay theirs.
+    if (!finished_ || s.running)
+        return;
+    for (FileQueue& queue : s.files) {
+        if (queue.SpoolFd < 0)
+            continue;
+        if (!keep)
+            ::unlink(queue.Spool.c_str());
+        ::close(std::exchange(queue.SpoolFd, -1));
+    }
 }
 
 ReportWriterStatus ReportWriter::Status() const {

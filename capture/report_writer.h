@@ -90,6 +90,16 @@ public:
     ReportWriter(const ReportWriter&) = delete;
     ReportWriter& operator=(const ReportWriter&) = delete;
 
+    // Where report lines held for a file are also kept on disk, so that an end that never comes
+    // to Finish (a kill, a crash, a power cut) does not take them along: the spool files to try
+    // for a report file, in order. A spool holds a file's held lines, each with its CR LF, and is
+    // removed once they are in the file. None by default.
+    using SpoolNames = std::function<std::vector<std::string>(const std::string& reportFile)>;
+    void KeepHeldIn(SpoolNames names);
+    // After Finish: removes the spools, whose lines the caller has saved elsewhere, or with
+    // keep, leaves them for the next start.
+    void EndSpools(bool keep);
+
     // Hands a report line over. False when it was counted as lost instead.
     bool Submit(std::string file, std::string text);
     ReportWriterStatus Status() const;

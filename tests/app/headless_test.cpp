@@ -319,6 +319,40 @@ TEST_F(HeadlessTest, LinesSetAsideAtAnEarlierEndAreToldAtTheNextStart) {
     EXPECT_EQ(said_.find("line2.txt.unsaved"), std::string::npos) << said_;
 }
 
+// Lines held while their file fails are on disk too: a kill loses none of them, and a file that
+// works again takes them from memory and leaves no copy behind.
+TEST_F(HeadlessTest, HeldLinesOutliveAKillAndAreSavedAtTheNextStart) {
+    const std::string folder = Folder() + "reports";
+    const std::string spool = Folder() + "line1.txt.line1.held";
+    WriteSettings(3, com2_.SlavePath(), folder + "/line1.txt");
+    StartHeadless();
+    Play(com1_, 1, 1, 3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FileText(spool) == expected_[0]; }, 20000));
+    ASSERT_TRUE(QDir().mkdir(QString::fromStdString(folder)));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return FileText(folder + "/line1.txt") == expected_[0]; }, 20000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return !QFile::exists(QString::fromStdString(spool)); }, 5000));
+
+    ASSERT_TRUE(
+        QDir().rename(QString::fromStdString(folder), QString::fromStdString(Folder() + "moved")));
+    expected_[0].clear();
+    Play(com1_, 1, 4, 6);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FileText(spool) == expected_[0]; }, 20000));
+    program_.kill();
+    ASSERT_TRUE(program_.waitForFinished(20000));
+
+    said_.clear();
+    StartHeadless();
+    const std::string unsaved = Folder() + "line1.txt.unsaved";
+    EXPECT_TRUE(Says("Report lines held for a report file named line1.txt when the program last "
+                     "ended without finishing are saved in " +
+                     unsaved + "; they are not in the report file."))
+        << said_;
+    EXPECT_EQ(FileText(unsaved), expected_[0]);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(spool)));
+}
+
 // Standard error piped to a reader that went away (a pager closed, a journal restarted) fails
 // the program's next message there; it does not end the program and its capture.
 TEST_F(HeadlessTest, AStandardErrorWhoseReaderIsGoneEndsNothing) {
