@@ -193,7 +193,7 @@ std::string TakeBackPartialLine(ProductionLine& line, const std::string& folder)
 // <folder>/<report file's name>.line<n>.held: where line n's writer spools the lines it holds
 // for that file while it fails.
 std::string HeldFileName(const std::string& folder, const std::string& reportFile, int line);
-// Spools that a run which never finished left behind (a kill, a crash, a power cut): their
+// Spools that a run which never finished left behind (a kill, a crash): their
 // lines are appended to the .unsaved file of their report file's name in the same folder, and
 // the spool removed. A spool that a running writer holds is left alone. Returns one sentence per
 // spool, for the operator.

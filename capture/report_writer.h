@@ -91,7 +91,7 @@ public:
     ReportWriter& operator=(const ReportWriter&) = delete;
 
     // Where report lines held for a file are also kept on disk, so that an end that never comes
-    // to Finish (a kill, a crash, a power cut) does not take them along: the spool files to try
+    // to Finish (a kill, a crash) does not take them along: the spool files to try
     // for a report file, in order. A spool holds a file's held lines, each with its CR LF, and is
     // removed once they are in the file. None by default.
     using SpoolNames = std::function<std::vector<std::string>(const std::string& reportFile)>;
