@@ -84,12 +84,12 @@ public:
     // The settings as the window loads them at start-up; every line that is on and has a report
     // file is started before its port opens, so that it keeps its first report line.
     void Start() {
-        // Before any line holds lines of its own: only a run that never finished left spools.
-        for (const std::string& news : RecoverHeldLines(UnsavedFolder()))
-            SystemLog(LogLevel::Warning, news);
-        lines_.KeepHeldLinesIn(UnsavedFolder());
         (void)TakeUnreadableValuesText(); // of no file read here
         LoadSettings(UnreadableValues::Default);
+        // Before any line holds lines of its own: only a run that never finished left spools.
+        for (const std::string& news : RecoverHeldLines(lines_, UnsavedFolder()))
+            SystemLog(LogLevel::Warning, news);
+        lines_.KeepHeldLinesIn(UnsavedFolder());
         bool any = false;
         for (int line = 1; line <= LineCount; ++line) {
             StartIfItHasAFile(line);

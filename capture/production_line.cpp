@@ -137,19 +137,20 @@ void ProductionLines::KeepHeldLinesIn(const std::string& folder) {
         });
 }
 
-std::vector<std::string> RecoverHeldLines(const std::string& folder) {
-    // "<report file's name>.line<n>.held": the report file's name, or empty for no spool.
+std::vector<std::string> RecoverHeldLines(const ProductionLines& lines, const std::string& folder) {
+    // "<report file's name>.line<n>.held": the report file's name and n, or an empty name for no
+    // spool.
     const auto reportName = [](const std::string& leaf) {
         constexpr std::string_view Tail = ".held";
         constexpr std::string_view Line = ".line";
         const std::size_t size = leaf.size();
         if (size <= Tail.size() + Line.size() + 1 || !leaf.ends_with(Tail))
-            return std::string();
+            return std::pair{std::string(), 0};
         const std::size_t digit = size - Tail.size() - 1;
         const std::size_t line = digit - Line.size();
         if (leaf[digit] < '1' || leaf[digit] > '8' || leaf.compare(line, Line.size(), Line) != 0)
-            return std::string();
-        return leaf.substr(0, line);
+            return std::pair{std::string(), 0};
+        return std::pair{leaf.substr(0, line), leaf[digit] - '0'};
     };
     std::vector<std::string> said;
     for (const std::string& place : UnsavedFolders(folder)) {
@@ -162,9 +163,11 @@ std::vector<std::string> RecoverHeldLines(const std::string& folder) {
             // A folder that cannot be read to its end: the spools found so far are saved.
         }
         for (const auto& entry : entries) {
-            const std::string name = reportName(entry.path().filename().string());
+            const auto [name, line] = reportName(entry.path().filename().string());
             if (name.empty() || !entry.is_regular_file(failed))
                 continue;
+            const std::string heldFor =
+                lines.Line(line).Caption + ": report lines held for a report file named " + name;
             const std::string spool = entry.path().string();
             const FileDescriptor fd = OpenRetrying(spool, O_RDWR | O_CLOEXEC | O_NOCTTY);
             // Locked: a running writer's, whose lines are still on their way. Another user's, in
@@ -184,16 +187,16 @@ std::vector<std::string> RecoverHeldLines(const std::string& folder) {
                 if (!text.empty())
                     AppendReportLine(unsaved, text);
             } catch (const std::exception& error) {
-                said.push_back("Report lines held for a report file named " + name +
-                               " when the program last ended without finishing are in " + spool +
-                               "; they cannot be added to " + unsaved + " (" + error.what() + ").");
+                said.push_back(heldFor + " when the program last ended without finishing are in " +
+                               spool + "; they cannot be added to " + unsaved + " (" +
+                               error.what() + ").");
                 continue;
             }
             // A spool that stays (its folder now read-only) is emptied, never saved twice.
             if (::unlink(spool.c_str()) != 0)
                 (void)::ftruncate(fd.Get(), 0);
             if (!text.empty())
-                said.push_back("Report lines held for a report file named " + name +
+                said.push_back(heldFor +
                                " when the program last ended without finishing are saved in " +
                                unsaved + "; they are not in the report file.");
         }
@@ -249,12 +252,16 @@ std::vector<std::string> FinishReports(ProductionLines& lines, const std::string
         std::string failure;
         for (const std::string& place : UnsavedFolders(folder)) {
             unsaved = unsavedName(place, file);
+            std::error_code ignored;
+            const bool existed = std::filesystem::exists(unsaved, ignored);
             try {
-                std::error_code ignored;
                 std::filesystem::create_directories(place, ignored);
                 AppendReportLine(unsaved, text);
                 return std::pair{unsaved, std::string()};
             } catch (const std::exception& error) {
+                // A full disk may take the file and none of its text: no empty file is left.
+                if (!existed && std::filesystem::file_size(unsaved, ignored) == 0 && !ignored)
+                    std::filesystem::remove(unsaved, ignored);
                 failure += (failure.empty() ? "" : ", ") + unsaved + " (" + error.what() + ")";
             }
         }

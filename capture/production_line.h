@@ -196,8 +196,8 @@ std::string HeldFileName(const std::string& folder, const std::string& reportFil
 // Spools that a run which never finished left behind (a kill, a crash): their
 // lines are appended to the .unsaved file of their report file's name in the same folder, and
 // the spool removed. A spool that a running writer holds is left alone. Returns one sentence per
-// spool, for the operator.
-std::vector<std::string> RecoverHeldLines(const std::string& folder);
+// spool, for the operator, naming the line by its caption.
+std::vector<std::string> RecoverHeldLines(const ProductionLines& lines, const std::string& folder);
 
 // The .unsaved files that an earlier end left for a report file of the name the line reports to,
 // in the places FinishReports uses, as one sentence for the operator; empty when there is none.

@@ -1,13 +1,16 @@
 #include "capture/report_writer.h"
 
+#include "capture/in_out_error.h"
 #include "capture/report_file.h"
 #include "capture/stamps.h"
 #include "runtime/exceptions.h"
+#include "runtime/file_error.h"
 #include "runtime/message_box.h"
 #include "runtime/posix_io.h"
 #include "runtime/system_log.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
 #include <pthread.h>
@@ -114,56 +117,107 @@ std::string Batch(const std::deque<std::string>& lines, std::size_t& count, bool
     return text;
 }
 
-// Appends the held lines not yet spooled to the queue's spool, opening one first: the first name
-// that is free, created exclusively and locked, so that no other writer's or an earlier run's
-// spool is added to. Called with the lock held, released around the file calls. A spool that
-// cannot be written leaves the lines held in memory only, as before there was one.
+// The held lines from the first on, each with its CR LF.
+std::string SpoolText(const FileQueue& queue, std::size_t first) {
+    std::string text;
+    for (std::size_t n = first; n < queue.Lines.size(); ++n)
+        text += queue.Lines[n] + "\r\n";
+    return text;
+}
+
+// Appends text to the spool open on fd; a spool that took part of it gives that back, as a
+// report file does. 0 or the errno of the failure.
+int AppendToSpool(int fd, const std::string& text) {
+    const off_t before = ::lseek(fd, 0, SEEK_END);
+    const int error = WriteAll(fd, text);
+    if (error != 0 && before >= 0)
+        (void)::ftruncate(fd, before);
+    return error;
+}
+
+// A new spool of that name, created exclusively and locked, so that no other writer's or an
+// earlier run's spool is added to: its descriptor, or -1 with error set.
+int OpenSpool(const std::string& name, int& error) {
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(name).parent_path(), ignored);
+    const int fd =
+        ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = errno;
+        ::unlink(name.c_str());
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Appends the held lines not yet spooled to the queue's spool. A spool that cannot take them (its
+// disk full too) gives way to a new one in the next place, which takes every held line, so that
+// one file always holds them all. Called with the lock held, released around the file calls. When
+// no place takes them, they stay held in memory only, as the status says.
 void SpoolHeld(ReportWriter::Shared& s, FileQueue& queue, std::unique_lock<std::mutex>& lock) {
     const auto now = std::chrono::steady_clock::now();
     if (!s.spoolNames || queue.Spooled >= queue.Lines.size() || now < queue.SpoolAgainAt)
         return;
-    const std::size_t from = queue.Spooled;
-    const std::size_t count = queue.Lines.size() - from;
-    std::string text;
-    for (std::size_t n = from; n < queue.Lines.size(); ++n)
-        text += queue.Lines[n] + "\r\n";
+    std::size_t upTo = queue.Lines.size();
+    std::string text = SpoolText(queue, queue.Spooled);
     int fd = queue.SpoolFd;
-    std::string spool = queue.Spool;
+    const std::string current = queue.Spool;
     const ReportWriter::SpoolNames names = s.spoolNames;
     const std::string file = queue.File;
     lock.unlock();
-    if (fd < 0) {
+    int error = fd >= 0 ? AppendToSpool(fd, text) : ENOENT;
+    std::string spool = current;
+    std::string failed = current; // the first place that could not take them
+    if (error != 0) {
+        if (fd >= 0) {
+            // The new spool must hold every held line, not only the new ones.
+            lock.lock();
+            upTo = queue.Lines.size();
+            text = SpoolText(queue, 0);
+            lock.unlock();
+        }
         for (const std::string& name : names(file)) {
-            std::error_code ignored;
-            std::filesystem::create_directories(std::filesystem::path(name).parent_path(), ignored);
-            fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOCTTY,
-                        0666);
-            if (fd < 0)
+            if (name == current)
                 continue;
-            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            int failure = 0;
+            const int next = OpenSpool(name, failure);
+            if (next >= 0)
+                failure = AppendToSpool(next, text);
+            if (failure == 0) {
+                if (fd >= 0) {
+                    ::unlink(current.c_str());
+                    ::close(fd);
+                }
+                fd = next;
                 spool = name;
+                error = 0;
                 break;
             }
-            ::unlink(name.c_str());
-            ::close(fd);
-            fd = -1;
+            if (next >= 0) {
+                ::unlink(name.c_str());
+                ::close(next);
+            }
+            if (failed.empty()) {
+                failed = name;
+                error = failure;
+            }
         }
-    }
-    bool written = false;
-    if (fd >= 0) {
-        const off_t before = ::lseek(fd, 0, SEEK_END);
-        written = WriteAll(fd, text) == 0;
-        // A spool that took part of the text gives it back, as a report file does.
-        if (!written && before >= 0)
-            (void)::ftruncate(fd, before);
     }
     lock.lock();
     queue.SpoolFd = fd;
     queue.Spool = spool;
-    if (written)
-        queue.Spooled = from + count;
-    else
+    if (error == 0) {
+        queue.Spooled = upTo;
+        s.status.SpoolError.clear();
+    } else {
         queue.SpoolAgainAt = now + ReportWriter::RetryInterval;
+        s.status.SpoolError = failed + " (" + InOutErrorText(FileErrorFromErrno(error)) + ")";
+    }
 }
 
 // Removes the queue's spool once its lines are all written. Called with the lock held, released
@@ -244,6 +298,7 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
         s.status.ErrorCode = 0;
         s.status.ErrorText.clear();
         s.status.File.clear();
+        s.status.SpoolError.clear();
         changed = true;
     }
     return changed;
@@ -445,6 +500,9 @@ std::string ReportFileErrorText(const std::string& caption, const std::string& r
                std::to_string(status.Held) +
                (status.Held == 1 ? " report line is" : " report lines are") +
                " held and will be written as soon as the file can be written again.";
+        if (!status.SpoolError.empty())
+            text += " They are in memory only: " + status.SpoolError +
+                    " cannot keep them, nor any other place for them.";
     } else {
         text = caption + ": writes to the report file " + reportFile + " do not finish.";
     }

@@ -34,6 +34,9 @@ struct ReportWriterStatus {
     std::uint64_t Failure = 0; // counts the times a working file started to fail
     QDateTime FailingSince;    // when the latest failure began, by the stamps' clock
     std::uint64_t LostAtFailure = 0; // Lost when the latest failure began
+    // While held lines are in memory only: the spool that could not take them and why, e.g.
+    // "/etc/tolvane/line1.txt.line1.held (Disk full)"; empty while they are on disk too.
+    std::string SpoolError;
 };
 
 // What of a line's report file has been told: each failure once, and the losses once per

@@ -104,14 +104,10 @@ void FormSet::LoadSettings() {
 void FormSet::StartUp() {
     SerialForm->move(SerialForm->x(), SerialForm->y() - 16);
     LoadSettings();
-    // Before any line holds lines of its own: only a run that never finished left spools.
-    std::string recovered;
-    for (const std::string& news : RecoverHeldLines(UnsavedFolder())) {
+    // Before any line holds lines of its own: only a run that never finished left spools. The
+    // log keeps it; the operator's box comes when the line starts into a file of that name.
+    for (const std::string& news : RecoverHeldLines(Lines, UnsavedFolder()))
         SystemLog(LogLevel::Warning, news);
-        recovered += (recovered.empty() ? "" : "\r\r") + news;
-    }
-    if (!recovered.empty())
-        ShowMessageBox({"Tolvane", recovered, MessageIcon::Warning});
     Lines.KeepHeldLinesIn(UnsavedFolder());
     // A resumed line is started before its port opens, so that it keeps its report lines from
     // the port's first byte. No box of the set-up waits for a person: every line that can start

@@ -345,7 +345,8 @@ TEST_F(HeadlessTest, HeldLinesOutliveAKillAndAreSavedAtTheNextStart) {
     said_.clear();
     StartHeadless();
     const std::string unsaved = Folder() + "line1.txt.unsaved";
-    EXPECT_TRUE(Says("Report lines held for a report file named line1.txt when the program last "
+    EXPECT_TRUE(Says("Line 1: report lines held for a report file named line1.txt when the "
+                     "program last "
                      "ended without finishing are saved in " +
                      unsaved + "; they are not in the report file."))
         << said_;

@@ -3,8 +3,11 @@
 #include "tests/capture/restricted_writes.h"
 
 #include <QTemporaryDir>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -28,6 +31,42 @@ protected:
 
     QTemporaryDir dir;
 };
+
+// The spool of held lines fills its disk too: a spool in the next place takes every held line, so
+// that one file on disk still holds them all.
+TEST_F(ReportWriterTest, HeldLinesWhoseSpoolDiskFillsMoveWholeToTheNextPlace) {
+    const std::string small = dir.filePath("small").toStdString();
+    fs::create_directory(small);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4k") != 0)
+        GTEST_SKIP() << "cannot mount a small disk: " << std::strerror(errno);
+    struct Unmount {
+        std::string Path;
+        ~Unmount() { ::umount2(Path.c_str(), MNT_DETACH); }
+    } unmount{small};
+    const std::string first = small + "/r.held";
+    const std::string next = dir.filePath("r.held").toStdString();
+    ReportWriter writer;
+    writer.KeepHeldIn([&](const std::string&) { return std::vector<std::string>{first, next}; });
+    const std::string file = BlockedFile();
+    std::string held;
+    const auto submit = [&](int from, int to) {
+        for (int n = from; n <= to; ++n) {
+            const std::string text = "REPORT LINE " + std::to_string(n) + " ........";
+            EXPECT_TRUE(writer.Submit(file, text));
+            held += text + "\r\n";
+        }
+        writer.WaitUntilTried(10s);
+    };
+    submit(1, 10);
+    EXPECT_EQ(ReadBytes(first), held);
+    submit(11, 400);
+    EXPECT_EQ(ReadBytes(next), held);
+    EXPECT_FALSE(fs::exists(first));
+    EXPECT_EQ(writer.Status().SpoolError, "");
+    EXPECT_EQ(writer.Finish(1s).size(), 400u);
+    writer.EndSpools(false);
+    EXPECT_FALSE(fs::exists(next));
+}
 
 TEST_F(ReportWriterTest, HeldLinesComeFirstOnceTheFileCanBeWrittenAgainEvenWithNoNewLine) {
     ReportWriter writer;

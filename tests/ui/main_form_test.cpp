@@ -183,20 +183,22 @@ TEST_F(MainFormTest, AValueThatIsNoNumberIsToldWithWhatItBecame) {
                                        "[ComPortSettings] ComPortB=COM2, taken as its default.");
 }
 
-TEST_F(MainFormTest, HeldLinesThatARunLeftBehindAreSavedAndToldAtStart) {
+TEST_F(MainFormTest, HeldLinesThatARunLeftBehindAreSavedAndToldWhenTheLineStarts) {
     const std::string spool = settings.Folder() + "r.txt.line2.held";
     QFile file(QFile::decodeName(spool.c_str()));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("LOT 1\r\nLOT 2\r\n");
     file.close();
-    StartUp();
+    StartUp("[ComPortSettings]\nComPortB=1\n");
     const std::string unsaved = settings.Folder() + "r.txt.unsaved";
-    ASSERT_EQ(boxes.Boxes.size(), 1u);
-    EXPECT_EQ(boxes.Boxes[0].Text, "Report lines held for a report file named r.txt when the "
-                                   "program last ended without finishing are saved in " +
-                                       unsaved + "; they are not in the report file.");
     EXPECT_EQ(FileText(unsaved), "LOT 1\r\nLOT 2\r\n");
     EXPECT_FALSE(file.exists());
+    EXPECT_TRUE(boxes.Boxes.empty());
+    StartLine(2, settings.Folder() + "r.txt");
+    ASSERT_EQ(boxes.Boxes.size(), 1u);
+    EXPECT_EQ(boxes.Boxes[0].Text, "Line 2: report lines that an earlier end could not write to a "
+                                   "report file named r.txt are saved in " +
+                                       unsaved + "; they are not in the report file.");
 }
 
 TEST_F(MainFormTest, StartAsksForAFileThenEmptiesTheViewsAndGoesDown) {
