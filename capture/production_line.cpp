@@ -7,6 +7,7 @@
 #include "runtime/posix_io.h"
 #include "runtime/service_state_folder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -153,6 +154,9 @@ std::vector<std::string> RecoverHeldLines(const ProductionLines& lines, const st
         return std::pair{leaf.substr(0, line), leaf[digit] - '0'};
     };
     std::vector<std::string> said;
+    // Per folder and report file name, the report files saved in order: the first gets
+    // <name>.unsaved, the next <name>.2.unsaved.
+    std::map<std::string, std::vector<std::string>> filesOfName;
     for (const std::string& place : UnsavedFolders(folder)) {
         std::error_code failed;
         std::vector<std::filesystem::directory_entry> entries;
@@ -162,12 +166,12 @@ std::vector<std::string> RecoverHeldLines(const ProductionLines& lines, const st
         } catch (const std::filesystem::filesystem_error&) {
             // A folder that cannot be read to its end: the spools found so far are saved.
         }
+        // Line by line, so that the same spools always get the same numbers.
+        std::sort(entries.begin(), entries.end());
         for (const auto& entry : entries) {
             const auto [name, line] = reportName(entry.path().filename().string());
             if (name.empty() || !entry.is_regular_file(failed))
                 continue;
-            const std::string heldFor =
-                lines.Line(line).Caption + ": report lines held for a report file named " + name;
             const std::string spool = entry.path().string();
             const FileDescriptor fd = OpenRetrying(spool, O_RDWR | O_CLOEXEC | O_NOCTTY);
             // Locked: a running writer's, whose lines are still on their way. Another user's, in
@@ -179,8 +183,26 @@ std::vector<std::string> RecoverHeldLines(const ProductionLines& lines, const st
             std::string text;
             if (ReadRegularFile(fd.Get(), std::size_t{1} << 30, text) != 0)
                 continue;
+            // The header names the report file in full; spools of other files of the same name
+            // get numbered .unsaved files, as at an end.
+            std::string file;
+            if (const std::size_t end = text.find("\r\n");
+                text.starts_with(ReportWriter::SpoolHeaderStart) && end != std::string::npos) {
+                file = text.substr(std::strlen(ReportWriter::SpoolHeaderStart),
+                                   end - std::strlen(ReportWriter::SpoolHeaderStart));
+                text.erase(0, end + 2);
+            }
+            const std::string heldFor = lines.Line(line).Caption + ": report lines held for " +
+                                        (file.empty() ? "a report file named " + name : file);
+            std::vector<std::string>& files = filesOfName[place + '/' + name];
+            const auto known = std::find(files.begin(), files.end(), file);
+            const std::size_t number = static_cast<std::size_t>(known - files.begin()) + 1;
+            if (known == files.end())
+                files.push_back(file);
             const std::string unsaved =
-                (std::filesystem::path(place) / (name + ".unsaved")).string();
+                (std::filesystem::path(place) /
+                 (name + (number == 1 ? "" : "." + std::to_string(number)) + ".unsaved"))
+                    .string();
             if (text.size() >= 2 && text.ends_with("\r\n"))
                 text.resize(text.size() - 2);
             try {

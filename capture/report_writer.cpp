@@ -59,6 +59,7 @@ struct ReportWriter::Shared {
         bool Failing = false;
         // The first Spooled lines are in the spool file, open and locked while it exists.
         std::size_t Spooled = 0;
+        bool SpoolStale = false; // the spool holds lines that are in the file by now
         int SpoolFd = -1;
         std::string Spool;
         // A spool that failed is not tried again before this: each try copies every line held.
@@ -117,9 +118,19 @@ std::string Batch(const std::deque<std::string>& lines, std::size_t& count, bool
     return text;
 }
 
-// The held lines from the first on, each with its CR LF.
+// A spool starts with the report file it holds lines for: its name alone could be another
+// folder's file's.
+std::string SpoolHeader(const std::string& file) {
+    std::string header = std::string(ReportWriter::SpoolHeaderStart) + file;
+    std::replace_if(
+        header.begin(), header.end(), [](char c) { return c == '\r' || c == '\n'; }, '?');
+    return header + "\r\n";
+}
+
+// The held lines from the first on, each with its CR LF; from the first held line on, a whole
+// spool's text, its header first.
 std::string SpoolText(const FileQueue& queue, std::size_t first) {
-    std::string text;
+    std::string text = first == 0 ? SpoolHeader(queue.File) : std::string();
     for (std::size_t n = first; n < queue.Lines.size(); ++n)
         text += queue.Lines[n] + "\r\n";
     return text;
@@ -136,8 +147,9 @@ int AppendToSpool(int fd, const std::string& text) {
 }
 
 // A new spool of that name, created exclusively and locked, so that no other writer's or an
-// earlier run's spool is added to: its descriptor, or -1 with error set.
-int OpenSpool(const std::string& name, int& error) {
+// earlier run's spool is added to, holding text: its descriptor, or -1 with error set and no file
+// left.
+int NewSpool(const std::string& name, const std::string& text, int& error) {
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(name).parent_path(), ignored);
     const int fd =
@@ -146,8 +158,8 @@ int OpenSpool(const std::string& name, int& error) {
         error = errno;
         return -1;
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        error = errno;
+    error = ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? WriteAll(fd, text) : errno;
+    if (error != 0) {
         ::unlink(name.c_str());
         ::close(fd);
         return -1;
@@ -155,26 +167,48 @@ int OpenSpool(const std::string& name, int& error) {
     return fd;
 }
 
-// Appends the held lines not yet spooled to the queue's spool. A spool that cannot take them (its
-// disk full too) gives way to a new one in the next place, which takes every held line, so that
-// one file always holds them all. Called with the lock held, released around the file calls. When
-// no place takes them, they stay held in memory only, as the status says.
-void SpoolHeld(ReportWriter::Shared& s, FileQueue& queue, std::unique_lock<std::mutex>& lock) {
+// Keeps the held lines not yet spooled in the queue's spool.
+// - A spool holds every held line of its file and no other: once a file took some of them, the
+//   spool is written anew beside itself and renamed over itself, so that a kill at any moment
+//   leaves it holding lines that are in the file, or the old spool whole.
+// - A spool that cannot take them (its disk full too) gives way to a new one in the next place,
+//   which takes every held line.
+// - When no place takes them, they stay held in memory only, as the status says.
+// Called with the lock held, released around the file calls. True when the lines have just come
+// to be in memory only.
+bool SpoolHeld(ReportWriter::Shared& s, FileQueue& queue, std::unique_lock<std::mutex>& lock) {
     const auto now = std::chrono::steady_clock::now();
-    if (!s.spoolNames || queue.Spooled >= queue.Lines.size() || now < queue.SpoolAgainAt)
-        return;
-    std::size_t upTo = queue.Lines.size();
-    std::string text = SpoolText(queue, queue.Spooled);
+    if (!s.spoolNames || (queue.Spooled >= queue.Lines.size() && !queue.SpoolStale) ||
+        now < queue.SpoolAgainAt)
+        return false;
     int fd = queue.SpoolFd;
+    const bool whole = fd < 0 || queue.SpoolStale;
+    std::size_t upTo = queue.Lines.size();
+    std::string text = SpoolText(queue, whole ? 0 : queue.Spooled);
     const std::string current = queue.Spool;
     const ReportWriter::SpoolNames names = s.spoolNames;
     const std::string file = queue.File;
     lock.unlock();
-    int error = fd >= 0 ? AppendToSpool(fd, text) : ENOENT;
+    int error = ENOENT;
+    if (fd >= 0 && !whole) {
+        error = AppendToSpool(fd, text);
+    } else if (fd >= 0) {
+        const std::string fresh = current + ".new";
+        ::unlink(fresh.c_str()); // one that a kill left half written
+        const int next = NewSpool(fresh, text, error);
+        if (next >= 0 && ::rename(fresh.c_str(), current.c_str()) != 0) {
+            error = errno;
+            ::unlink(fresh.c_str());
+            ::close(next);
+        } else if (next >= 0) {
+            ::close(fd);
+            fd = next;
+        }
+    }
     std::string spool = current;
-    std::string failed = current; // the first place that could not take them
+    std::string failed = fd >= 0 ? current : std::string(); // the first place that failed
     if (error != 0) {
-        if (fd >= 0) {
+        if (!whole) {
             // The new spool must hold every held line, not only the new ones.
             lock.lock();
             upTo = queue.Lines.size();
@@ -185,10 +219,8 @@ void SpoolHeld(ReportWriter::Shared& s, FileQueue& queue, std::unique_lock<std::
             if (name == current)
                 continue;
             int failure = 0;
-            const int next = OpenSpool(name, failure);
-            if (next >= 0)
-                failure = AppendToSpool(next, text);
-            if (failure == 0) {
+            const int next = NewSpool(name, text, failure);
+            if (next >= 0) {
                 if (fd >= 0) {
                     ::unlink(current.c_str());
                     ::close(fd);
@@ -197,10 +229,6 @@ void SpoolHeld(ReportWriter::Shared& s, FileQueue& queue, std::unique_lock<std::
                 spool = name;
                 error = 0;
                 break;
-            }
-            if (next >= 0) {
-                ::unlink(name.c_str());
-                ::close(next);
             }
             if (failed.empty()) {
                 failed = name;
@@ -213,11 +241,16 @@ void SpoolHeld(ReportWriter::Shared& s, FileQueue& queue, std::unique_lock<std::
     queue.Spool = spool;
     if (error == 0) {
         queue.Spooled = upTo;
+        queue.SpoolStale = false;
         s.status.SpoolError.clear();
-    } else {
-        queue.SpoolAgainAt = now + ReportWriter::RetryInterval;
-        s.status.SpoolError = failed + " (" + InOutErrorText(FileErrorFromErrno(error)) + ")";
+        return false;
     }
+    queue.SpoolAgainAt = now + ReportWriter::RetryInterval;
+    const bool news = s.status.SpoolError.empty();
+    s.status.SpoolError = failed + " (" + InOutErrorText(FileErrorFromErrno(error)) + ")";
+    if (news)
+        ++s.status.SpoolFailure;
+    return news;
 }
 
 // Removes the queue's spool once its lines are all written. Called with the lock held, released
@@ -228,6 +261,7 @@ void DropSpool(FileQueue& queue, std::unique_lock<std::mutex>& lock) {
     const int fd = std::exchange(queue.SpoolFd, -1);
     const std::string spool = std::exchange(queue.Spool, std::string());
     queue.Spooled = 0;
+    queue.SpoolStale = false;
     lock.unlock();
     ::unlink(spool.c_str());
     ::close(fd);
@@ -280,13 +314,14 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
                     s.status.File = queue.File;
                     changed = true;
                 }
-                SpoolHeld(s, queue, lock);
+                changed = SpoolHeld(s, queue, lock) || changed;
                 break;
             }
             for (std::size_t n = 0; n < count; ++n) {
                 s.bytes -= queue.Lines.front().size();
                 queue.Lines.pop_front();
             }
+            queue.SpoolStale = queue.SpoolStale || queue.Spooled > 0;
             queue.Spooled -= std::min(queue.Spooled, count);
         }
         if (queue.Lines.empty())
@@ -400,7 +435,7 @@ bool ReportWriter::Submit(std::string file, std::string text) {
                 if (existing.File == file)
                     queue = &existing;
             if (queue == nullptr) {
-                s.files.push_back({std::move(file), {}, false, 0, -1, {}, {}});
+                s.files.push_back({std::move(file), {}, false, 0, false, -1, {}, {}});
                 queue = &s.files.back();
             }
             queue->Lines.push_back(std::move(text));

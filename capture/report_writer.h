@@ -37,6 +37,7 @@ struct ReportWriterStatus {
     // While held lines are in memory only: the spool that could not take them and why, e.g.
     // "/etc/tolvane/line1.txt.line1.held (Disk full)"; empty while they are on disk too.
     std::string SpoolError;
+    std::uint64_t SpoolFailure = 0; // counts the times held lines came to be in memory only
 };
 
 // What of a line's report file has been told: each failure once, and the losses once per
@@ -47,7 +48,12 @@ public:
     bool TakeNews(const ReportWriterStatus& status) {
         const bool newFailure = status.ErrorCode != 0 && status.Failure != failure_;
         const bool newLoss = status.Lost > 0 && lossAtFailure_ != status.Failure + 1;
-        if (!newFailure && !newLoss)
+        // Held lines that a kill would now lose are news even while the file's failure is not.
+        const bool newSpoolFailure = status.ErrorCode != 0 && !status.SpoolError.empty() &&
+                                     status.SpoolFailure != spoolFailure_;
+        if (newSpoolFailure)
+            spoolFailure_ = status.SpoolFailure;
+        if (!newFailure && !newLoss && !newSpoolFailure)
             return false;
         if (status.ErrorCode != 0)
             failure_ = status.Failure;
@@ -59,6 +65,7 @@ public:
 private:
     std::uint64_t failure_ = 0;
     std::uint64_t lossAtFailure_ = 0;
+    std::uint64_t spoolFailure_ = 0;
 };
 
 // Whether a line's report file was failing when last looked at, so that its mending is told once.
@@ -95,9 +102,11 @@ public:
 
     // Where report lines held for a file are also kept on disk, so that an end that never comes
     // to Finish (a kill, a crash) does not take them along: the spool files to try
-    // for a report file, in order. A spool holds a file's held lines, each with its CR LF, and is
-    // removed once they are in the file. None by default.
+    // for a report file, in order. A spool holds a file's held lines, each with its CR LF, after a
+    // header line, and is removed once they are in the file. None by default.
     using SpoolNames = std::function<std::vector<std::string>(const std::string& reportFile)>;
+    // A spool's first line: this, then the report file's name in full.
+    static constexpr const char* SpoolHeaderStart = "# held report lines for ";
     void KeepHeldIn(SpoolNames names);
     // After Finish: removes the spools, whose lines the caller has saved elsewhere, or with
     // keep, leaves them for the next start.

@@ -327,7 +327,8 @@ TEST_F(HeadlessTest, HeldLinesOutliveAKillAndAreSavedAtTheNextStart) {
     WriteSettings(3, com2_.SlavePath(), folder + "/line1.txt");
     StartHeadless();
     Play(com1_, 1, 1, 3);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return FileText(spool) == expected_[0]; }, 20000));
+    const std::string header = "# held report lines for " + folder + "/line1.txt\r\n";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FileText(spool) == header + expected_[0]; }, 20000));
     ASSERT_TRUE(QDir().mkdir(QString::fromStdString(folder)));
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return FileText(folder + "/line1.txt") == expected_[0]; }, 20000));
@@ -338,16 +339,15 @@ TEST_F(HeadlessTest, HeldLinesOutliveAKillAndAreSavedAtTheNextStart) {
         QDir().rename(QString::fromStdString(folder), QString::fromStdString(Folder() + "moved")));
     expected_[0].clear();
     Play(com1_, 1, 4, 6);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return FileText(spool) == expected_[0]; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FileText(spool) == header + expected_[0]; }, 20000));
     program_.kill();
     ASSERT_TRUE(program_.waitForFinished(20000));
 
     said_.clear();
     StartHeadless();
     const std::string unsaved = Folder() + "line1.txt.unsaved";
-    EXPECT_TRUE(Says("Line 1: report lines held for a report file named line1.txt when the "
-                     "program last "
-                     "ended without finishing are saved in " +
+    EXPECT_TRUE(Says("Line 1: report lines held for " + folder +
+                     "/line1.txt when the program last ended without finishing are saved in " +
                      unsaved + "; they are not in the report file."))
         << said_;
     EXPECT_EQ(FileText(unsaved), expected_[0]);

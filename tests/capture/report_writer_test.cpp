@@ -3,11 +3,8 @@
 #include "tests/capture/restricted_writes.h"
 
 #include <QTemporaryDir>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -36,13 +33,9 @@ protected:
 // that one file on disk still holds them all.
 TEST_F(ReportWriterTest, HeldLinesWhoseSpoolDiskFillsMoveWholeToTheNextPlace) {
     const std::string small = dir.filePath("small").toStdString();
-    fs::create_directory(small);
-    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4k") != 0)
-        GTEST_SKIP() << "cannot mount a small disk: " << std::strerror(errno);
-    struct Unmount {
-        std::string Path;
-        ~Unmount() { ::umount2(Path.c_str(), MNT_DETACH); }
-    } unmount{small};
+    const SmallDisk smallDisk(small, "4k");
+    if (!smallDisk.Error().empty())
+        GTEST_SKIP() << "cannot mount a small disk: " << smallDisk.Error();
     const std::string first = small + "/r.held";
     const std::string next = dir.filePath("r.held").toStdString();
     ReportWriter writer;
@@ -57,15 +50,80 @@ TEST_F(ReportWriterTest, HeldLinesWhoseSpoolDiskFillsMoveWholeToTheNextPlace) {
         }
         writer.WaitUntilTried(10s);
     };
+    const std::string header = "# held report lines for " + file + "\r\n";
     submit(1, 10);
-    EXPECT_EQ(ReadBytes(first), held);
+    EXPECT_EQ(ReadBytes(first), header + held);
     submit(11, 400);
-    EXPECT_EQ(ReadBytes(next), held);
+    EXPECT_EQ(ReadBytes(next), header + held);
     EXPECT_FALSE(fs::exists(first));
     EXPECT_EQ(writer.Status().SpoolError, "");
     EXPECT_EQ(writer.Finish(1s).size(), 400u);
     writer.EndSpools(false);
     EXPECT_FALSE(fs::exists(next));
+}
+
+// Held lines that no place on disk can keep any more are news, though their file's failure was
+// told long before: a kill would now lose them.
+TEST_F(ReportWriterTest, HeldLinesThatComeToBeInMemoryOnlyAreToldAgain) {
+    const std::string small = dir.filePath("small").toStdString();
+    const SmallDisk smallDisk(small, "4k");
+    if (!smallDisk.Error().empty())
+        GTEST_SKIP() << "cannot mount a small disk: " << smallDisk.Error();
+    const std::string spool = small + "/r.held";
+    ReportWriter writer;
+    writer.KeepHeldIn([&](const std::string&) { return std::vector<std::string>{spool}; });
+    const std::string file = BlockedFile();
+    ReportFileTold told;
+    EXPECT_TRUE(writer.Submit(file, "REPORT LINE 1"));
+    writer.WaitUntilTried(10s);
+    EXPECT_TRUE(told.TakeNews(writer.Status()));
+    EXPECT_FALSE(told.TakeNews(writer.Status()));
+    for (int n = 2; n <= 400; ++n)
+        EXPECT_TRUE(writer.Submit(file, "REPORT LINE " + std::to_string(n) + " ........"));
+    writer.WaitUntilTried(10s);
+    const ReportWriterStatus status = writer.Status();
+    EXPECT_EQ(status.SpoolError, spool + " (Disk full)");
+    EXPECT_TRUE(told.TakeNews(status));
+    EXPECT_NE(ReportFileErrorText("Line 1", file, status)
+                  .find("They are in memory only: " + spool + " (Disk full) cannot keep them"),
+              std::string::npos);
+}
+
+// A full disk that frees a little takes some of the held lines: the spool keeps only the others,
+// so that a kill then leaves each line in one place.
+TEST_F(ReportWriterTest, ASpoolKeepsOnlyTheHeldLinesThatAFileWithALittleRoomDidNotTake) {
+    const std::string disk = dir.filePath("disk").toStdString();
+    const SmallDisk diskDisk(disk, "8k");
+    if (!diskDisk.Error().empty())
+        GTEST_SKIP() << "cannot mount a small disk: " << diskDisk.Error();
+    const std::string filler = disk + "/filler";
+    WriteBytes(filler, std::string(8192, 'x'));
+    const std::string spool = dir.filePath("r.held").toStdString();
+    ReportWriter writer;
+    writer.KeepHeldIn([&](const std::string&) { return std::vector<std::string>{spool}; });
+    const std::string file = disk + "/report.txt";
+    std::string held;
+    for (int n = 1; n <= 300; ++n) {
+        const std::string text = "REPORT LINE " + std::to_string(n) + " ................";
+        EXPECT_TRUE(writer.Submit(file, text));
+        held += text + "\r\n";
+    }
+    writer.WaitUntilTried(10s);
+    const std::string header = "# held report lines for " + file + "\r\n";
+    EXPECT_EQ(ReadBytes(spool), header + held);
+
+    fs::resize_file(filler, 4096); // one page free: room for some of the lines
+    const auto spoolHoldsTheRest = [&] {
+        const std::string written = ReadBytes(file);
+        return !written.empty() && written.size() < held.size() && held.starts_with(written) &&
+               ReadBytes(spool) == header + held.substr(written.size());
+    };
+    for (int i = 0; i < 100 && !spoolHoldsTheRest(); ++i)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(spoolHoldsTheRest())
+        << ReadBytes(file).size() << " bytes written, " << ReadBytes(spool).size() << " spooled";
+    (void)writer.Finish(1s);
+    writer.EndSpools(false);
 }
 
 TEST_F(ReportWriterTest, HeldLinesComeFirstOnceTheFileCanBeWrittenAgainEvenWithNoNewLine) {

@@ -1,8 +1,13 @@
 #pragma once
 // Real ways to make this process's writes fail, undone when the scope ends.
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -58,4 +63,28 @@ public:
 private:
     rlimit old_{};
     void (*previousHandler_)(int) = SIG_DFL;
+};
+
+// A disk of its own of that size, mounted on the folder (made if missing) while it lives, so that
+// a disk can fill up and free room again. Needs root; Error() says why there is none.
+class SmallDisk {
+public:
+    SmallDisk(const std::string& folder, const std::string& size) : folder_(folder) {
+        std::filesystem::create_directories(folder);
+        if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0)
+            error_ = std::strerror(errno);
+    }
+    ~SmallDisk() {
+        if (error_.empty())
+            ::umount2(folder_.c_str(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    // Empty when the disk is mounted.
+    const std::string& Error() const { return error_; }
+
+private:
+    std::string folder_;
+    std::string error_;
 };

@@ -183,22 +183,29 @@ TEST_F(MainFormTest, AValueThatIsNoNumberIsToldWithWhatItBecame) {
                                        "[ComPortSettings] ComPortB=COM2, taken as its default.");
 }
 
+// Two lines' report files of one name, in two folders, both holding lines when the last run
+// ended without finishing: each file's lines get a file of their own.
 TEST_F(MainFormTest, HeldLinesThatARunLeftBehindAreSavedAndToldWhenTheLineStarts) {
-    const std::string spool = settings.Folder() + "r.txt.line2.held";
-    QFile file(QFile::decodeName(spool.c_str()));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("LOT 1\r\nLOT 2\r\n");
-    file.close();
+    const auto spool = [&](int line, const std::string& text) {
+        QFile file(QFile::decodeName(
+            (settings.Folder() + "r.txt.line" + std::to_string(line) + ".held").c_str()));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text.data(), static_cast<qint64>(text.size()));
+    };
+    spool(2, "# held report lines for /a/r.txt\r\nLOT 1\r\nLOT 2\r\n");
+    spool(3, "# held report lines for /b/r.txt\r\nLOT 9\r\n");
     StartUp("[ComPortSettings]\nComPortB=1\n");
     const std::string unsaved = settings.Folder() + "r.txt.unsaved";
     EXPECT_EQ(FileText(unsaved), "LOT 1\r\nLOT 2\r\n");
-    EXPECT_FALSE(file.exists());
+    EXPECT_EQ(FileText(settings.Folder() + "r.txt.2.unsaved"), "LOT 9\r\n");
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(settings.Folder() + "r.txt.line2.held")));
     EXPECT_TRUE(boxes.Boxes.empty());
     StartLine(2, settings.Folder() + "r.txt");
     ASSERT_EQ(boxes.Boxes.size(), 1u);
     EXPECT_EQ(boxes.Boxes[0].Text, "Line 2: report lines that an earlier end could not write to a "
                                    "report file named r.txt are saved in " +
-                                       unsaved + "; they are not in the report file.");
+                                       unsaved + " and " + settings.Folder() +
+                                       "r.txt.2.unsaved; they are not in the report file.");
 }
 
 TEST_F(MainFormTest, StartAsksForAFileThenEmptiesTheViewsAndGoesDown) {
