@@ -84,6 +84,23 @@ std::vector<std::string> UnsavedFolders(const std::string& folder) {
     return folders;
 }
 
+// Appends text, and its last line's end, to a file of lines set aside, made with its folder when
+// missing. A full disk may take the file and none of its text: no empty file is left then.
+// Empty, or what failed: "<file> (<error>)".
+std::string AppendSaved(const std::string& file, const std::string& text) {
+    std::error_code ignored;
+    const bool existed = std::filesystem::exists(file, ignored);
+    try {
+        std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ignored);
+        AppendReportLine(file, text);
+        return std::string();
+    } catch (const std::exception& error) {
+        if (!existed && std::filesystem::file_size(file, ignored) == 0 && !ignored)
+            std::filesystem::remove(file, ignored);
+        return file + " (" + error.what() + ")";
+    }
+}
+
 } // namespace
 
 std::string UnsavedFileName(const std::string& folder, const std::string& reportFile) {
@@ -194,24 +211,35 @@ std::vector<std::string> RecoverHeldLines(const ProductionLines& lines, const st
             }
             const std::string heldFor = lines.Line(line).Caption + ": report lines held for " +
                                         (file.empty() ? "a report file named " + name : file);
-            std::vector<std::string>& files = filesOfName[place + '/' + name];
-            const auto known = std::find(files.begin(), files.end(), file);
-            const std::size_t number = static_cast<std::size_t>(known - files.begin()) + 1;
-            if (known == files.end())
-                files.push_back(file);
-            const std::string unsaved =
-                (std::filesystem::path(place) /
-                 (name + (number == 1 ? "" : "." + std::to_string(number)) + ".unsaved"))
-                    .string();
+            // The folder of the spool first, then the others, as at an end.
+            std::vector<std::string> places{place};
+            for (const std::string& other : UnsavedFolders(folder))
+                if (other != place)
+                    places.push_back(other);
             if (text.size() >= 2 && text.ends_with("\r\n"))
                 text.resize(text.size() - 2);
-            try {
-                if (!text.empty())
-                    AppendReportLine(unsaved, text);
-            } catch (const std::exception& error) {
+            std::string unsaved;
+            std::string failures;
+            for (const std::string& to : places) {
+                std::vector<std::string>& files = filesOfName[to + '/' + name];
+                const auto known = std::find(files.begin(), files.end(), file);
+                const std::size_t number = static_cast<std::size_t>(known - files.begin()) + 1;
+                if (known == files.end())
+                    files.push_back(file);
+                unsaved = (std::filesystem::path(to) /
+                           (name + (number == 1 ? "" : "." + std::to_string(number)) + ".unsaved"))
+                              .string();
+                const std::string failure =
+                    text.empty() ? std::string() : AppendSaved(unsaved, text);
+                if (failure.empty()) {
+                    failures.clear();
+                    break;
+                }
+                failures += (failures.empty() ? "" : ", ") + failure;
+            }
+            if (!failures.empty()) {
                 said.push_back(heldFor + " when the program last ended without finishing are in " +
-                               spool + "; they cannot be added to " + unsaved + " (" +
-                               error.what() + ").");
+                               spool + "; they cannot be added to " + failures + ".");
                 continue;
             }
             // A spool that stays (its folder now read-only) is emptied, never saved twice.
@@ -274,18 +302,10 @@ std::vector<std::string> FinishReports(ProductionLines& lines, const std::string
         std::string failure;
         for (const std::string& place : UnsavedFolders(folder)) {
             unsaved = unsavedName(place, file);
-            std::error_code ignored;
-            const bool existed = std::filesystem::exists(unsaved, ignored);
-            try {
-                std::filesystem::create_directories(place, ignored);
-                AppendReportLine(unsaved, text);
+            const std::string failed = AppendSaved(unsaved, text);
+            if (failed.empty())
                 return std::pair{unsaved, std::string()};
-            } catch (const std::exception& error) {
-                // A full disk may take the file and none of its text: no empty file is left.
-                if (!existed && std::filesystem::file_size(unsaved, ignored) == 0 && !ignored)
-                    std::filesystem::remove(unsaved, ignored);
-                failure += (failure.empty() ? "" : ", ") + unsaved + " (" + error.what() + ")";
-            }
+            failure += (failure.empty() ? "" : ", ") + failed;
         }
         return std::pair{unsaved, failure};
     };

@@ -175,7 +175,7 @@ int NewSpool(const std::string& name, const std::string& text, int& error) {
 //   which takes every held line.
 // - When no place takes them, they stay held in memory only, as the status says.
 // Called with the lock held, released around the file calls. True when the lines have just come
-// to be in memory only.
+// to be in memory only, or back on disk.
 bool SpoolHeld(ReportWriter::Shared& s, FileQueue& queue, std::unique_lock<std::mutex>& lock) {
     const auto now = std::chrono::steady_clock::now();
     if (!s.spoolNames || (queue.Spooled >= queue.Lines.size() && !queue.SpoolStale) ||
@@ -242,8 +242,10 @@ bool SpoolHeld(ReportWriter::Shared& s, FileQueue& queue, std::unique_lock<std::
     if (error == 0) {
         queue.Spooled = upTo;
         queue.SpoolStale = false;
+        // Back on disk: the windows stop saying otherwise.
+        const bool wasInMemoryOnly = !s.status.SpoolError.empty();
         s.status.SpoolError.clear();
-        return false;
+        return wasInMemoryOnly;
     }
     queue.SpoolAgainAt = now + ReportWriter::RetryInterval;
     const bool news = s.status.SpoolError.empty();

@@ -107,7 +107,8 @@ std::string ReportFileHint(const ReportWriterStatus& status) {
         hint = "the report file " + status.File + " cannot be written since " +
                status.FailingSince.toString(QStringLiteral("HH:mm:ss")).toStdString() + " (" +
                status.ErrorText +
-               "): " + Plural(status.Held, " report line held", " report lines held");
+               "): " + Plural(status.Held, " report line held", " report lines held") +
+               (status.SpoolError.empty() ? "" : ", in memory only");
     // Lost past the hold limit, while the file fails or its writes do not finish.
     const std::uint64_t lost = status.Lost - status.LostAtFailure;
     if (lost > 0 && status.Unwritten > 0)

@@ -1,5 +1,7 @@
 // The main window: its panels, menu, start and stop, the Enter key and the double-click targets.
 
+#include "tests/capture/file_bytes.h"
+#include "tests/capture/restricted_writes.h"
 #include "tests/ui/forms_fixture.h"
 #include "ui/fixed_dialog.h"
 #include "ui/line_form.h"
@@ -206,6 +208,25 @@ TEST_F(MainFormTest, HeldLinesThatARunLeftBehindAreSavedAndToldWhenTheLineStarts
                                    "report file named r.txt are saved in " +
                                        unsaved + " and " + settings.Folder() +
                                        "r.txt.2.unsaved; they are not in the report file.");
+}
+
+// A full disk beside the settings cannot take what a spool there held: the next place does.
+TEST_F(MainFormTest, HeldLinesThatARunLeftOnAFullDiskAreSavedInTheNextPlace) {
+    const std::string folder = settings.Folder() + "full";
+    const SmallDisk disk(folder, "8k");
+    if (!disk.Error().empty())
+        GTEST_SKIP() << "cannot mount a small disk: " << disk.Error();
+    const std::string spool = folder + "/r.txt.line2.held";
+    WriteBytes(spool, "# held report lines for /a/r.txt\r\nLOT 1\r\n");
+    WriteBytes(folder + "/filler", std::string(4096, 'x'));
+    const QByteArray oldState = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", QByteArray::fromStdString(settings.Folder() + "state"));
+    SetSettingsFileName(folder + "/Tolvane.ini");
+    StartUp();
+    qputenv("XDG_STATE_HOME", oldState);
+    EXPECT_EQ(FileText(settings.Folder() + "state/tolvane/r.txt.unsaved"), "LOT 1\r\n");
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(spool)));
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(folder + "/r.txt.unsaved")));
 }
 
 TEST_F(MainFormTest, StartAsksForAFileThenEmptiesTheViewsAndGoesDown) {
