@@ -158,7 +158,10 @@ void ProductionLines::KeepHeldLinesIn(const std::string& folder) {
 std::vector<std::string> RecoverHeldLines(const ProductionLines& lines, const std::string& folder) {
     // "<report file's name>.line<n>.held": the report file's name and n, or an empty name for no
     // spool.
-    const auto reportName = [](const std::string& leaf) {
+    const auto reportName = [](std::string leaf) {
+        // A spool being written anew when the run ended: it may hold lines the spool lacks.
+        if (leaf.ends_with(".held.new"))
+            leaf.resize(leaf.size() - std::strlen(".new"));
         constexpr std::string_view Tail = ".held";
         constexpr std::string_view Line = ".line";
         const std::size_t size = leaf.size();

@@ -193,10 +193,11 @@ std::string TakeBackPartialLine(ProductionLine& line, const std::string& folder)
 // <folder>/<report file's name>.line<n>.held: where line n's writer spools the lines it holds
 // for that file while it fails.
 std::string HeldFileName(const std::string& folder, const std::string& reportFile, int line);
-// Spools that a run which never finished left behind (a kill, a crash): their
-// lines are appended to the .unsaved file of their report file's name in the same folder, and
-// the spool removed. A spool that a running writer holds is left alone. Returns one sentence per
-// spool, for the operator, naming the line by its caption.
+// Spools that a run which never finished left behind (a kill, a crash), and any spool it was
+// writing anew: their lines are appended to the .unsaved file of their report file's name in the
+// same folder, or the first other place that takes them, and the spool removed. Lines may then be
+// there twice, but none is lost. A spool that a running writer holds is left alone. Returns one
+// sentence per spool, for the operator, naming the line by its caption.
 std::vector<std::string> RecoverHeldLines(const ProductionLines& lines, const std::string& folder);
 
 // The .unsaved files that an earlier end left for a report file of the name the line reports to,

@@ -196,9 +196,13 @@ TEST_F(MainFormTest, HeldLinesThatARunLeftBehindAreSavedAndToldWhenTheLineStarts
     };
     spool(2, "# held report lines for /a/r.txt\r\nLOT 1\r\nLOT 2\r\n");
     spool(3, "# held report lines for /b/r.txt\r\nLOT 9\r\n");
+    // A spool being written anew when the run ended: its lines are kept too, after the spool's.
+    WriteBytes(settings.Folder() + "r.txt.line2.held.new",
+               "# held report lines for /a/r.txt\r\nLOT 2\r\nLOT 3\r\n");
     StartUp("[ComPortSettings]\nComPortB=1\n");
     const std::string unsaved = settings.Folder() + "r.txt.unsaved";
-    EXPECT_EQ(FileText(unsaved), "LOT 1\r\nLOT 2\r\n");
+    EXPECT_EQ(FileText(unsaved), "LOT 1\r\nLOT 2\r\nLOT 2\r\nLOT 3\r\n");
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(settings.Folder() + "r.txt.line2.held.new")));
     EXPECT_EQ(FileText(settings.Folder() + "r.txt.2.unsaved"), "LOT 9\r\n");
     EXPECT_FALSE(QFile::exists(QString::fromStdString(settings.Folder() + "r.txt.line2.held")));
     EXPECT_TRUE(boxes.Boxes.empty());
