@@ -93,16 +93,16 @@ public:
         bool any = false;
         for (int line = 1; line <= LineCount; ++line) {
             StartIfItHasAFile(line);
-            // Before its port opens: the rest of the line that the last stop cut completes it.
-            if (lines_.Line(line).Started)
+            if (lines_.Line(line).Started) {
+                // Before its port opens: the rest of the line that the last stop cut completes it.
                 if (const std::string news =
                         TakeBackPartialLine(lines_.Line(line), UnsavedFolder());
                     !news.empty())
                     SystemLog(LogLevel::Notice, news);
-            if (lines_.Line(line).Started)
                 if (const std::string news = UnsavedLinesNews(lines_.Line(line), UnsavedFolder());
                     !news.empty())
                     SystemLog(LogLevel::Warning, news);
+            }
             any = any || lines_.Line(line).Started;
         }
         if (!any) {

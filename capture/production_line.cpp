@@ -14,6 +14,7 @@
 #include <map>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 char DelimiterFromCode(int code) {
@@ -115,6 +116,53 @@ std::string PartialFileName(const std::string& folder, const std::string& report
         .string();
 }
 
+namespace {
+
+// <folder>/<report file's name>.unsaved; from n = 2 on, <name>.<n>.unsaved.
+std::string NumberedUnsavedName(const std::string& folder, const std::string& reportFile, int n) {
+    const std::string name = UnsavedFileName(folder, reportFile);
+    return n == 1 ? name
+                  : name.substr(0, name.size() - std::strlen(".unsaved")) + "." +
+                        std::to_string(n) + ".unsaved";
+}
+
+// Lines set aside by one end or one start. Each .unsaved file holds the lines of one report file:
+// two files of one name in different folders get a number, so that nobody has to tell their
+// lines apart.
+class SetAside {
+public:
+    // One append: the lines of a file go whole into the first of the places that takes them, or
+    // not at all. Gives the file they went to, and what failed, empty when one place took them.
+    std::pair<std::string, std::string> Save(const std::vector<std::string>& places,
+                                             const std::string& reportFile,
+                                             const std::string& text) {
+        std::string unsaved;
+        std::string failure;
+        for (const std::string& place : places) {
+            unsaved = Name(place, reportFile);
+            const std::string failed = AppendSaved(unsaved, text);
+            if (failed.empty())
+                return {unsaved, std::string()};
+            failure += (failure.empty() ? "" : ", ") + failed;
+        }
+        return {unsaved, failure};
+    }
+
+private:
+    std::string Name(const std::string& place, const std::string& reportFile) {
+        for (int n = 1;; ++n) {
+            const std::string name = NumberedUnsavedName(place, reportFile, n);
+            const auto [at, added] = fileOf_.emplace(name, reportFile);
+            if (added || at->second == reportFile)
+                return name;
+        }
+    }
+
+    std::map<std::string, std::string> fileOf_; // the report file of each .unsaved file
+};
+
+} // namespace
+
 std::string TakeBackPartialLine(ProductionLine& line, const std::string& folder) {
     const std::string file = line.ReportFile.Get();
     for (const std::string& place : UnsavedFolders(folder)) {
@@ -174,9 +222,7 @@ std::vector<std::string> RecoverHeldLines(const ProductionLines& lines, const st
         return std::pair{leaf.substr(0, line), leaf[digit] - '0'};
     };
     std::vector<std::string> said;
-    // Per folder and report file name, the report files saved in order: the first gets
-    // <name>.unsaved, the next <name>.2.unsaved.
-    std::map<std::string, std::vector<std::string>> filesOfName;
+    SetAside setAside;
     for (const std::string& place : UnsavedFolders(folder)) {
         std::error_code failed;
         std::vector<std::filesystem::directory_entry> entries;
@@ -203,7 +249,7 @@ std::vector<std::string> RecoverHeldLines(const ProductionLines& lines, const st
             std::string text;
             if (ReadRegularFile(fd.Get(), std::size_t{1} << 30, text) != 0)
                 continue;
-            // The header names the report file in full; spools of other files of the same name
+            // The header names the report file in full: spools of other files of the same name
             // get numbered .unsaved files, as at an end.
             std::string file;
             if (const std::size_t end = text.find("\r\n");
@@ -222,28 +268,16 @@ std::vector<std::string> RecoverHeldLines(const ProductionLines& lines, const st
             if (text.size() >= 2 && text.ends_with("\r\n"))
                 text.resize(text.size() - 2);
             std::string unsaved;
-            std::string failures;
-            for (const std::string& to : places) {
-                std::vector<std::string>& files = filesOfName[to + '/' + name];
-                const auto known = std::find(files.begin(), files.end(), file);
-                const std::size_t number = static_cast<std::size_t>(known - files.begin()) + 1;
-                if (known == files.end())
-                    files.push_back(file);
-                unsaved = (std::filesystem::path(to) /
-                           (name + (number == 1 ? "" : "." + std::to_string(number)) + ".unsaved"))
-                              .string();
-                const std::string failure =
-                    text.empty() ? std::string() : AppendSaved(unsaved, text);
-                if (failure.empty()) {
-                    failures.clear();
-                    break;
+            if (!text.empty()) {
+                std::string failure;
+                std::tie(unsaved, failure) =
+                    setAside.Save(places, file.empty() ? name : file, text);
+                if (!failure.empty()) {
+                    said.push_back(heldFor +
+                                   " when the program last ended without finishing are in " +
+                                   spool + "; they cannot be added to " + failure + ".");
+                    continue;
                 }
-                failures += (failures.empty() ? "" : ", ") + failure;
-            }
-            if (!failures.empty()) {
-                said.push_back(heldFor + " when the program last ended without finishing are in " +
-                               spool + "; they cannot be added to " + failures + ".");
-                continue;
             }
             // A spool that stays (its folder now read-only) is emptied, never saved twice.
             if (::unlink(spool.c_str()) != 0)
@@ -261,12 +295,9 @@ std::string UnsavedLinesNews(const ProductionLine& line, const std::string& fold
     const std::string file = line.ReportFile.Get();
     std::vector<std::string> found;
     for (const std::string& place : UnsavedFolders(folder)) {
-        const std::string name = UnsavedFileName(place, file);
-        const std::string base = name.substr(0, name.size() - std::strlen(".unsaved"));
         // One end numbers the files of further report files of the same name, one per line.
         for (int n = 1; n <= LineCount; ++n) {
-            const std::string candidate =
-                n == 1 ? name : base + "." + std::to_string(n) + ".unsaved";
+            const std::string candidate = NumberedUnsavedName(place, file, n);
             std::error_code failed;
             if (std::filesystem::file_size(candidate, failed) > 0 && !failed)
                 found.push_back(candidate);
@@ -285,32 +316,9 @@ std::string UnsavedLinesNews(const ProductionLine& line, const std::string& fold
 std::vector<std::string> FinishReports(ProductionLines& lines, const std::string& folder,
                                        bool resumes) {
     std::vector<std::string> said;
-    // Each unsaved file holds the lines of one report file: two files of one name in different
-    // folders get a number, so that nobody has to tell their lines apart.
-    std::map<std::string, std::string> fileOfUnsaved;
-    const auto unsavedName = [&](const std::string& place, const std::string& file) {
-        std::string name = UnsavedFileName(place, file);
-        const std::string base = name.substr(0, name.size() - std::strlen(".unsaved"));
-        for (int n = 2;; ++n) {
-            const auto [at, added] = fileOfUnsaved.emplace(name, file);
-            if (added || at->second == file)
-                return name;
-            name = base + "." + std::to_string(n) + ".unsaved";
-        }
-    };
-    // One append: the lines of a file go whole into one place, or not at all. Gives the file
-    // they went to, and what failed, empty when one place took them.
+    SetAside setAside;
     const auto saveUnsaved = [&](const std::string& file, const std::string& text) {
-        std::string unsaved;
-        std::string failure;
-        for (const std::string& place : UnsavedFolders(folder)) {
-            unsaved = unsavedName(place, file);
-            const std::string failed = AppendSaved(unsaved, text);
-            if (failed.empty())
-                return std::pair{unsaved, std::string()};
-            failure += (failure.empty() ? "" : ", ") + failed;
-        }
-        return std::pair{unsaved, failure};
+        return setAside.Save(UnsavedFolders(folder), file, text);
     };
     // The file it went to, empty when none took it.
     const auto keepPartial = [&](const std::string& file, const std::string& text) {
