@@ -415,23 +415,28 @@ void LinePorts::ReportPortError(std::int32_t errorCode, int line) {
     MessageBeep();
     const std::string advice =
         "\r\rPlease assign a different COM Port for " + c + " or set to Off.";
+    const std::string device = PortDevicePath(ComPorts[line - 1]->ComNumber());
     std::string text;
-    if (errorCode == EBadId::Code)
+    if (errorCode == EBadId::Code) {
+        // What is at the path tells a missing adapter from a name that is no serial device.
+        const PortInspection port = InspectPort(ComPorts[line - 1]->ComNumber());
         text = "COM " + n + " does not exist. " +
+               (!port.Exists          ? "Nothing is at " + device + ". "
+                : port.Driver.empty() ? device + " is there, but is not a serial device. "
+                                      : std::string()) +
                (WithoutWindow ? "Name its device as COM" + n +
                                     "= under [PortDevices] in the "
                                     "settings file."
                               : std::string("Choose its device in Menu, Port Devices.")) +
                advice;
-    else if (errorCode == EAlreadyOpen::Code)
+    } else if (errorCode == EAlreadyOpen::Code) {
         text = "COM " + n + " is already open." + advice;
-    else if (errorCode == EPortAccessDenied::Code)
-        text = "COM " + n +
-               " cannot be opened: permission denied.\r\rAdd the user to the dialout "
-               "group, or choose another COM Port for " +
-               c + ".";
-    else
+    } else if (errorCode == EPortAccessDenied::Code) {
+        text = "COM " + n + " cannot be opened: permission denied for its device " + device +
+               ".\r\rAdd the user to the dialout group, or choose another COM Port for " + c + ".";
+    } else {
         text = "Unspecified error for COM " + n + ".";
+    }
     ShowMessageBox({"Error", text, MessageIcon::Error});
 }
 

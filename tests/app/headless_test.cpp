@@ -393,7 +393,8 @@ TEST_F(HeadlessTest, SaysOnStandardErrorWhatALineWaitsForAndWhenItIsBack) {
     WriteSettings(3, device, file1);
     StartHeadless(false);
     EXPECT_TRUE(Says("Line 2: COM 2 (" + device + ") missing since")) << said_;
-    EXPECT_TRUE(Says("COM 2 does not exist. Name its device as COM2= under [PortDevices]"))
+    EXPECT_TRUE(Says("COM 2 does not exist. Nothing is at " + device +
+                     ". Name its device as COM2= under [PortDevices]"))
         << said_;
     Play(com1_, 1, 1, 2);
     EXPECT_TRUE(Says("Line 1: the report file " + file1 + " cannot be written")) << said_;

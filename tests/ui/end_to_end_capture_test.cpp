@@ -136,11 +136,15 @@ TEST_F(EndToEndCaptureTest, PortsThatCannotBeOpenedAreReportedAndTheOtherLinesSt
             "ComPortC=2\nComPortD=3\nComPortE=0\nComPortF=5\n");
     ASSERT_EQ(boxes.Boxes.size(), 3u);
     EXPECT_EQ(boxes.Boxes[0].Text,
-              "COM 3 does not exist. Choose its device in Menu, Port Devices.\r\rPlease assign a "
-              "different COM Port for Packing or set to Off.");
+              "COM 3 does not exist. Nothing is at " + settings.Folder() +
+                  "unplugged. Choose its device in Menu, Port Devices.\r\rPlease assign a "
+                  "different COM Port for Packing or set to Off.");
     EXPECT_EQ(
         boxes.Boxes[1].Text,
         "COM 1 is already open.\r\rPlease assign a different COM Port for Wrapping or set to Off.");
+    EXPECT_TRUE(boxes.Boxes[2].Text.starts_with("COM 6 does not exist. " + notATerminal +
+                                                " is there, but is not a serial device."))
+        << boxes.Boxes[2].Text;
     EXPECT_NE(
         Line(5).PortNews.find("COM 1 (" + lines.Com(1).SlavePath() + ") in use by Line 1 since"),
         std::string::npos)

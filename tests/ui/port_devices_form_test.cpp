@@ -42,8 +42,9 @@ TEST_F(PortDevicesFormTest, ADeviceChosenInTheDialogCarriesItsLineToTheReportFil
             unplugged + "\n");
     ASSERT_EQ(boxes.Boxes.size(), 1u);
     EXPECT_EQ(boxes.Boxes[0].Text,
-              "COM 5 does not exist. Choose its device in Menu, Port Devices.\r\rPlease assign a "
-              "different COM Port for Wrapping or set to Off.");
+              "COM 5 does not exist. Nothing is at " + unplugged +
+                  ". Choose its device in Menu, Port Devices.\r\rPlease assign a "
+                  "different COM Port for Wrapping or set to Off.");
     boxes.Boxes.clear();
 
     const std::string pty = lines.Com(5).SlavePath();

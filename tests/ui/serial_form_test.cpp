@@ -318,8 +318,9 @@ TEST_F(SerialFormTest, OkWithAMissingPortStaysOpenUntilTheLineIsSetOff) {
     EXPECT_EQ(boxesAfterFirstOk, 1);
     ASSERT_EQ(boxes.Boxes.size(), 1u);
     EXPECT_EQ(boxes.Boxes[0].Text,
-              "COM 9 does not exist. Choose its device in Menu, Port Devices.\r\rPlease assign a "
-              "different COM Port for Line 3 or set to Off.");
+              "COM 9 does not exist. Nothing is at " + settings.Folder() +
+                  "no-such-device. Choose its device in Menu, Port Devices.\r\rPlease assign a "
+                  "different COM Port for Line 3 or set to Off.");
     EXPECT_TRUE(Serial().ComPorts[0]->Open()) << "the other lines are set up all the same";
     EXPECT_FALSE(driver.Stuck);
     ClearPortDevice(9);
