@@ -7,3 +7,8 @@
 // that fails part-way takes its own partial line back out, so the next line does not run on from
 // it.
 void AppendReportLine(const std::string& fileName, const std::string& text);
+
+// What is plain about a report file that could not be written, from a look at its path: "the
+// folder /srv/reports is not there", "it is a folder", "its disk is read-only" ...; empty when
+// nothing is (a full disk says enough by its error).
+std::string ReportFileTrouble(const std::string& fileName);

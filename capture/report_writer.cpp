@@ -287,6 +287,7 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
             const std::string text = Batch(queue.Lines, count, single);
             int code = 0;
             std::string message;
+            std::string trouble;
             lock.unlock();
             try {
                 Append(queue.File, text);
@@ -297,6 +298,8 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
                 code = -1;
                 message = error.what();
             }
+            if (code != 0 && count == 1)
+                trouble = ReportFileTrouble(queue.File);
             lock.lock();
             if (code != 0 && count > 1) {
                 single = true;
@@ -305,7 +308,7 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
             if (code != 0) {
                 queue.Failing = true;
                 if (s.status.ErrorCode != code || s.status.File != queue.File ||
-                    s.status.ErrorText != message) {
+                    s.status.ErrorText != message || s.status.Trouble != trouble) {
                     if (s.status.ErrorCode == 0) {
                         ++s.status.Failure;
                         s.status.LostAtFailure = s.status.Lost;
@@ -313,6 +316,7 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
                     }
                     s.status.ErrorCode = code;
                     s.status.ErrorText = message;
+                    s.status.Trouble = trouble;
                     s.status.File = queue.File;
                     changed = true;
                 }
@@ -334,6 +338,7 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
     if (wasFailing && !s.AnyFailing()) {
         s.status.ErrorCode = 0;
         s.status.ErrorText.clear();
+        s.status.Trouble.clear();
         s.status.File.clear();
         s.status.SpoolError.clear();
         changed = true;
@@ -532,9 +537,10 @@ std::string ReportFileErrorText(const std::string& caption, const std::string& r
                                 const ReportWriterStatus& status) {
     std::string text;
     if (status.ErrorCode != 0) {
-        text = caption + ": the report file " + status.File +
-               " cannot be written: " + ExceptionReportText(status.ErrorText) + "\r\r" +
-               std::to_string(status.Held) +
+        text = caption + ": the report file " + status.File + " cannot be written: " +
+               ExceptionReportText(status.ErrorText +
+                                   (status.Trouble.empty() ? "" : "; " + status.Trouble)) +
+               "\r\r" + std::to_string(status.Held) +
                (status.Held == 1 ? " report line is" : " report lines are") +
                " held and will be written as soon as the file can be written again.";
         if (!status.SpoolError.empty())

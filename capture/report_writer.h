@@ -31,6 +31,7 @@ struct ReportWriterStatus {
     int ErrorCode = 0;         // the failing append's error number, 0 while the file works
     std::string ErrorText;     // "Disk full", "File access denied", "I/O error 32" ...
     std::string File;          // the file that failed
+    std::string Trouble;       // what is plain about its path: "the folder /r is not there"
     std::uint64_t Failure = 0; // counts the times a working file started to fail
     QDateTime FailingSince;    // when the latest failure began, by the stamps' clock
     std::uint64_t LostAtFailure = 0; // Lost when the latest failure began

@@ -106,7 +106,7 @@ std::string ReportFileHint(const ReportWriterStatus& status) {
     if (status.ErrorCode != 0)
         hint = "the report file " + status.File + " cannot be written since " +
                status.FailingSince.toString(QStringLiteral("HH:mm:ss")).toStdString() + " (" +
-               status.ErrorText +
+               status.ErrorText + (status.Trouble.empty() ? "" : "; " + status.Trouble) +
                "): " + Plural(status.Held, " report line held", " report lines held") +
                (status.SpoolError.empty() ? "" : ", in memory only");
     // Lost past the hold limit, while the file fails or its writes do not finish.

@@ -291,7 +291,8 @@ TEST_F(EndToEndCaptureTest, ReportFileThatFailsThenRecoversGetsEveryLineInOrderA
     ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.Boxes.empty(); }, 10000));
     ASSERT_EQ(boxes.Boxes.size(), 1u);
     EXPECT_TRUE(boxes.Boxes[0].Text.starts_with("Line 3: the report file " + file +
-                                                " cannot be written: Invalid filename."))
+                                                " cannot be written: Invalid filename; " + folder +
+                                                " is a file, not a folder."))
         << boxes.Boxes[0].Text;
     EXPECT_EQ(Main().LineWindows[2]->LineCount(), 30) << "the views show the lines as they come";
 
@@ -766,7 +767,8 @@ TEST_F(EndToEndCaptureTest, LineWhoseFolderIsMissingShowsItUntilTheHeldLinesAreW
                                                    "file " +
                                                    file +
                                                    " cannot be written since 15:04:09 (Invalid "
-                                                   "filename): 20 report lines held");
+                                                   "filename; the folder " +
+                                                   folder + " is not there): 20 report lines held");
     EXPECT_TRUE(QTest::qWaitFor([&] { return Main().LineGroups[0]->toolTip() == failing; }, 10000))
         << Main().LineGroups[0]->toolTip().toStdString();
     EXPECT_EQ(Main().LineGroups[0]->palette().color(QPalette::WindowText), QColor(139, 0, 0));

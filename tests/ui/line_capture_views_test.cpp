@@ -73,8 +73,9 @@ TEST_F(LineCaptureViewsTest, ReportFileThatCannotBeWrittenShowsTheLinesAndOneBox
     QTest::qWait(50);
     ASSERT_EQ(boxes.Boxes.size(), 1u);
     EXPECT_EQ(boxes.Boxes[0].Text,
-              "Press 6: the report file " + file +
-                  " cannot be written: Invalid filename.\r\r2 report lines are held and will be "
+              "Press 6: the report file " + file + " cannot be written: Invalid filename; " +
+                  file.substr(0, file.rfind('/')) +
+                  " is a file, not a folder.\r\r2 report lines are held and will be "
                   "written as soon as the file can be written again.");
     EXPECT_TRUE(Main().StartLineBtns[5]->isChecked());
 }
