@@ -24,17 +24,36 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 namespace {
 
+// The sections of the settings file as it is now.
+std::vector<std::string> SettingsSections(const std::string& fileName) {
+    std::vector<std::string> names;
+    for (const ProfileDocument::SectionOutline& section : ProfileDocument::Load(fileName).Outline())
+        names.push_back(section.Name);
+    return names;
+}
+
 // Why the settings file cannot be taken, or empty. One that is gone, unreadable or no settings
-// file at all reads as the defaults, which switch the lines off.
-std::string SettingsFileProblem(const std::string& fileName) {
+// file at all reads as the defaults, which switch the lines off. So does a file cut short, half
+// written by an editor or a copy: one that lacks sections it had when last taken is refused too.
+std::string SettingsFileProblem(const std::string& fileName,
+                                const std::vector<std::string>& hadSections = {}) {
     const ProfileDocument settings = ProfileDocument::Load(fileName);
     if (settings.ReadError() != 0)
         return settings.ReadErrorText();
     if (!settings.HasSection("ComPortSettings"))
         return "it has no [ComPortSettings] section";
+    std::string gone;
+    for (const std::string& section : hadSections)
+        if (!settings.HasSection(section))
+            gone += (gone.empty() ? "[" : ", [") + section + "]";
+    if (!gone.empty())
+        return "it lacks " + gone +
+               ", which it had when last read: a file cut short? To take it as it is, start the "
+               "program again";
     return {};
 }
 
@@ -85,6 +104,7 @@ public:
     // file is started before its port opens, so that it keeps its first report line.
     void Start() {
         (void)TakeUnreadableValuesText(); // of no file read here
+        sections_ = SettingsSections(SettingsFileName());
         LoadSettings(UnreadableValues::Default);
         // Before any line holds lines of its own: only a run that never finished left spools.
         for (const std::string& news : RecoverHeldLines(lines_, UnsavedFolder()))
@@ -122,7 +142,8 @@ public:
 
     // As COM Ports OK does: only the ports whose settings or devices changed are closed.
     void ReadSettingsAgain() {
-        if (const std::string problem = SettingsFileProblem(SettingsFileName()); !problem.empty()) {
+        if (const std::string problem = SettingsFileProblem(SettingsFileName(), sections_);
+            !problem.empty()) {
             ShowMessageBox({"Tolvane",
                             "The settings file " + SettingsFileName() + " cannot be read again (" +
                                 problem + "): every line goes on as it was.",
@@ -130,22 +151,26 @@ public:
             return;
         }
         SystemLog(LogLevel::Notice, "reading the settings file " + SettingsFileName() + " again");
+        sections_ = SettingsSections(SettingsFileName());
         (void)TakeUnreadableValuesText();
         LoadSettings(UnreadableValues::Kept);
         for (int line = 1; line <= LineCount; ++line) {
-            if (lines_.SwitchedOff(line)) {
-                if (lines_.Line(line).Started)
-                    SystemLog(LogLevel::Notice, lines_.Line(line).Caption +
-                                                    ": stopped, switched off in the settings");
-                lines_.Line(line).Started = false;
+            if (lines_.SwitchedOff(line))
                 continue;
-            }
             TakeANewReportFile(line);
             StartIfItHasAFile(line);
         }
         broker_.ApplySettings();
         TellUnreadableValues();
         ports_.SetUpPortsAgain();
+        // Stopped only once their ports are closed: a report line that came until then is written.
+        for (int line = 1; line <= LineCount; ++line) {
+            if (!lines_.SwitchedOff(line) || !lines_.Line(line).Started)
+                continue;
+            lines_.Line(line).Started = false;
+            SystemLog(LogLevel::Notice,
+                      lines_.Line(line).Caption + ": stopped, switched off in the settings");
+        }
     }
 
     // As Exit does: the ports fall silent, then every writer finishes; what cannot be written
@@ -202,6 +227,7 @@ private:
                   production.Caption + ": reporting to " + file + " instead of " + current);
     }
 
+    std::vector<std::string> sections_; // of the settings file when last taken
     ProductionLines lines_;
     // Destroyed after the ports, once they are silent.
     PlantBroker broker_{lines_};

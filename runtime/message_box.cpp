@@ -27,12 +27,9 @@ WindowBoxes& Window() {
     return window;
 }
 
-// One line on standard error, CR and LF as spaces.
+// One line on standard error.
 void SayOnStandardError(const MessageBoxRequest& request) {
-    std::string text = request.Text;
-    for (char& c : text)
-        if (c == '\r' || c == '\n')
-            c = ' ';
+    const std::string text = OnOneLine(request.Text);
     std::fprintf(stderr, "tolvane: %s\n", text.c_str());
     std::fflush(stderr);
 }

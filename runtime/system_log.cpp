@@ -23,6 +23,19 @@ bool StandardErrorIsJournal() {
 
 } // namespace
 
+std::string OnOneLine(const std::string& text) {
+    std::string line;
+    line.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool lineEnd = text[i] == '\r' || text[i] == '\n';
+        if (!lineEnd)
+            line += text[i];
+        else if (i == 0 || (text[i - 1] != '\r' && text[i - 1] != '\n'))
+            line += ' ';
+    }
+    return line;
+}
+
 void SystemLog(LogLevel level, const std::string& text) {
     static std::once_flag opened;
     static bool journal = false;
@@ -30,10 +43,7 @@ void SystemLog(LogLevel level, const std::string& text) {
         openlog("tolvane", LOG_PID, LOG_USER);
         journal = StandardErrorIsJournal();
     });
-    std::string line = text;
-    for (char& c : line)
-        if (c == '\r' || c == '\n')
-            c = ' ';
+    const std::string line = OnOneLine(text);
     const int priority = level == LogLevel::Error     ? LOG_ERR
                          : level == LogLevel::Warning ? LOG_WARNING
                                                       : LOG_NOTICE;

@@ -1,13 +1,16 @@
 #pragma once
 // What happened while nobody watched, for the system log (ident "tolvane"), so that
 // `journalctl -t tolvane` tells the night: error boxes, ports lost and back, lines started,
-// stopped and resumed. Text is 8-bit as the program holds it; CR and LF become spaces.
+// stopped and resumed. Text is 8-bit as the program holds it, on one line (OnOneLine).
 
 #include <string>
 
 enum class LogLevel { Error, Warning, Notice };
 
 void SystemLog(LogLevel level, const std::string& text);
+
+// A box's text as one line: each run of CR and LF (a box's paragraph break) becomes one space.
+std::string OnOneLine(const std::string& text);
 
 // For a program without windows: every entry also goes to standard error as "tolvane: text", so
 // that whoever runs it in a terminal reads what the panels would show. Not when standard error

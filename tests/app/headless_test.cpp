@@ -12,6 +12,7 @@
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -292,6 +293,26 @@ TEST_F(HeadlessTest, SighupWithValuesThatAreNoNumbersTellsThemAndKeepsTheLineAsI
                      " has values that are not a whole number: [StampingSettings] "
                      "DateStamp2=yes, kept as it was; [ComPortSettings] ComPortB=xyz, kept as it "
                      "was."))
+        << said_;
+    Play(com2_, 2, 51, 100);
+    WaitUntilTaken();
+    EXPECT_EQ(EndWith(SIGTERM), 0) << said_;
+    EXPECT_EQ(FileText(ReportFile(2)), expected_[1]);
+}
+
+// A settings file cut short (a copy or an editor's save caught half way) would move the ports to
+// their default devices and switch lines off: it is refused, and the lines go on as they were.
+TEST_F(HeadlessTest, SighupWithASettingsFileCutShortKeepsTheLinesAsTheyWere) {
+    WriteSettings(3);
+    StartHeadless();
+    Play(com2_, 2, 1, 50);
+    WaitUntilTaken();
+    const std::string text = FileText(Settings());
+    std::ofstream(Settings(), std::ios::trunc) << text.substr(0, text.find("BaudRate"));
+    Send(SIGHUP);
+    EXPECT_TRUE(Says("The settings file " + Settings() +
+                     " cannot be read again (it lacks [StampingSettings], [PortDevices], "
+                     "[Capture], which it had when last read: a file cut short?"))
         << said_;
     Play(com2_, 2, 51, 100);
     WaitUntilTaken();
