@@ -7,6 +7,7 @@
 #include "runtime/posix_io.h"
 #include "runtime/service_state_folder.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -293,15 +294,36 @@ std::vector<std::string> RecoverHeldLines(const ProductionLines& lines, const st
 
 std::string UnsavedLinesNews(const ProductionLine& line, const std::string& folder) {
     const std::string file = line.ReportFile.Get();
+    // The .unsaved files of a report file of that name, numbered or not (one end numbers those of
+    // further files of the name), and of its daily files, whether the line makes them now or not.
+    const std::string name = std::filesystem::path(UnsavedFileName(".", file)).filename().string();
+    const std::string stem = name.substr(0, name.size() - std::strlen(".unsaved"));
+    const std::string dated = DatedFileName(stem, QDate(2000, 1, 1));
+    const auto escaped = [](const std::string& text) {
+        return QRegularExpression::escape(QString::fromLocal8Bit(text));
+    };
+    const QRegularExpression unsaved(
+        QStringLiteral("^(%1|%2)(\\.[0-9]+)?\\.unsaved$")
+            .arg(escaped(stem),
+                 escaped(dated).replace(QStringLiteral("2000\\-01\\-01"),
+                                        QStringLiteral("[0-9]{4}-[0-9]{2}-[0-9]{2}"))));
     std::vector<std::string> found;
     for (const std::string& place : UnsavedFolders(folder)) {
-        // One end numbers the files of further report files of the same name, one per line.
-        for (int n = 1; n <= LineCount; ++n) {
-            const std::string candidate = NumberedUnsavedName(place, file, n);
-            std::error_code failed;
-            if (std::filesystem::file_size(candidate, failed) > 0 && !failed)
-                found.push_back(candidate);
+        // By day, then as the end numbered them.
+        std::vector<std::tuple<QString, int, std::string>> here;
+        std::error_code failed;
+        for (std::filesystem::directory_iterator entry(place, failed), end; !failed && entry != end;
+             entry.increment(failed)) {
+            const QRegularExpressionMatch match =
+                unsaved.match(QString::fromLocal8Bit(entry->path().filename().string()));
+            std::error_code unsized;
+            if (match.hasMatch() && entry->file_size(unsized) > 0 && !unsized)
+                here.emplace_back(match.captured(1), match.captured(2).mid(1).toInt(),
+                                  entry->path().string());
         }
+        std::sort(here.begin(), here.end());
+        for (const auto& [day, number, path] : here)
+            found.push_back(path);
     }
     if (found.empty())
         return std::string();

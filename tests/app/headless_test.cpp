@@ -330,12 +330,16 @@ TEST_F(HeadlessTest, LinesSetAsideAtAnEarlierEndAreToldAtTheNextStart) {
     WaitUntilTaken();
     EXPECT_EQ(EndWith(SIGTERM), 0) << said_;
     EXPECT_EQ(FileText(Folder() + "line1.txt.unsaved"), expected_[0]);
+    // As an end leaves them for a line that made a new file each day.
+    const std::string daily = Folder() + "line1_2026-12-09.txt.unsaved";
+    std::ofstream(daily) << "09-Dec-26,23:59:59,LOT 9\r\n";
 
     said_.clear();
     StartHeadless();
     EXPECT_TRUE(Says("Line 1: report lines that an earlier end could not write to a report file "
                      "named line1.txt are saved in " +
-                     Folder() + "line1.txt.unsaved; they are not in the report file."))
+                     Folder() + "line1.txt.unsaved and " + daily +
+                     "; they are not in the report file."))
         << said_;
     EXPECT_EQ(said_.find("line2.txt.unsaved"), std::string::npos) << said_;
 }
