@@ -546,7 +546,13 @@ void TMainForm::RefreshLinePanel(int line) {
     const int i = line - 1;
     TReportView* expanded = forms_.LineForms[i]->LineWindow;
     if (lines_.SwitchedOff(line)) {
-        StartLineBtns[i]->setChecked(false);
+        // Its port is closed by now: a line switched off while started stops as the button stops
+        // it, saying so and what it still holds.
+        if (StartLineBtns[i]->isChecked()) {
+            StartLineBtns[i]->setChecked(false);
+            SystemLog(LogLevel::Notice, lines_.Line(line).Caption + ": stopped, switched off");
+            TellHeldAtStop(line);
+        }
         StartLineBtns[i]->setEnabled(false);
         SetStartHint(line, StartButtonHint(false, Caption(line)));
         SetStartHintShown(line, false);

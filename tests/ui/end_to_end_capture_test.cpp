@@ -794,6 +794,24 @@ TEST_F(EndToEndCaptureTest, LineWhoseFolderIsMissingShowsItUntilTheHeldLinesAreW
     EXPECT_EQ(boxes.Boxes.size(), 2u);
 }
 
+// Off in COM Ports stops a started line as its button does, saying what it still holds.
+TEST_F(EndToEndCaptureTest, LineSwitchedOffWhileItHoldsLinesSaysWhatItHolds) {
+    StartUp(EightLinesOn);
+    const std::string file = settings.Folder() + "reports/line2.txt";
+    StartLine(2, file);
+    Play({2}, 1, 5);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Line(2).Writer().Status().Held == 5; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.Boxes.empty(); }, 10000));
+    Serial().Ports[1].ComPort->setCurrentIndex(16);
+    Serial().OKBtnClick();
+    ASSERT_EQ(boxes.Boxes.size(), 2u);
+    EXPECT_EQ(boxes.Boxes[1].Text,
+              "Line 2 is stopped with 5 report lines held for the report file " + file +
+                  ".\r\rThey are written to it as soon as it can be written again, or saved in " +
+                  settings.Folder() + "line2.txt.unsaved at Exit.");
+    EXPECT_FALSE(Main().StartLineBtns[1]->isChecked());
+}
+
 TEST_F(EndToEndCaptureTest, SecondLineIntoAStartedLinesFileIsAskedFirstAndNoLeavesItStopped) {
     StartUp("[LineLabels]\nLine1=Press 1\n" + EightLinesOn);
     StartLine(1, ReportFile(1));
