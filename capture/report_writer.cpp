@@ -11,10 +11,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <pthread.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -57,8 +59,10 @@ struct ReportWriter::Shared {
         std::string File;
         std::deque<std::string> Lines;
         bool Failing = false;
-        // The first Spooled lines are in the spool file, open and locked while it exists.
+        // The first Spooled lines are in the spool file, open and locked while it exists, after
+        // SpoolTaken bytes of lines that the file has taken since.
         std::size_t Spooled = 0;
+        std::uint64_t SpoolTaken = 0;
         bool SpoolStale = false; // the spool holds lines that are in the file by now
         int SpoolFd = -1;
         std::string Spool;
@@ -159,12 +163,41 @@ int NewSpool(const std::string& name, const std::string& text, int& error) {
         return -1;
     }
     error = ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? WriteAll(fd, text) : errno;
+    // What an earlier spool of the name left beside it is not this one's.
+    if (error == 0 && ::unlink((name + ReportWriter::SpoolTakenSuffix).c_str()) != 0 &&
+        errno != ENOENT)
+        error = errno;
     if (error != 0) {
         ::unlink(name.c_str());
         ::close(fd);
         return -1;
     }
     return fd;
+}
+
+// A spool and what was beside it.
+void RemoveSpool(const std::string& spool) {
+    ::unlink(spool.c_str());
+    ::unlink((spool + ReportWriter::SpoolTakenSuffix).c_str());
+}
+
+// Says beside the spool open on fd how much of it the file has taken. One write of a fixed
+// length, so that a kill leaves the old count or the new one.
+void NoteTaken(const std::string& spool, int fd, std::uint64_t taken) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0)
+        return;
+    char text[64];
+    const int size = std::snprintf(text, sizeof text, "%020llu %020llu\n",
+                                   static_cast<unsigned long long>(status.st_ino),
+                                   static_cast<unsigned long long>(taken));
+    const std::string name = spool + ReportWriter::SpoolTakenSuffix;
+    const int note =
+        ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0666);
+    if (note < 0)
+        return;
+    (void)!::pwrite(note, text, static_cast<std::size_t>(size), 0);
+    ::close(note);
 }
 
 // Keeps the held lines not yet spooled in the queue's spool.
@@ -222,7 +255,7 @@ bool SpoolHeld(ReportWriter::Shared& s, FileQueue& queue, std::unique_lock<std::
             const int next = NewSpool(name, text, failure);
             if (next >= 0) {
                 if (fd >= 0) {
-                    ::unlink(current.c_str());
+                    RemoveSpool(current);
                     ::close(fd);
                 }
                 fd = next;
@@ -242,6 +275,8 @@ bool SpoolHeld(ReportWriter::Shared& s, FileQueue& queue, std::unique_lock<std::
     if (error == 0) {
         queue.Spooled = upTo;
         queue.SpoolStale = false;
+        if (whole || spool != current)
+            queue.SpoolTaken = 0;
         // Back on disk: the windows stop saying otherwise.
         const bool wasInMemoryOnly = !s.status.SpoolError.empty();
         s.status.SpoolError.clear();
@@ -263,9 +298,10 @@ void DropSpool(FileQueue& queue, std::unique_lock<std::mutex>& lock) {
     const int fd = std::exchange(queue.SpoolFd, -1);
     const std::string spool = std::exchange(queue.Spool, std::string());
     queue.Spooled = 0;
+    queue.SpoolTaken = 0;
     queue.SpoolStale = false;
     lock.unlock();
-    ::unlink(spool.c_str());
+    RemoveSpool(spool);
     ::close(fd);
     lock.lock();
 }
@@ -323,12 +359,25 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
                 changed = SpoolHeld(s, queue, lock) || changed;
                 break;
             }
+            // A kill from here on must not save again what the file took from the spool.
+            std::uint64_t taken = 0;
+            for (std::size_t n = 0; n < std::min(count, queue.Spooled); ++n)
+                taken += queue.Lines[n].size() + 2;
             for (std::size_t n = 0; n < count; ++n) {
                 s.bytes -= queue.Lines.front().size();
                 queue.Lines.pop_front();
             }
             queue.SpoolStale = queue.SpoolStale || queue.Spooled > 0;
             queue.Spooled -= std::min(queue.Spooled, count);
+            if (taken > 0 && queue.SpoolFd >= 0) {
+                queue.SpoolTaken += taken;
+                const std::string spool = queue.Spool;
+                const int fd = queue.SpoolFd;
+                const std::uint64_t spoolTaken = queue.SpoolTaken;
+                lock.unlock();
+                NoteTaken(spool, fd, spoolTaken);
+                lock.lock();
+            }
         }
         if (queue.Lines.empty())
             DropSpool(queue, lock);
@@ -442,7 +491,7 @@ bool ReportWriter::Submit(std::string file, std::string text) {
                 if (existing.File == file)
                     queue = &existing;
             if (queue == nullptr) {
-                s.files.push_back({std::move(file), {}, false, 0, false, -1, {}, {}});
+                s.files.emplace_back().File = std::move(file);
                 queue = &s.files.back();
             }
             queue->Lines.push_back(std::move(text));
@@ -475,7 +524,7 @@ void ReportWriter::EndSpools(bool keep) {
         if (queue.SpoolFd < 0)
             continue;
         if (!keep)
-            ::unlink(queue.Spool.c_str());
+            RemoveSpool(queue.Spool);
         ::close(std::exchange(queue.SpoolFd, -1));
     }
 }

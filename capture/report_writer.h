@@ -108,6 +108,10 @@ public:
     using SpoolNames = std::function<std::vector<std::string>(const std::string& reportFile)>;
     // A spool's first line: this, then the report file's name in full.
     static constexpr const char* SpoolHeaderStart = "# held report lines for ";
+    // Beside a spool while its file takes its lines back: "<spool's inode> <bytes>", each of 20
+    // digits, then LF; the first bytes of the spool after its header that are in the file by
+    // now. It counts only for the spool of that inode: one written anew is another.
+    static constexpr const char* SpoolTakenSuffix = ".taken";
     void KeepHeldIn(SpoolNames names);
     // After Finish: removes the spools, whose lines the caller has saved elsewhere, or with
     // keep, leaves them for the next start.

@@ -1,11 +1,16 @@
+#include "capture/production_line.h"
+#include "capture/report_file.h"
 #include "capture/report_writer.h"
 #include "tests/capture/file_bytes.h"
 #include "tests/capture/restricted_writes.h"
 
 #include <QTemporaryDir>
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -124,6 +129,62 @@ TEST_F(ReportWriterTest, ASpoolKeepsOnlyTheHeldLinesThatAFileWithALittleRoomDidN
         << ReadBytes(file).size() << " bytes written, " << ReadBytes(spool).size() << " spooled";
     (void)writer.Finish(1s);
     writer.EndSpools(false);
+}
+
+// Killed while a file that works again takes its held lines back, batch by batch: the next start
+// saves only the lines that the file had not taken yet, so that none is in both.
+TEST_F(ReportWriterTest, AKillWhileAFileTakesItsHeldLinesBackLeavesNoLineTwice) {
+    const std::string file = BlockedFile();
+    const std::string folder = dir.filePath("settings").toStdString();
+    fs::create_directory(folder);
+    std::string held;
+    for (int n = 1; n <= 6000; ++n)
+        held += "REPORT LINE " + std::to_string(n) + std::string(80, '.') + "\r\n";
+    int taken[2];
+    ASSERT_EQ(::pipe(taken), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // After the first batch that the file takes, the writer stops there for good.
+        bool wrote = false;
+        SetReportAppender([&](const std::string& to, const std::string& text) {
+            if (wrote) {
+                (void)!::write(taken[1], "x", 1);
+                ::pause();
+            }
+            AppendReportLine(to, text);
+            wrote = true;
+        });
+        ReportWriter writer;
+        writer.KeepHeldIn([&](const std::string& report) {
+            return std::vector<std::string>{folder + "/" + fs::path(report).filename().string() +
+                                            ".line1.held"};
+        });
+        for (std::size_t at = 0; at < held.size();) {
+            const std::size_t end = held.find("\r\n", at);
+            (void)writer.Submit(file, held.substr(at, end - at));
+            at = end + 2;
+        }
+        ::pause();
+        ::_exit(0);
+    }
+    const std::string spool = folder + "/report.txt.line1.held";
+    for (int i = 0; i < 200 && ReadBytes(spool).size() < held.size(); ++i)
+        std::this_thread::sleep_for(50ms);
+    Unblock();
+    char byte = 0;
+    EXPECT_EQ(::read(taken[0], &byte, 1), 1);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+
+    const std::string written = ReadBytes(file);
+    ASSERT_FALSE(written.empty());
+    ASSERT_LT(written.size(), held.size());
+    ProductionLines lines;
+    (void)RecoverHeldLines(lines, folder);
+    const std::string unsaved = ReadBytes(folder + "/report.txt.unsaved");
+    EXPECT_TRUE(written + unsaved == held)
+        << written.size() << " bytes written and " << unsaved.size() << " saved of " << held.size();
+    EXPECT_FALSE(fs::exists(spool + ".taken"));
 }
 
 TEST_F(ReportWriterTest, HeldLinesComeFirstOnceTheFileCanBeWrittenAgainEvenWithNoNewLine) {
