@@ -175,6 +175,12 @@ struct BrokerForwarder::Impl {
         (void)!::write(wake, &one, sizeof one);
     }
 
+    // The line's caption, as the other messages name the line.
+    std::string Caption(int index) const {
+        std::lock_guard lock(mutex);
+        return captions[index].empty() ? "Line " + std::to_string(index + 1) : captions[index];
+    }
+
     void Hand(int line, const std::string& file, const std::string& text,
               std::chrono::system_clock::time_point completed) {
         bool first = false;
@@ -273,8 +279,8 @@ bool BrokerForwarder::Impl::OpenSpool(int index) {
         const std::string why = spool.Error().empty() ? "Unable to make the folder " + spoolFolder +
                                                             ": " + std::strerror(errno)
                                                       : spool.Error();
-        SystemLog(LogLevel::Error, "Line " + std::to_string(index + 1) +
-                                       ": report lines are not forwarded to the broker. " + why);
+        SystemLog(LogLevel::Error,
+                  Caption(index) + ": report lines are not forwarded to the broker. " + why);
     }
     return false;
 }
@@ -304,8 +310,8 @@ void BrokerForwarder::Impl::SpoolHanded(std::vector<Handed>& handed) {
                 sendOffset[index] = spool.AckedOffset();
             if (refusalLogged[index]) {
                 refusalLogged[index] = false;
-                SystemLog(LogLevel::Notice, "Line " + std::to_string(item.Line) +
-                                                ": report lines are forwarded to the broker again");
+                SystemLog(LogLevel::Notice,
+                          Caption(index) + ": report lines are forwarded to the broker again");
             }
             continue;
         }
@@ -315,15 +321,14 @@ void BrokerForwarder::Impl::SpoolHanded(std::vector<Handed>& handed) {
         if (refusalLogged[index])
             continue;
         refusalLogged[index] = true;
+        const std::string name = Caption(index) + " (" + line.File + ")";
         if (spool.Full())
             SystemLog(LogLevel::Error,
-                      "Line " + std::to_string(item.Line) + " (" + line.File +
-                          "): report lines are not forwarded to the broker: its spool " +
+                      name + ": report lines are not forwarded to the broker: its spool " +
                           spool.Path() + " holds 256 MiB that the broker has not taken");
         else
-            SystemLog(LogLevel::Error, "Line " + std::to_string(item.Line) + " (" + line.File +
-                                           "): report lines are not forwarded to the broker. " +
-                                           spool.Error());
+            SystemLog(LogLevel::Error,
+                      name + ": report lines are not forwarded to the broker. " + spool.Error());
     }
     if (refused > 0) {
         std::lock_guard lock(mutex);
