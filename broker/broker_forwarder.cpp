@@ -7,14 +7,17 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <fcntl.h>
 #include <future>
 #include <mosquitto.h>
 #include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -69,6 +72,56 @@ bool MakeFolders(const std::string& folder) {
     }
 }
 
+// Only one process at a time forwards from a folder of spools, which it holds a lock on for its
+// run: two would send the same records under the same client id, and the broker would throw one
+// off for the other again and again. An flock, so that a process that ended, however it ended,
+// holds it no more.
+class FolderLock {
+public:
+    FolderLock() = default;
+    // Locks folder/forwarder.lock, made when `make` says so, and writes this process's pid in it.
+    FolderLock(const std::string& folder, bool make) {
+        const std::string path = folder + "/forwarder.lock";
+        const int fd =
+            ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | (make ? O_CREAT : 0), 0600);
+        if (fd < 0)
+            return;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            const std::string pid = std::to_string(::getpid()) + "\n";
+            if (::ftruncate(fd, 0) == 0)
+                (void)!::pwrite(fd, pid.data(), pid.size(), 0);
+            fd_ = fd;
+            return;
+        }
+        busy_ = errno == EWOULDBLOCK;
+        char text[24] = {};
+        if (busy_ && ::pread(fd, text, sizeof text - 1, 0) > 0)
+            holder_ = std::strtol(text, nullptr, 10);
+        ::close(fd);
+    }
+    ~FolderLock() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(FolderLock&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        busy_ = other.busy_;
+        holder_ = other.holder_;
+        return *this;
+    }
+
+    bool Held() const { return fd_ >= 0; }
+    // Another process holds it; Holder() is its pid, 0 when it has not written it yet.
+    bool Busy() const { return busy_; }
+    long Holder() const { return holder_; }
+
+private:
+    int fd_ = -1;
+    bool busy_ = false;
+    long holder_ = 0;
+};
+
 struct Handed {
     int Line;
     std::string Caption;
@@ -96,6 +149,8 @@ std::string ForwarderStatusText(const ForwarderStatus& status) {
     std::vector<std::string> parts;
     if (!status.Enabled)
         parts.push_back("forwarding is off");
+    else if (!status.NotForwarding.empty())
+        parts.push_back("not forwarding: " + status.NotForwarding);
     else if (status.Connected)
         parts.push_back("connected to " + status.Server);
     else if (status.Cause.empty())
@@ -202,6 +257,7 @@ struct BrokerForwarder::Impl {
 
     void Run();
     void SpoolHanded(std::vector<Handed>& handed);
+    bool HoldSpoolFolder();
     bool OpenSpool(int index);
     void Connect();
     void Fail(const std::string& cause);
@@ -245,6 +301,8 @@ struct BrokerForwarder::Impl {
 
     // The forwarder's thread alone.
     std::optional<BrokerConfig> config;
+    FolderLock folderLock;
+    std::string lockedOut; // why another process forwards from the spools, while it does
     std::array<std::unique_ptr<LineSpool>, LineCount> spools;
     std::array<bool, LineCount> spoolProblemLogged{};
     std::array<bool, LineCount> refusalLogged{};
@@ -265,10 +323,35 @@ struct BrokerForwarder::Impl {
     bool progressPending = false;
 };
 
+bool BrokerForwarder::Impl::HoldSpoolFolder() {
+    if (folderLock.Held())
+        return true;
+    // Without the folder there is no spool to share; OpenSpool tells why.
+    if (!MakeFolders(spoolFolder))
+        return true;
+    folderLock = FolderLock(spoolFolder, true);
+    // A lock file that cannot be made leaves the spools as unguarded as they were before.
+    if (!folderLock.Busy()) {
+        lockedOut.clear();
+        return true;
+    }
+    const bool told = !lockedOut.empty();
+    lockedOut = "another Tolvane" +
+                (folderLock.Holder() > 0 ? " (pid " + std::to_string(folderLock.Holder()) + ")"
+                                         : std::string()) +
+                " forwards from the spools in " + spoolFolder;
+    if (!told)
+        SystemLog(LogLevel::Warning,
+                  "Report lines are not forwarded to the broker by this process: " + lockedOut);
+    return false;
+}
+
 bool BrokerForwarder::Impl::OpenSpool(int index) {
     LineSpool& spool = *spools[index];
     if (spool.IsOpen())
         return true;
+    if (!HoldSpoolFolder())
+        return false;
     if (MakeFolders(spoolFolder) && spool.Open()) {
         sendOffset[index] = spool.AckedOffset();
         spoolProblemLogged[index] = false;
@@ -525,6 +608,7 @@ void BrokerForwarder::Impl::ShowStatus() {
     status.Server = config ? config->Address.Text() : std::string();
     status.Cause = cause;
     status.TryingSince = tryingSince;
+    status.NotForwarding = lockedOut;
     status.Waiting = waiting + queue.size();
     status.NotForwarded = notForwarded;
 }
@@ -565,10 +649,16 @@ void BrokerForwarder::Impl::Run() {
         if (stop)
             break;
         if (config && client == nullptr && now >= nextTry) {
-            // Lines whose spools were not yet opened have records left from an earlier run.
-            for (int i = 0; i < LineCount; ++i)
-                OpenSpool(i);
-            Connect();
+            if (HoldSpoolFolder()) {
+                // Lines whose spools were not yet opened have records left from an earlier run.
+                for (int i = 0; i < LineCount; ++i)
+                    OpenSpool(i);
+                Connect();
+            } else {
+                // Looked at again, so that this process forwards once the other has ended.
+                nextTry = now + retryDelay;
+                retryDelay = std::min<Clock::duration>(retryDelay * 2, LongestRetry);
+            }
         }
         if (client != nullptr && online) {
             PublishStates();
@@ -629,6 +719,7 @@ void BrokerForwarder::Impl::Run() {
         spool->SaveProgress();
     for (const auto& spool : spools)
         spool->Sync();
+    folderLock = FolderLock();
 }
 
 BrokerForwarder::BrokerForwarder(std::string spoolFolder)

@@ -22,6 +22,9 @@ struct ForwarderStatus {
     std::string Server; // "mqtt://host:port"
     std::string Cause;  // why the latest try failed: "connection refused"
     std::chrono::system_clock::time_point TryingSince{};
+    // Why report lines are not forwarded at all: "another Tolvane (pid 4242) forwards from the
+    // spools in /etc/tolvane/Tolvane.spool".
+    std::string NotForwarding;
     std::uint64_t Waiting = 0;      // report lines not yet acknowledged by the broker
     std::uint64_t NotForwarded = 0; // report lines refused since the start: a spool was full
 };
