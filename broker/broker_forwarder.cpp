@@ -188,7 +188,9 @@ struct BrokerForwarder::Impl {
         int line_ = 0;
     };
 
-    explicit Impl(std::string folder) : spoolFolder(std::move(folder)) {
+    Impl(std::string folder, std::vector<std::string> others)
+        : spoolFolder(std::move(folder)), otherFolders(std::move(others)) {
+        std::erase(otherFolders, spoolFolder);
         static std::once_flag initialised;
         std::call_once(initialised, [] { mosquitto_lib_init(); });
         wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -259,6 +261,7 @@ struct BrokerForwarder::Impl {
     void SpoolHanded(std::vector<Handed>& handed);
     bool HoldSpoolFolder();
     bool OpenSpool(int index);
+    void TakeEarlierSpool(int index, const std::string& folder);
     void Connect();
     void Fail(const std::string& cause);
     void TearDown();
@@ -281,6 +284,7 @@ struct BrokerForwarder::Impl {
     void Disconnected(int rc);
 
     const std::string spoolFolder;
+    std::vector<std::string> otherFolders;
     int wake = -1;
     std::thread thread;
     std::promise<void> done;
@@ -353,6 +357,8 @@ bool BrokerForwarder::Impl::OpenSpool(int index) {
     if (!HoldSpoolFolder())
         return false;
     if (MakeFolders(spoolFolder) && spool.Open()) {
+        for (const std::string& folder : otherFolders)
+            TakeEarlierSpool(index, folder);
         sendOffset[index] = spool.AckedOffset();
         spoolProblemLogged[index] = false;
         return true;
@@ -366,6 +372,51 @@ bool BrokerForwarder::Impl::OpenSpool(int index) {
                   Caption(index) + ": report lines are not forwarded to the broker. " + why);
     }
     return false;
+}
+
+// A run whose spools were in another place (its settings folder could be written then, or not)
+// left there what the broker had not taken: it goes into this spool with its seq, before any new
+// report line, and the line's numbering goes on past every seq given there.
+void BrokerForwarder::Impl::TakeEarlierSpool(int index, const std::string& folder) {
+    const std::string path = folder + "/line" + std::to_string(index + 1) + ".spool";
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return;
+    // A Tolvane that forwards from there just now keeps its report lines.
+    const FolderLock lock(folder, false);
+    if (lock.Busy())
+        return;
+    LineSpool earlier(path);
+    if (!earlier.Open() && !earlier.Open(LineSpool::Access::ReadOnly))
+        return;
+    LineSpool& spool = *spools[index];
+    std::uint64_t taken = 0;
+    std::uint64_t takenEnd = earlier.AckedOffset();
+    std::uint64_t takenSeq = 0;
+    SpooledRecord record;
+    for (std::uint64_t at = earlier.AckedOffset();
+         at < earlier.EndOffset() && earlier.Read(at, record); at = record.End) {
+        // A full spool leaves the rest where it is, for a later start.
+        if (!spool.Adopt(record))
+            break;
+        ++taken;
+        takenEnd = record.End;
+        takenSeq = std::max(takenSeq, record.Seq);
+    }
+    spool.ContinueAfter(earlier.NextSeq() - 1);
+    if (taken == 0)
+        return;
+    // Here before they are gone from there: a crash in between costs duplicates, not lines.
+    spool.Sync();
+    // A spool that cannot be written (a read-only settings folder) keeps them, and every later
+    // start sends them again with their seq, which consumers drop as not above the highest.
+    earlier.Acknowledge(takenEnd, takenSeq);
+    earlier.SaveProgress();
+    earlier.Sync();
+    SystemLog(LogLevel::Notice, Caption(index) + ": " + std::to_string(taken) +
+                                    (taken == 1 ? " report line" : " report lines") +
+                                    " that an earlier run spooled in " + folder +
+                                    " go to the broker first");
 }
 
 void BrokerForwarder::Impl::SpoolHanded(std::vector<Handed>& handed) {
@@ -722,8 +773,8 @@ void BrokerForwarder::Impl::Run() {
     folderLock = FolderLock();
 }
 
-BrokerForwarder::BrokerForwarder(std::string spoolFolder)
-    : impl_(std::make_shared<Impl>(std::move(spoolFolder))) {
+BrokerForwarder::BrokerForwarder(std::string spoolFolder, std::vector<std::string> otherFolders)
+    : impl_(std::make_shared<Impl>(std::move(spoolFolder), std::move(otherFolders))) {
     impl_->Start(impl_);
 }
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 // How forwarding stands, for the dialog's status line.
 struct ForwarderStatus {
@@ -35,8 +36,10 @@ std::string ForwarderStatusText(const ForwarderStatus& status);
 
 class BrokerForwarder {
 public:
-    // The spools are spoolFolder/line1.spool to line8.spool, made when first needed.
-    explicit BrokerForwarder(std::string spoolFolder);
+    // The spools are spoolFolder/line1.spool to line8.spool, made when first needed. What an
+    // earlier run left unsent in the same spools in otherFolders is sent first, and each line's
+    // seq goes on past theirs.
+    explicit BrokerForwarder(std::string spoolFolder, std::vector<std::string> otherFolders = {});
     // Spools what was handed over, says "offline" and disconnects.
     ~BrokerForwarder();
     BrokerForwarder(const BrokerForwarder&) = delete;

@@ -104,10 +104,12 @@ LineSpool::~LineSpool() {
     }
 }
 
-bool LineSpool::Open() {
+bool LineSpool::Open(Access access) {
     if (fd_ >= 0)
         return true;
-    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    readOnly_ = access == Access::ReadOnly;
+    fd_ = readOnly_ ? ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW)
+                    : ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0) {
         error_ = "Unable to open " + path_ + ": " + SystemText(errno);
         return false;
@@ -163,6 +165,8 @@ bool LineSpool::Recover() {
     ackedOffset_ = std::min(ackedOffset_, offset);
     end_ = offset;
     savedOffset_ = ackedOffset_;
+    if (readOnly_)
+        return true;
     if (end_ != size && ::ftruncate(fd_, static_cast<off_t>(end_)) != 0) {
         error_ = "Unable to cut the torn end off " + path_ + ": " + SystemText(errno);
         return false;
@@ -193,7 +197,15 @@ bool LineSpool::Read(std::uint64_t offset, SpooledRecord& record) const {
 }
 
 bool LineSpool::Append(std::string_view payload) {
-    if (fd_ < 0)
+    return Put(nextSeq_, payload);
+}
+
+bool LineSpool::Adopt(const SpooledRecord& record) {
+    return Put(record.Seq, record.Payload);
+}
+
+bool LineSpool::Put(std::uint64_t seq, std::string_view payload) {
+    if (fd_ < 0 || readOnly_)
         return false;
     const std::uint64_t size = RecordPrefix + SeqSize + payload.size();
     if (end_ - ackedOffset_ + size > limit_) {
@@ -202,7 +214,7 @@ bool LineSpool::Append(std::string_view payload) {
     }
     full_ = false;
     std::string record(RecordPrefix + SeqSize, '\0');
-    PutU64(record.data() + RecordPrefix, nextSeq_);
+    PutU64(record.data() + RecordPrefix, seq);
     record.append(payload);
     const std::string_view body(record.data() + RecordPrefix, record.size() - RecordPrefix);
     PutU32(record.data(), static_cast<std::uint32_t>(body.size()));
@@ -218,7 +230,7 @@ bool LineSpool::Append(std::string_view payload) {
         return false;
     }
     end_ += record.size();
-    ++nextSeq_;
+    ContinueAfter(seq);
     ++waiting_;
     dirty_ = true;
     return true;
@@ -258,7 +270,7 @@ bool LineSpool::WriteHeader() {
 }
 
 void LineSpool::SaveProgress() {
-    if (fd_ < 0 || ackedOffset_ == savedOffset_)
+    if (fd_ < 0 || readOnly_ || ackedOffset_ == savedOffset_)
         return;
     if (ackedOffset_ == end_ && end_ > CompactAfter && Compact())
         return;

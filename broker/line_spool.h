@@ -4,6 +4,7 @@
 // acknowledged; records follow, each a length, a CRC-32 and its sequence number and payload. A
 // record torn by a crash (the last one) is cut off when the spool is opened again.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -25,9 +26,12 @@ public:
     LineSpool(const LineSpool&) = delete;
     LineSpool& operator=(const LineSpool&) = delete;
 
-    // Opens or creates the file and recovers it. False, with Error() set, when that fails.
-    bool Open();
+    enum class Access { ReadWrite, ReadOnly };
+    // Opens or creates the file and recovers it. False, with Error() set, when that fails. Read
+    // only, an existing file is read as it is: a torn end is left, nothing can be acknowledged.
+    bool Open(Access access = Access::ReadWrite);
     bool IsOpen() const { return fd_ >= 0; }
+    bool ReadOnly() const { return readOnly_; }
     const std::string& Error() const { return error_; }
     const std::string& Path() const { return path_; }
 
@@ -36,6 +40,12 @@ public:
     // Appends the record with NextSeq(). False, leaving the spool as it was, when it would pass
     // the limit (Full() then says so) or the write failed (Error()).
     bool Append(std::string_view payload);
+    // Appends a record taken from another spool of the line, with its own sequence number; false
+    // as Append.
+    bool Adopt(const SpooledRecord& record);
+    // The next sequence number is at least one past seq: numbers given by another spool of the
+    // same line are not given again.
+    void ContinueAfter(std::uint64_t seq) { nextSeq_ = std::max(nextSeq_, seq + 1); }
     bool Full() const { return full_; }
     // A report line that could not be spooled keeps its number all the same, so that consumers
     // see the gap where lines were not forwarded.
@@ -56,6 +66,7 @@ public:
     void SaveProgress();
 
 private:
+    bool Put(std::uint64_t seq, std::string_view payload);
     bool WriteHeader();
     bool Recover();
     // Empties the file of its records, all acknowledged; false, leaving them, when that fails.
@@ -74,6 +85,7 @@ private:
     std::uint64_t waiting_ = 0;
     bool dirty_ = false;
     bool full_ = false;
+    bool readOnly_ = false;
 };
 
 std::uint32_t Crc32(std::string_view bytes, std::uint32_t crc = 0);

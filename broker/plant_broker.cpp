@@ -17,28 +17,52 @@ std::string ForwardedLineState(const ProductionLines& lines, int line) {
     return LineStateName(LineStateOf(lines, line));
 }
 
-std::string SpoolFolderFor(const std::string& settingsFile) {
+namespace {
+
+struct SettingsFilePlace {
+    std::string Folder; // "/" for a file in the root
+    std::string Name;   // without its extension
+};
+
+SettingsFilePlace PlaceOf(const std::string& settingsFile) {
     const std::size_t slash = settingsFile.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : settingsFile.substr(0, slash);
-    std::string name = slash == std::string::npos ? settingsFile : settingsFile.substr(slash + 1);
-    const std::size_t dot = name.rfind('.');
+    SettingsFilePlace place;
+    place.Folder = slash == std::string::npos ? "." : settingsFile.substr(0, slash);
+    if (place.Folder.empty())
+        place.Folder = "/";
+    place.Name = slash == std::string::npos ? settingsFile : settingsFile.substr(slash + 1);
+    const std::size_t dot = place.Name.rfind('.');
     if (dot != std::string::npos && dot > 0)
-        name.erase(dot);
-    if (name.empty())
-        name = "tolvane";
-    if (::access(folder.c_str(), W_OK) == 0)
-        return (folder.empty() ? std::string("/") : folder) + "/" + name + ".spool";
+        place.Name.erase(dot);
+    if (place.Name.empty())
+        place.Name = "tolvane";
+    return place;
+}
+
+} // namespace
+
+std::vector<std::string> SpoolFolderCandidates(const std::string& settingsFile) {
+    const SettingsFilePlace place = PlaceOf(settingsFile);
+    const std::string spools = place.Name + ".spool";
+    std::vector<std::string> folders{(place.Folder == "/" ? "" : place.Folder) + "/" + spools};
+    if (const std::string service = ServiceStateFolder(); !service.empty())
+        folders.push_back(service + "/" + spools);
+    const std::string state = UserStateFolder();
+    folders.push_back((state.empty() ? std::string("/tmp/tolvane") : state) + "/" + spools);
+    return folders;
+}
+
+std::string SpoolFolderFor(const std::string& settingsFile) {
+    const std::vector<std::string> folders = SpoolFolderCandidates(settingsFile);
     // A settings file in /etc, say, that the program may read but not write beside: the
     // service's state folder that systemd gives it, else the user's.
-    if (const std::string service = ServiceStateFolder(); !service.empty())
-        return service + "/" + name + ".spool";
-    const std::string state = UserStateFolder();
-    return (state.empty() ? std::string("/tmp/tolvane") : state) + "/" + name + ".spool";
+    return ::access(PlaceOf(settingsFile).Folder.c_str(), W_OK) == 0 ? folders[0] : folders[1];
 }
 
 PlantBroker::PlantBroker(ProductionLines& lines)
     : lines_(lines),
-      forwarder_(std::make_unique<BrokerForwarder>(SpoolFolderFor(SettingsFileName()))) {
+      forwarder_(std::make_unique<BrokerForwarder>(SpoolFolderFor(SettingsFileName()),
+                                                   SpoolFolderCandidates(SettingsFileName()))) {
     for (int line = 1; line <= LineCount; ++line)
         forwarder_->SetCaption(line, lines_.Line(line).Caption);
     connect(&lines_, &ProductionLines::CaptionChanged, this,

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The state line 1..8's state topic names, from the state its panel shows.
 std::string ForwardedLineState(const ProductionLines& lines, int line);
@@ -19,6 +20,9 @@ std::string ForwardedLineState(const ProductionLines& lines, int line);
 // <name>.spool/, or, when the settings folder cannot be written, in the service's state folder
 // (STATE_DIRECTORY) or the XDG state folder.
 std::string SpoolFolderFor(const std::string& settingsFile);
+// Every place SpoolFolderFor may give for the settings file, as runs that could write beside it
+// and runs that could not find them.
+std::vector<std::string> SpoolFolderCandidates(const std::string& settingsFile);
 
 class PlantBroker : public QObject {
     Q_OBJECT

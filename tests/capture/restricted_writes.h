@@ -88,3 +88,29 @@ private:
     std::string folder_;
     std::string error_;
 };
+
+// The folder as a read-only file system while it lives (a bind mount of itself), as /etc is to a
+// service under ProtectSystem=strict; root too is refused writes there. Needs root; Error() says
+// why it is not read-only.
+class ReadOnlyFolder {
+public:
+    explicit ReadOnlyFolder(const std::string& folder) : folder_(folder) {
+        if (::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+            error_ = std::strerror(errno);
+            return;
+        }
+        if (::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) !=
+            0)
+            error_ = std::strerror(errno);
+    }
+    ~ReadOnlyFolder() { ::umount2(folder_.c_str(), MNT_DETACH); }
+    ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+    ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+
+    // Empty when the folder is read-only.
+    const std::string& Error() const { return error_; }
+
+private:
+    std::string folder_;
+    std::string error_;
+};
