@@ -9,6 +9,26 @@ std::string BrokerAddress::Text() const {
            std::to_string(Port);
 }
 
+namespace {
+
+// What an address without "://" most likely meant: "mqtt//host:port" and "mqtt:/host" mistype
+// the scheme's "://", "host:port" leaves it out; nothing when neither fits.
+std::string SchemeSuggestion(const std::string& url) {
+    for (const std::string scheme : {"mqtts", "mqtt"}) {
+        if (!url.starts_with(scheme))
+            continue;
+        const std::size_t rest = url.find_first_not_of(":/", scheme.size());
+        const std::string separator = url.substr(scheme.size(), rest - scheme.size());
+        if (separator.find('/') != std::string::npos && rest != std::string::npos)
+            return ": write " + scheme + "://" + url.substr(rest);
+    }
+    if (url.find('/') != std::string::npos)
+        return {};
+    return ": write mqtt://" + url + " or mqtts://" + url;
+}
+
+} // namespace
+
 std::optional<BrokerAddress> ParseBrokerUrl(const std::string& url, std::string& error) {
     const std::size_t schemeEnd = url.find("://");
     if (url.empty()) {
@@ -16,8 +36,7 @@ std::optional<BrokerAddress> ParseBrokerUrl(const std::string& url, std::string&
         return std::nullopt;
     }
     if (schemeEnd == std::string::npos) {
-        error = "The broker address \"" + url + "\" names no scheme: write mqtt://" + url +
-                " or mqtts://" + url + ".";
+        error = "The broker address \"" + url + "\" names no scheme" + SchemeSuggestion(url) + ".";
         return std::nullopt;
     }
     BrokerAddress address;

@@ -90,17 +90,24 @@ void PlantBroker::Attach(bool on) {
 void PlantBroker::ApplySettings() {
     const BrokerSettings settings = LoadBrokerSettings();
     std::optional<BrokerConfig> config;
+    unusable_.clear();
     if (settings.Enabled) {
         std::string error;
         config = ResolveBrokerConfig(settings, error);
-        if (!config && error != badSettingsLogged_) {
-            badSettingsLogged_ = error;
-            SystemLog(LogLevel::Error, "Report lines are not forwarded: the settings file " +
-                                           SettingsFileName() + " [Broker] is wrong. " + error);
+        if (!config) {
+            unusable_ = error;
+            if (error != badSettingsLogged_)
+                SystemLog(LogLevel::Error,
+                          "Report lines are spooled, not forwarded, until [Broker] in "
+                          "the settings file " +
+                              SettingsFileName() + " is mended. " + error);
         }
+        badSettingsLogged_ = error;
     }
     FollowLineStates();
-    Attach(config.has_value());
+    // Report lines wait in their spools, numbered, while the settings cannot be used, as while the
+    // broker cannot be reached: they go once a usable address comes.
+    Attach(settings.Enabled);
     forwarder_->Configure(std::move(config));
 }
 
@@ -110,5 +117,10 @@ void PlantBroker::FollowLineStates() {
 }
 
 ForwarderStatus PlantBroker::Status() const {
-    return forwarder_->Status();
+    ForwarderStatus status = forwarder_->Status();
+    if (!unusable_.empty()) {
+        status.Enabled = true;
+        status.NotForwarding = "[Broker] in the settings file cannot be used. " + unusable_;
+    }
+    return status;
 }

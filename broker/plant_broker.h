@@ -44,4 +44,5 @@ private:
     std::unique_ptr<BrokerForwarder> forwarder_;
     QTimer stateTimer_;
     std::string badSettingsLogged_;
+    std::string unusable_; // why the [Broker] settings cannot be used, while forwarding is on
 };

@@ -1,6 +1,7 @@
 // Forwarding as a settings file sets it up, over real folders and a real Mosquitto, report lines
 // handed over as capture hands them: a run whose spools are in another place than the run
-// before's sends what that one left and goes on with its seq.
+// before's sends what that one left and goes on with its seq; report lines written while the
+// address cannot be used wait for one that can.
 
 #include "broker/plant_broker.h"
 #include "settings/profile.h"
@@ -114,4 +115,26 @@ TEST_F(PlantBrokerSettingsTest,
     const Forwarded expected = {{1, "LOT 1"}, {2, "LOT 2"}, {3, "LOT 3"}, {4, "LOT 4"}};
     EXPECT_EQ(Line1(subscriber), expected);
     EXPECT_TRUE(std::filesystem::exists(Folder() + "/state/tolvane/Tolvane.spool/line1.spool"));
+}
+
+TEST_F(PlantBrokerSettingsTest, ReportLinesWhileTheAddressIsUnusableAreSentOnceItIsMended) {
+    MosquittoBroker broker;
+    TopicSubscriber subscriber(broker, "tolvane/test/#");
+    ASSERT_TRUE(subscriber.WaitUntilSubscribed());
+    const std::string hostAndPort = "127.0.0.1:" + std::to_string(broker.Port());
+    WriteSettings("mqtt//" + hostAndPort);
+    PlantBroker plant(lines);
+    plant.ApplySettings();
+    EXPECT_NE(plant.StatusText().find("names no scheme: write mqtt://" + hostAndPort + "."),
+              std::string::npos)
+        << plant.StatusText();
+    ASSERT_TRUE(HandOver("LOT 1"));
+    ASSERT_TRUE(HandOver("LOT 2"));
+    WriteSettings("mqtt://" + hostAndPort);
+    // As SIGHUP or the dialog's OK does.
+    plant.ApplySettings();
+    ASSERT_TRUE(HandOver("LOT 3"));
+    EXPECT_TRUE(WaitFor([&] { return Line1(subscriber).size() >= 3; }));
+    const Forwarded expected = {{1, "LOT 1"}, {2, "LOT 2"}, {3, "LOT 3"}};
+    EXPECT_EQ(Line1(subscriber), expected);
 }
