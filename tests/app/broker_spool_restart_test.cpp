@@ -4,6 +4,7 @@
 
 #include "tests/support/mosquitto_broker.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/wait_for.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -35,16 +36,6 @@ std::size_t Occurrences(const std::string& text, const std::string& what) {
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
         ++count;
     return count;
-}
-
-template <class Condition> bool WaitFor(Condition condition, std::chrono::seconds patience) {
-    const auto deadline = std::chrono::steady_clock::now() + patience;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
 }
 
 // The program, with its windows on the offscreen platform or headless, and its own settings file.

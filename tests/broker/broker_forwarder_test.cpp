@@ -6,6 +6,7 @@
 #include "runtime/system_log.h"
 #include "tests/capture/restricted_writes.h"
 #include "tests/support/mosquitto_broker.h"
+#include "tests/support/wait_for.h"
 
 #include <QTemporaryDir>
 #include <chrono>
@@ -20,16 +21,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-template <class Condition> bool WaitFor(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
 
 std::size_t Occurrences(const std::string& text, const std::string& what) {
     std::size_t count = 0;

@@ -7,6 +7,7 @@
 #include "settings/profile.h"
 #include "tests/capture/restricted_writes.h"
 #include "tests/support/mosquitto_broker.h"
+#include "tests/support/wait_for.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -24,16 +25,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Forwarded = std::vector<std::pair<std::int64_t, std::string>>;
-
-template <class Condition> bool WaitFor(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
 
 // Line 1's report lines as the subscriber got them, seq and text, in order of arrival.
 Forwarded Line1(const TopicSubscriber& subscriber) {

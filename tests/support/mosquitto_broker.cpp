@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <random>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -66,13 +67,20 @@ void End(pid_t& pid, int signal) {
 } // namespace
 
 int FreeLocalPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = LocalAddress(0);
-    ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
+    // Below the kernel's range for outgoing connections, so that a broker stopped by a test finds
+    // its port still free when it starts again, not taken by some client's connection.
+    static std::minstd_rand pick(static_cast<unsigned>(::getpid()));
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const int port = 20000 + static_cast<int>(pick() % 12000);
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const sockaddr_in address = LocalAddress(port);
+        const bool free =
+            ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        ::close(fd);
+        if (free)
+            return port;
+    }
+    return 0;
 }
 
 MosquittoBroker::MosquittoBroker() {
