@@ -13,6 +13,7 @@ struct BrokerAddress {
 
     // "mqtt://host:port", as the status line names it.
     std::string Text() const;
+    bool operator==(const BrokerAddress&) const = default;
 };
 
 // The address a Url names: mqtt://host[:port] or mqtts://host[:port], the port 1883 or 8883 by
@@ -26,6 +27,7 @@ struct BrokerConfig {
     std::string ClientId;
     std::string Username;
     std::string Password;
+    bool operator==(const BrokerConfig&) const = default;
 };
 
 // This PC's host name, "localhost" if it has none.

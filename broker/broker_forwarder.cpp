@@ -679,6 +679,16 @@ void BrokerForwarder::Impl::Run() {
                 reconfigure = false;
             }
         }
+        // The same settings again (a reload that changed only the ports) keep the connection: a
+        // new one would tell every subscriber that this PC went offline. Not connected, it is
+        // tried again now.
+        if (change && *change == config) {
+            change.reset();
+            if (client == nullptr) {
+                retryDelay = 1s;
+                nextTry = Clock::now();
+            }
+        }
         if (change) {
             Disconnect();
             config = *change;

@@ -129,3 +129,21 @@ TEST_F(PlantBrokerSettingsTest, ReportLinesWhileTheAddressIsUnusableAreSentOnceI
     const Forwarded expected = {{1, "LOT 1"}, {2, "LOT 2"}, {3, "LOT 3"}};
     EXPECT_EQ(Line1(subscriber), expected);
 }
+
+// A reload that leaves [Broker] as it was (a change of ports, say) keeps the connection: a new one
+// would tell every subscriber that this PC went offline and came back.
+TEST_F(PlantBrokerSettingsTest, TheSameBrokerSettingsAgainKeepTheConnection) {
+    MosquittoBroker broker;
+    TopicSubscriber subscriber(broker, "tolvane/test/#");
+    ASSERT_TRUE(subscriber.WaitUntilSubscribed());
+    WriteSettings(broker.Url());
+    PlantBroker plant(lines);
+    plant.ApplySettings();
+    ASSERT_TRUE(HandOver("LOT 1"));
+    ASSERT_TRUE(WaitFor([&] { return Line1(subscriber).size() == 1; }));
+    plant.ApplySettings();
+    ASSERT_TRUE(HandOver("LOT 2"));
+    ASSERT_TRUE(WaitFor([&] { return Line1(subscriber).size() == 2; }));
+    for (const auto& [topic, payload] : subscriber.Messages())
+        EXPECT_FALSE(topic == "tolvane/test/status" && payload == "offline");
+}
