@@ -129,7 +129,7 @@ void LinePorts::CreatePort(int line) {
 // A stop waits until every started line has been quiet at the end of a report line for a while
 // longer than a busy port's pause between reads (the bytes its device holds are then in), or
 // until its patience is out: a line that keeps sending is cut there.
-void LinePorts::TakeInWhatCame() {
+void LinePorts::TakeInWhatCame(const std::array<bool, LineCount>& which) {
     using Clock = std::chrono::steady_clock;
     constexpr auto patience = std::chrono::milliseconds(400);
     constexpr auto quietFor = std::chrono::milliseconds(30);
@@ -140,7 +140,8 @@ void LinePorts::TakeInWhatCame() {
         for (int line = 1; line <= LineCount; ++line) {
             TApdComPort* port = ComPorts[line - 1];
             TApdBaseDispatcher* dispatcher = port ? port->Dispatcher() : nullptr;
-            if (dispatcher == nullptr || !port->Open() || !lines_.Line(line).Started)
+            if (!which[static_cast<std::size_t>(line - 1)] || dispatcher == nullptr ||
+                !port->Open() || !lines_.Line(line).Started)
                 continue;
             if (dispatcher->UnreadCount() > 0 || lines_.Line(line).Capture.MidLine)
                 quiet = false;
@@ -154,7 +155,9 @@ void LinePorts::TakeInWhatCame() {
 }
 
 void LinePorts::StopDeliveries() {
-    TakeInWhatCame();
+    std::array<bool, LineCount> all{};
+    all.fill(true);
+    TakeInWhatCame(all);
     PortRetryTimer->stop();
     LineNoiseTimer->stop();
     for (TApdComPort* port : ComPorts) {
@@ -446,8 +449,14 @@ bool LinePorts::SetUpPortsAgain() {
     // Only a port that moves to another COM number or device, or whose line is switched off, is
     // closed, and all of those before any opens, so that lines may swap ports. A port that stays
     // keeps its LF trigger and every byte it holds: a report line is never split by a reopen.
+    // What a started line's port has read by now, and a report line it is in the middle of, are
+    // its to write first.
+    std::array<bool, LineCount> closing{};
+    for (int line = 1; line <= LineCount; ++line)
+        closing[static_cast<std::size_t>(line - 1)] = !KeepsPort(line);
+    TakeInWhatCame(closing);
     for (int line = 1; line <= LineCount; ++line) {
-        if (!KeepsPort(line))
+        if (closing[static_cast<std::size_t>(line - 1)])
             ReleasePort(line);
     }
     // The set-up ends with the lines reporting it, on which the main window's panels follow.

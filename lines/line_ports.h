@@ -74,7 +74,9 @@ public:
     QTimer* LineNoiseTimer = nullptr;
 
 private:
-    void TakeInWhatCame();
+    // Waits, 400 ms at most, until the started lines among `which` have been quiet at the end of
+    // a report line, so that what their ports have read reaches their files before they close.
+    void TakeInWhatCame(const std::array<bool, LineCount>& which);
 
     // The bytes of a port's dispatcher, the report lines to the line's views.
     class DispatcherEndpoints : public LineEndpoints {
