@@ -54,6 +54,14 @@ std::string SettingsFileProblem(const std::string& fileName,
         return "it lacks " + gone +
                ", which it had when last read: a file cut short? To take it as it is, start the "
                "program again";
+    // Cut inside its last section: a last line with no line end that is neither a key nor a
+    // section was cut off in the middle of one.
+    const std::string& text = settings.Text();
+    const std::size_t lastLine = text.find_last_of("\r\n") + 1; // 0 when there is one line
+    const std::string last = text.substr(lastLine);
+    if (!last.empty() && last.find('=') == std::string::npos && !last.starts_with('[') &&
+        last.find_first_not_of(" \t") != std::string::npos)
+        return "its last line, \"" + last + "\", ends in the middle: a file cut short?";
     return {};
 }
 

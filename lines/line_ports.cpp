@@ -423,15 +423,21 @@ void LinePorts::ReportPortError(std::int32_t errorCode, int line) {
     if (errorCode == EBadId::Code) {
         // What is at the path tells a missing adapter from a name that is no serial device.
         const PortInspection port = InspectPort(ComPorts[line - 1]->ComNumber());
+        const bool serial = port.Exists && !port.Driver.empty();
+        const std::string key = "COM" + n + "= under [PortDevices] in the settings file.";
         text = "COM " + n + " does not exist. " +
-               (!port.Exists          ? "Nothing is at " + device + ". "
-                : port.Driver.empty() ? device + " is there, but is not a serial device. "
-                                      : std::string()) +
-               (WithoutWindow ? "Name its device as COM" + n +
-                                    "= under [PortDevices] in the "
-                                    "settings file."
-                              : std::string("Choose its device in Menu, Port Devices.")) +
-               advice;
+               (!port.Exists ? "Nothing is at " + device + ". "
+                : !serial    ? device + " is there, but is not a serial device. "
+                             : std::string());
+        if (!WithoutWindow)
+            text += "Choose its device in Menu, Port Devices.";
+        else if (port.Device.Source != PortDeviceSource::Settings)
+            text += "Name its device as " + key;
+        else
+            text += (port.Exists ? "Name another device as "
+                                 : "Plug it in, or name another device as ") +
+                    key;
+        text += advice;
     } else if (errorCode == EAlreadyOpen::Code) {
         text = "COM " + n + " is already open." + advice;
     } else if (errorCode == EPortAccessDenied::Code) {

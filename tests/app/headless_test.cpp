@@ -308,6 +308,12 @@ TEST_F(HeadlessTest, SighupWithASettingsFileCutShortKeepsTheLinesAsTheyWere) {
     Play(com2_, 2, 1, 50);
     WaitUntilTaken();
     const std::string text = FileText(Settings());
+    std::ofstream(Settings(), std::ios::trunc) << text.substr(0, text.find("ReportFile2") + 6);
+    Send(SIGHUP);
+    EXPECT_TRUE(Says("The settings file " + Settings() +
+                     " cannot be read again (its last line, \"Report\", ends in the middle: a "
+                     "file cut short?)"))
+        << said_;
     std::ofstream(Settings(), std::ios::trunc) << text.substr(0, text.find("BaudRate"));
     Send(SIGHUP);
     EXPECT_TRUE(Says("The settings file " + Settings() +
@@ -419,7 +425,7 @@ TEST_F(HeadlessTest, SaysOnStandardErrorWhatALineWaitsForAndWhenItIsBack) {
     StartHeadless(false);
     EXPECT_TRUE(Says("Line 2: COM 2 (" + device + ") missing since")) << said_;
     EXPECT_TRUE(Says("COM 2 does not exist. Nothing is at " + device +
-                     ". Name its device as COM2= under [PortDevices]"))
+                     ". Plug it in, or name another device as COM2= under [PortDevices]"))
         << said_;
     Play(com1_, 1, 1, 2);
     EXPECT_TRUE(Says("Line 1: the report file " + file1 + " cannot be written")) << said_;
