@@ -438,11 +438,14 @@ void TMainForm::StartLineBtnClick(int line) {
 }
 
 int TMainForm::LineReportingTo(const std::string& file, int except) const {
+    // A line with a new file each day writes its dated file, under whichever name it was chosen.
+    const std::string written = ReportFileAt(lines_.Line(except), file, CurrentDateTime());
     for (int other = 1; other <= LineCount; ++other) {
         const ProductionLine& production = lines_.Line(other);
         if (other == except)
             continue;
-        if (production.Started && SameFile(production.ReportFile, file))
+        if (production.Started &&
+            (SameFile(production.ReportFile, file) || SameFile(FileWrittenNow(production), written)))
             return other;
         // A stopped line still holding report lines for the file writes them there once it works.
         if (const ReportWriterStatus held = lines_.Line(other).Writer().Status();

@@ -810,6 +810,8 @@ TEST_F(EndToEndCaptureTest, LineSwitchedOffWhileItHoldsLinesSaysWhatItHolds) {
                   ".\r\rThey are written to it as soon as it can be written again, or saved in " +
                   settings.Folder() + "line2.txt.unsaved at Exit.");
     EXPECT_FALSE(Main().StartLineBtns[1]->isChecked());
+    EXPECT_NE(FileText(settings.Path()).find("ComPortB=16"), std::string::npos)
+        << FileText(settings.Path());
 }
 
 TEST_F(EndToEndCaptureTest, SecondLineIntoAStartedLinesFileIsAskedFirstAndNoLeavesItStopped) {
@@ -833,6 +835,26 @@ TEST_F(EndToEndCaptureTest, SecondLineIntoAStartedLinesFileIsAskedFirstAndNoLeav
     EXPECT_FALSE(Main().StartLineBtns[1]->isChecked());
     EXPECT_FALSE(Line(2).Started);
     EXPECT_TRUE(Line(1).Started);
+}
+
+// A line that makes a new file each day writes its dated file: a line started into that name
+// would mix its reports in.
+TEST_F(EndToEndCaptureTest, ALineIntoTheDatedFileThatADailyLineWritesIsAskedFirst) {
+    StartUp("[LineLabels]\nLine1=Press 1\n[Capture]\nNewFileEachDay1=1\n" + EightLinesOn);
+    StartLine(1, ReportFile(1));
+    boxes.Answer = false;
+    const std::string dated = settings.Folder() + "line1_2026-12-07.txt";
+    int showings = 0;
+    TSaveDialog::ExecuteFunction previous = TSaveDialog::SetExecuteHook([&](TSaveDialog& dialog) {
+        dialog.FileName = dated;
+        return ++showings == 1;
+    });
+    Main().StartLineBtns[1]->click();
+    TSaveDialog::SetExecuteHook(std::move(previous));
+    ASSERT_EQ(boxes.Questions.size(), 1u);
+    EXPECT_EQ(boxes.Questions[0].Text.rfind(dated + " is already the report file of Press 1;", 0),
+              0u);
+    EXPECT_FALSE(Line(2).Started);
 }
 
 TEST_F(EndToEndCaptureTest, ALineIntoAFileThatAStoppedLineStillHoldsLinesForIsAskedFirst) {
