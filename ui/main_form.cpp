@@ -444,8 +444,8 @@ int TMainForm::LineReportingTo(const std::string& file, int except) const {
         const ProductionLine& production = lines_.Line(other);
         if (other == except)
             continue;
-        if (production.Started &&
-            (SameFile(production.ReportFile, file) || SameFile(FileWrittenNow(production), written)))
+        if (production.Started && (SameFile(production.ReportFile, file) ||
+                                   SameFile(FileWrittenNow(production), written)))
             return other;
         // A stopped line still holding report lines for the file writes them there once it works.
         if (const ReportWriterStatus held = lines_.Line(other).Writer().Status();
