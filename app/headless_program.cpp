@@ -28,20 +28,20 @@
 
 namespace {
 
-// The sections of the settings file as it is now.
-std::vector<std::string> SettingsSections(const std::string& fileName) {
+// The sections of the settings file as it was read.
+std::vector<std::string> SettingsSections(const ProfileDocument& settings) {
     std::vector<std::string> names;
-    for (const ProfileDocument::SectionOutline& section : ProfileDocument::Load(fileName).Outline())
+    for (const ProfileDocument::SectionOutline& section : settings.Outline())
         names.push_back(section.Name);
     return names;
 }
 
-// Why the settings file cannot be taken, or empty. One that is gone, unreadable or no settings
-// file at all reads as the defaults, which switch the lines off. So does a file cut short, half
-// written by an editor or a copy: one that lacks sections it had when last taken is refused too.
-std::string SettingsFileProblem(const std::string& fileName,
+// Why the settings file as it was read cannot be taken, or empty. One that is gone, unreadable
+// or no settings file at all reads as the defaults, which switch the lines off. So does a file cut
+// short, half written by an editor or a copy: one that lacks sections it had when last taken is
+// refused too.
+std::string SettingsFileProblem(const ProfileDocument& settings,
                                 const std::vector<std::string>& hadSections = {}) {
-    const ProfileDocument settings = ProfileDocument::Load(fileName);
     if (settings.ReadError() != 0)
         return settings.ReadErrorText();
     if (!settings.HasSection("ComPortSettings"))
@@ -112,7 +112,7 @@ public:
     // file is started before its port opens, so that it keeps its first report line.
     void Start() {
         (void)TakeUnreadableValuesText(); // of no file read here
-        sections_ = SettingsSections(SettingsFileName());
+        sections_ = SettingsSections(ProfileDocument::Load(SettingsFileName()));
         LoadSettings(UnreadableValues::Default);
         // Before any line holds lines of its own: only a run that never finished left spools.
         for (const std::string& news : RecoverHeldLines(lines_, UnsavedFolder()))
@@ -134,7 +134,8 @@ public:
             any = any || lines_.Line(line).Started;
         }
         if (!any) {
-            const std::string problem = SettingsFileProblem(SettingsFileName());
+            const std::string problem =
+                SettingsFileProblem(ProfileDocument::Load(SettingsFileName()));
             SystemLog(LogLevel::Warning,
                       "no line captures: " +
                           (problem.empty() ? "none in the settings file " + SettingsFileName() +
@@ -150,7 +151,8 @@ public:
 
     // As COM Ports OK does: only the ports whose settings or devices changed are closed.
     void ReadSettingsAgain() {
-        if (const std::string problem = SettingsFileProblem(SettingsFileName(), sections_);
+        const ProfileDocument settings = ProfileDocument::Load(SettingsFileName());
+        if (const std::string problem = SettingsFileProblem(settings, sections_);
             !problem.empty()) {
             ShowMessageBox({"Tolvane",
                             "The settings file " + SettingsFileName() + " cannot be read again (" +
@@ -159,7 +161,7 @@ public:
             return;
         }
         SystemLog(LogLevel::Notice, "reading the settings file " + SettingsFileName() + " again");
-        sections_ = SettingsSections(SettingsFileName());
+        sections_ = SettingsSections(settings);
         (void)TakeUnreadableValuesText();
         LoadSettings(UnreadableValues::Kept);
         for (int line = 1; line <= LineCount; ++line) {

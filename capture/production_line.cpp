@@ -204,18 +204,6 @@ void ProductionLines::KeepHeldLinesIn(const std::string& folder) {
         });
 }
 
-// How many bytes from the start of a spool's lines its report file took back, as the note beside
-// it says; 0 when the note is missing, for another spool of the name, or does not fit the lines.
-std::size_t TakenBack(const std::string& note, ino_t spool, const std::string& lines) {
-    std::ifstream in(note);
-    unsigned long long inode = 0;
-    unsigned long long taken = 0;
-    if (!(in >> inode >> taken) || inode != spool || taken > lines.size() ||
-        (taken > 0 && lines.compare(taken - 2, 2, "\r\n") != 0))
-        return 0;
-    return static_cast<std::size_t>(taken);
-}
-
 std::vector<std::string> RecoverHeldLines(const ProductionLines& lines, const std::string& folder) {
     // "<report file's name>.line<n>.held": the report file's name and n, or an empty name for no
     // spool.
@@ -262,7 +250,6 @@ std::vector<std::string> RecoverHeldLines(const ProductionLines& lines, const st
             std::string text;
             if (ReadRegularFile(fd.Get(), std::size_t{1} << 30, text) != 0)
                 continue;
-            const std::string takenNote = spool + ReportWriter::SpoolTakenSuffix;
             // The header names the report file in full: spools of other files of the same name
             // get numbered .unsaved files, as at an end.
             std::string file;
@@ -273,7 +260,7 @@ std::vector<std::string> RecoverHeldLines(const ProductionLines& lines, const st
                 text.erase(0, end + 2);
             }
             // What the report file took back before the kill is in it already.
-            text.erase(0, TakenBack(takenNote, status.st_ino, text));
+            text.erase(0, ReportWriter::TakenFromSpool(spool, status.st_ino, text));
             const std::string heldFor = lines.Line(line).Caption + ": report lines held for " +
                                         (file.empty() ? "a report file named " + name : file);
             // The folder of the spool first, then the others, as at an end.
@@ -298,7 +285,7 @@ std::vector<std::string> RecoverHeldLines(const ProductionLines& lines, const st
             // A spool that stays (its folder now read-only) is emptied, never saved twice.
             if (::unlink(spool.c_str()) != 0)
                 (void)::ftruncate(fd.Get(), 0);
-            ::unlink(takenNote.c_str());
+            ::unlink((spool + ReportWriter::SpoolTakenSuffix).c_str());
             if (!text.empty())
                 said.push_back(heldFor +
                                " when the program last ended without finishing are saved in " +

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -199,6 +200,21 @@ void NoteTaken(const std::string& spool, int fd, std::uint64_t taken) {
     (void)!::pwrite(note, text, static_cast<std::size_t>(size), 0);
     ::close(note);
 }
+
+} // namespace
+
+std::size_t ReportWriter::TakenFromSpool(const std::string& spool, std::uint64_t inode,
+                                         const std::string& lines) {
+    std::ifstream in(spool + SpoolTakenSuffix);
+    unsigned long long noted = 0;
+    unsigned long long taken = 0;
+    if (!(in >> noted >> taken) || noted != inode || taken > lines.size() ||
+        (taken > 0 && lines.compare(taken - 2, 2, "\r\n") != 0))
+        return 0;
+    return static_cast<std::size_t>(taken);
+}
+
+namespace {
 
 // Keeps the held lines not yet spooled in the queue's spool.
 // - A spool holds every held line of its file and no other: once a file took some of them, the

@@ -112,6 +112,11 @@ public:
     // digits, then LF; the first bytes of the spool after its header that are in the file by
     // now. It counts only for the spool of that inode: one written anew is another.
     static constexpr const char* SpoolTakenSuffix = ".taken";
+    // How many bytes from the start of the lines of the spool of that inode its report file took,
+    // as the note beside it says; 0 when there is none, it is another spool's, or it does not fit
+    // the lines.
+    static std::size_t TakenFromSpool(const std::string& spool, std::uint64_t inode,
+                                      const std::string& lines);
     void KeepHeldIn(SpoolNames names);
     // After Finish: removes the spools, whose lines the caller has saved elsewhere, or with
     // keep, leaves them for the next start.
