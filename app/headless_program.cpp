@@ -177,7 +177,7 @@ public:
         for (int line = 1; line <= LineCount; ++line) {
             if (!lines_.SwitchedOff(line) || !lines_.Line(line).Started)
                 continue;
-            lines_.Line(line).Started = false;
+            lines_.SetStarted(line, false);
             SystemLog(LogLevel::Notice,
                       lines_.Line(line).Caption + ": stopped, switched off in the settings");
         }
@@ -211,7 +211,7 @@ private:
         if (file.empty())
             return;
         production.ReportFile = file;
-        production.Started = true;
+        lines_.SetStarted(line, true);
         SystemLog(LogLevel::Notice, production.Caption + ": started, reporting to " + file);
     }
 

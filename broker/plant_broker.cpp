@@ -71,11 +71,7 @@ PlantBroker::PlantBroker(ProductionLines& lines)
     connect(&lines_, &ProductionLines::PortChanged, this, &PlantBroker::FollowLineStates);
     connect(&lines_, &ProductionLines::ReportsChanged, this, &PlantBroker::FollowLineStates);
     connect(&lines_, &ProductionLines::LineStateChanged, this, &PlantBroker::FollowLineStates);
-    // A start or a stop has no signal of its own in the lines; a look twice a second costs
-    // nothing and catches every change.
-    stateTimer_.setInterval(500);
-    connect(&stateTimer_, &QTimer::timeout, this, &PlantBroker::FollowLineStates);
-    stateTimer_.start();
+    connect(&lines_, &ProductionLines::StartedChanged, this, &PlantBroker::FollowLineStates);
 }
 
 PlantBroker::~PlantBroker() {

@@ -8,7 +8,6 @@
 #include "capture/production_line.h"
 
 #include <QObject>
-#include <QTimer>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,7 +41,6 @@ private:
 
     ProductionLines& lines_;
     std::unique_ptr<BrokerForwarder> forwarder_;
-    QTimer stateTimer_;
     std::string badSettingsLogged_;
     std::string unusable_; // why the [Broker] settings cannot be used, while forwarding is on
 };

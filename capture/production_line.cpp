@@ -58,6 +58,11 @@ void ProductionLines::SetCaption(int line, const std::string& caption) {
     emit CaptionChanged(line);
 }
 
+void ProductionLines::SetStarted(int line, bool started) {
+    if (Line(line).Started.exchange(started) != started)
+        emit StartedChanged(line);
+}
+
 int ProductionLines::PortChoice(int line, const PortSettingKind& kind) const {
     const int index = Line(line).Port.*kind.Index;
     return index >= 0 ? index : kind.Default(line);

@@ -149,6 +149,8 @@ public:
 
     // Every window that names the line follows its caption.
     void SetCaption(int line, const std::string& caption);
+    // Starts or stops the line's capture, told through StartedChanged.
+    void SetStarted(int line, bool started);
     // Each line's writer keeps the lines it holds in a spool in the places FinishReports uses
     // (HeldFileName), so that an end without Finish loses none.
     void KeepHeldLinesIn(const std::string& folder);
@@ -158,6 +160,8 @@ public:
 
 signals:
     void CaptionChanged(int line);
+    // Emitted on the GUI thread when a line is started or stopped.
+    void StartedChanged(int line);
     // Emitted on the GUI thread, after the event that caused it, when a line's report file starts
     // or stops failing or its first report line is lost.
     void ReportsChanged(int line);

@@ -273,11 +273,11 @@ void TMainForm::CreateLinePanel(int line) {
             [this, line] { RunHandler([this, line] { StartLineBtnClick(line); }); });
     connect(button, &QToolButton::toggled, this, [this, line](bool down) {
         ProductionLine& production = lines_.Line(line);
-        production.Started = down;
         // A line's silence is counted from its start; a stopped line is never silent.
         production.Silent = false;
         if (down)
             production.LastReportAt.Store(CurrentDateTime().toMSecsSinceEpoch());
+        lines_.SetStarted(line, down);
     });
     StartLineBtns[i] = button;
     SetStartHint(line, StartButtonHint(false, group->title()));

@@ -139,6 +139,25 @@ TEST_F(PlantBrokerTest, EveryReportLineOfEightLinesArrivesOncePerSeqInOrderAsInI
         20000));
 }
 
+TEST_F(PlantBrokerTest, AStartAndAStopAreToldToThePlantAsTheyHappen) {
+    MosquittoBroker broker;
+    TopicSubscriber subscriber(broker, Prefix + "/line1/state");
+    ASSERT_TRUE(subscriber.WaitUntilSubscribed());
+    StartUp(BrokerSection(broker.Url()));
+    const auto lastState = [&] {
+        const auto messages = subscriber.Messages();
+        return messages.empty() ? std::string() : messages.back().second;
+    };
+    StartLine(1, ReportFile(1));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return lastState().find("\"state\":\"capturing\"") != std::string::npos; }, 20000))
+        << lastState();
+    Main().StartLineBtns[0]->click();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return lastState().find("\"state\":\"stopped\"") != std::string::npos; }, 20000))
+        << lastState();
+}
+
 TEST_F(PlantBrokerTest, ABrokerStoppedWhileALineSendsAndBackThreeSecondsLaterMissesNothing) {
     MosquittoBroker broker;
     TopicSubscriber subscriber(broker, Prefix + "/#");
