@@ -12,6 +12,7 @@
 #include <ctime>
 #include <deque>
 #include <fcntl.h>
+#include <fstream>
 #include <future>
 #include <mosquitto.h>
 #include <mutex>
@@ -142,6 +143,64 @@ struct InFlight {
     std::uint64_t End;
     bool Acked = false;
 };
+
+// How far this line's spool took each read-only spool of an earlier run: such a spool cannot be
+// told what it gave, and would be sent again at every start. Kept beside the spool that took
+// them, one line each: device, inode, the end of the last record taken, its seq, and the path.
+struct EarlierMark {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+    std::uint64_t End = 0;
+    std::uint64_t Seq = 0;
+    std::string Path;
+};
+
+std::string EarlierMarksFile(const std::string& spoolPath) {
+    return spoolPath + ".earlier";
+}
+
+std::vector<EarlierMark> ReadEarlierMarks(const std::string& spoolPath) {
+    std::vector<EarlierMark> marks;
+    std::ifstream in(EarlierMarksFile(spoolPath), std::ios::binary);
+    EarlierMark mark;
+    while (in >> mark.Device >> mark.Inode >> mark.End >> mark.Seq && in.get() == ' ' &&
+           std::getline(in, mark.Path))
+        marks.push_back(mark);
+    return marks;
+}
+
+// Written whole beside itself and renamed over itself: a kill leaves the old marks or the new.
+void WriteEarlierMarks(const std::string& spoolPath, const std::vector<EarlierMark>& marks) {
+    const std::string file = EarlierMarksFile(spoolPath);
+    const std::string next = file + ".new";
+    {
+        std::ofstream out(next, std::ios::binary | std::ios::trunc);
+        for (const EarlierMark& mark : marks)
+            out << mark.Device << ' ' << mark.Inode << ' ' << mark.End << ' ' << mark.Seq << ' '
+                << mark.Path << '\n';
+        if (!out.flush())
+            return;
+    }
+    if (std::rename(next.c_str(), file.c_str()) != 0)
+        std::remove(next.c_str());
+}
+
+// Where taking from an earlier spool begins: past what a mark says was taken, when the mark is
+// of this very file and a record with its seq still ends where it says; else at the first record
+// not acknowledged there, which may send some again but loses none.
+std::uint64_t FirstNotTaken(const LineSpool& earlier, const struct stat& info,
+                            const EarlierMark* mark) {
+    const std::uint64_t from = earlier.AckedOffset();
+    if (mark == nullptr || mark->Device != static_cast<std::uint64_t>(info.st_dev) ||
+        mark->Inode != static_cast<std::uint64_t>(info.st_ino) || mark->End <= from ||
+        mark->End > earlier.EndOffset())
+        return from;
+    SpooledRecord record;
+    for (std::uint64_t at = from; at < mark->End && earlier.Read(at, record); at = record.End)
+        if (record.End == mark->End)
+            return record.Seq == mark->Seq ? mark->End : from;
+    return from;
+}
 
 } // namespace
 
@@ -390,29 +449,47 @@ void BrokerForwarder::Impl::TakeEarlierSpool(int index, const std::string& folde
     if (!earlier.Open() && !earlier.Open(LineSpool::Access::ReadOnly))
         return;
     LineSpool& spool = *spools[index];
+    std::vector<EarlierMark> marks = ReadEarlierMarks(spool.Path());
+    const auto mark = std::find_if(marks.begin(), marks.end(),
+                                   [&](const EarlierMark& m) { return m.Path == path; });
+    const std::uint64_t from =
+        earlier.ReadOnly() ? FirstNotTaken(earlier, info, mark == marks.end() ? nullptr : &*mark)
+                           : earlier.AckedOffset();
     std::uint64_t taken = 0;
-    std::uint64_t takenEnd = earlier.AckedOffset();
+    std::uint64_t takenEnd = from;
     std::uint64_t takenSeq = 0;
+    std::uint64_t lastSeq = 0;
     SpooledRecord record;
-    for (std::uint64_t at = earlier.AckedOffset();
-         at < earlier.EndOffset() && earlier.Read(at, record); at = record.End) {
+    for (std::uint64_t at = from; at < earlier.EndOffset() && earlier.Read(at, record);
+         at = record.End) {
         // A full spool leaves the rest where it is, for a later start.
         if (!spool.Adopt(record))
             break;
         ++taken;
         takenEnd = record.End;
         takenSeq = std::max(takenSeq, record.Seq);
+        lastSeq = record.Seq;
     }
     spool.ContinueAfter(earlier.NextSeq() - 1);
     if (taken == 0)
         return;
     // Here before they are gone from there: a crash in between costs duplicates, not lines.
     spool.Sync();
-    // A spool that cannot be written (a read-only settings folder) keeps them, and every later
-    // start sends them again with their seq, which consumers drop as not above the highest.
-    earlier.Acknowledge(takenEnd, takenSeq);
-    earlier.SaveProgress();
-    earlier.Sync();
+    if (earlier.ReadOnly()) {
+        // A spool that cannot be written (a read-only settings folder) keeps them: the mark
+        // beside this spool says how far they were taken.
+        const EarlierMark taking{static_cast<std::uint64_t>(info.st_dev),
+                                 static_cast<std::uint64_t>(info.st_ino), takenEnd, lastSeq, path};
+        if (mark == marks.end())
+            marks.push_back(taking);
+        else
+            *mark = taking;
+        WriteEarlierMarks(spool.Path(), marks);
+    } else {
+        earlier.Acknowledge(takenEnd, takenSeq);
+        earlier.SaveProgress();
+        earlier.Sync();
+    }
     SystemLog(LogLevel::Notice, Caption(index) + ": " + std::to_string(taken) +
                                     (taken == 1 ? " report line" : " report lines") +
                                     " that an earlier run spooled in " + folder +

@@ -1,6 +1,6 @@
 // Forwarding as a settings file sets it up, over real folders and a real Mosquitto, report lines
 // handed over as capture hands them: a run whose spools are in another place than the run
-// before's sends what that one left and goes on with its seq; report lines written while the
+// before's sends what that one left, once, and goes on with its seq; report lines written while the
 // address cannot be used wait for one that can.
 
 #include "broker/plant_broker.h"
@@ -99,13 +99,24 @@ TEST_F(PlantBrokerSettingsTest,
     ASSERT_TRUE(broker.Start());
     TopicSubscriber subscriber(broker, "tolvane/test/#");
     ASSERT_TRUE(subscriber.WaitUntilSubscribed());
+    {
+        PlantBroker plant(lines);
+        plant.ApplySettings();
+        ASSERT_TRUE(HandOver("LOT 4"));
+        EXPECT_TRUE(WaitFor([&] { return Line1(subscriber).size() >= 4; }));
+        const Forwarded expected = {{1, "LOT 1"}, {2, "LOT 2"}, {3, "LOT 3"}, {4, "LOT 4"}};
+        EXPECT_EQ(Line1(subscriber), expected);
+        ASSERT_TRUE(WaitFor([&] { return plant.Status().Waiting == 0; }));
+    }
+    EXPECT_TRUE(std::filesystem::exists(Folder() + "/state/tolvane/Tolvane.spool/line1.spool"));
+    // The read-only spool still holds them; the next start does not send them once more.
     PlantBroker plant(lines);
     plant.ApplySettings();
-    ASSERT_TRUE(HandOver("LOT 4"));
-    EXPECT_TRUE(WaitFor([&] { return Line1(subscriber).size() >= 4; }));
-    const Forwarded expected = {{1, "LOT 1"}, {2, "LOT 2"}, {3, "LOT 3"}, {4, "LOT 4"}};
+    ASSERT_TRUE(HandOver("LOT 5"));
+    EXPECT_TRUE(WaitFor([&] { return Line1(subscriber).size() >= 5; }));
+    const Forwarded expected = {
+        {1, "LOT 1"}, {2, "LOT 2"}, {3, "LOT 3"}, {4, "LOT 4"}, {5, "LOT 5"}};
     EXPECT_EQ(Line1(subscriber), expected);
-    EXPECT_TRUE(std::filesystem::exists(Folder() + "/state/tolvane/Tolvane.spool/line1.spool"));
 }
 
 TEST_F(PlantBrokerSettingsTest, ReportLinesWhileTheAddressIsUnusableAreSentOnceItIsMended) {
