@@ -3,11 +3,15 @@
 #include "runtime/ansi_text.h"
 #include "runtime/message_box.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
 #include <QWidget>
 
 namespace {
+
+constexpr int BoxDeafMs = 750;
 
 QString DisplayText(const std::string& text) {
     QString shown = AnsiToQString(text);
@@ -51,6 +55,14 @@ void ShowBox(const MessageBoxRequest& request, std::function<void()> closed) {
     if (closed)
         QObject::connect(box, &QMessageBox::finished, box,
                          [closed = std::move(closed)] { closed(); });
+    // A box comes when something goes wrong, not when the operator asks: keys meant for what
+    // they were typing into must not close it unread.
+    QAbstractButton* ok = box->button(QMessageBox::Ok);
+    ok->setEnabled(false);
+    QTimer::singleShot(BoxDeafMs, ok, [ok] {
+        ok->setEnabled(true);
+        ok->setFocus();
+    });
     box->show();
 }
 

@@ -9,6 +9,7 @@
 #include "ui/scaling/gt_form.h"
 #include "ui/set_line_label_form.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -17,6 +18,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTest>
@@ -481,4 +484,26 @@ TEST_F(MainFormTest, StartButtonImagesFollowTheStateAtAnySize) {
     Main().show();
     Main().StartLineBtns[0]->resize(50, 50);
     EXPECT_EQ(Main().StartLineBtns[0]->iconSize(), QSize(32, 32));
+}
+
+// A box comes unasked, perhaps while the operator types a line's label: the keys they go on
+// typing do not close it before it can be read.
+TEST_F(MainFormTest, ABoxThatComesUnaskedIsNotClosedByKeysTypedAsItAppears) {
+    StartUp();
+    MessagePresenter recorder = SetMessagePresenter({});
+    ShowMessageBox({"Tolvane", "Line 1: the report file cannot be written", MessageIcon::Error});
+    QMessageBox* box = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* shown = qobject_cast<QMessageBox*>(window); shown && shown->isVisible())
+            box = shown;
+    ASSERT_NE(box, nullptr);
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Space, Qt::Key_Escape})
+        QTest::keyClick(box, key);
+    EXPECT_TRUE(box->isVisible());
+    QAbstractButton* ok = box->button(QMessageBox::Ok);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ok->isEnabled(); }, 5000));
+    const QPointer<QMessageBox> closing(box);
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return closing.isNull() || !closing->isVisible(); }, 5000));
+    SetMessagePresenter(std::move(recorder));
 }
