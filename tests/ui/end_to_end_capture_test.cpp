@@ -820,18 +820,13 @@ TEST_F(EndToEndCaptureTest, SecondLineIntoAStartedLinesFileIsAskedFirstAndNoLeav
     boxes.Answer = false;
     // The same file by another spelling; the second showing of the dialog is cancelled.
     const std::string spelt = settings.Folder() + "./line1.txt";
-    int showings = 0;
-    TSaveDialog::ExecuteFunction previous = TSaveDialog::SetExecuteHook([&](TSaveDialog& dialog) {
-        dialog.FileName = spelt;
-        return ++showings == 1;
-    });
+    const SaveDialogChoice choice(spelt, 1);
     Main().StartLineBtns[1]->click();
-    TSaveDialog::SetExecuteHook(std::move(previous));
     ASSERT_EQ(boxes.Questions.size(), 1u);
     EXPECT_EQ(boxes.Questions[0].Text,
               spelt + " is already the report file of Press 1; the reports of both lines would "
                       "be mixed in it. Use it anyway?");
-    EXPECT_EQ(showings, 2) << "No goes back to the save dialog";
+    EXPECT_EQ(choice.Showings.size(), 2u) << "No goes back to the save dialog";
     EXPECT_FALSE(Main().StartLineBtns[1]->isChecked());
     EXPECT_FALSE(Line(2).Started);
     EXPECT_TRUE(Line(1).Started);
@@ -844,13 +839,8 @@ TEST_F(EndToEndCaptureTest, ALineIntoTheDatedFileThatADailyLineWritesIsAskedFirs
     StartLine(1, ReportFile(1));
     boxes.Answer = false;
     const std::string dated = settings.Folder() + "line1_2026-12-07.txt";
-    int showings = 0;
-    TSaveDialog::ExecuteFunction previous = TSaveDialog::SetExecuteHook([&](TSaveDialog& dialog) {
-        dialog.FileName = dated;
-        return ++showings == 1;
-    });
+    const SaveDialogChoice choice(dated, 1);
     Main().StartLineBtns[1]->click();
-    TSaveDialog::SetExecuteHook(std::move(previous));
     ASSERT_EQ(boxes.Questions.size(), 1u);
     EXPECT_EQ(boxes.Questions[0].Text.rfind(dated + " is already the report file of Press 1;", 0),
               0u);
@@ -866,13 +856,8 @@ TEST_F(EndToEndCaptureTest, ALineIntoAFileThatAStoppedLineStillHoldsLinesForIsAs
     Main().StartLineBtns[0]->click();
     ASSERT_FALSE(Line(1).Started);
     boxes.Answer = false;
-    int showings = 0;
-    TSaveDialog::ExecuteFunction previous = TSaveDialog::SetExecuteHook([&](TSaveDialog& dialog) {
-        dialog.FileName = file;
-        return ++showings == 1;
-    });
+    const SaveDialogChoice choice(file, 1);
     Main().StartLineBtns[1]->click();
-    TSaveDialog::SetExecuteHook(std::move(previous));
     ASSERT_EQ(boxes.Questions.size(), 1u);
     EXPECT_EQ(boxes.Questions[0].Text.rfind(file + " is already the report file of Press 1;", 0),
               0u);

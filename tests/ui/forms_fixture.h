@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -76,12 +77,13 @@ public:
         std::string Dialog;
     };
 
-    explicit SaveDialogChoice(std::optional<std::string> fileName)
+    // The file is chosen at the first `choices` showings, and the later ones are cancelled.
+    explicit SaveDialogChoice(std::optional<std::string> fileName, std::size_t choices = SIZE_MAX)
         : fileName_(std::move(fileName)) {
-        previous_ = TSaveDialog::SetExecuteHook([this](TSaveDialog& dialog) {
+        previous_ = TSaveDialog::SetExecuteHook([this, choices](TSaveDialog& dialog) {
             Showings.push_back({dialog.Title, dialog.InitialDir, dialog.FileName,
                                 dialog.objectName().toStdString()});
-            if (!fileName_)
+            if (!fileName_ || Showings.size() > choices)
                 return false;
             dialog.FileName = *fileName_;
             return true;
