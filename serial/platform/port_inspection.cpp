@@ -42,11 +42,20 @@ std::string TtyDriver(dev_t device) {
     return driver.empty() ? DriverFromSysfs(major(device), minor(device)) : driver;
 }
 
+// The kernel keeps only the first 15 bytes of a program's name ("tolvane-headles"); the name it
+// was started by tells the rest, when it begins with those.
 std::string ProcessName(const std::string& pidText) {
+    constexpr std::size_t KeptByTheKernel = 15;
     std::ifstream comm("/proc/" + pidText + "/comm");
     std::string name;
     std::getline(comm, name);
-    return name;
+    if (name.size() < KeptByTheKernel)
+        return name;
+    std::ifstream cmdline("/proc/" + pidText + "/cmdline");
+    std::string started;
+    std::getline(cmdline, started, '\0');
+    started = started.substr(started.rfind('/') + 1);
+    return started.size() > name.size() && started.starts_with(name) ? started : name;
 }
 
 bool AllDigits(const char* text) {

@@ -68,13 +68,16 @@ TEST(PortListTest, EachComPortsDeviceItsOriginPresenceRealPathDriverAndHolder) {
     EXPECT_EQ(lines[4], "COM5: " + folder + "/unplugged [PortDevices]; missing");
     EXPECT_THAT(lines[15], testing::StartsWith("COM16: /dev/ttyS15 [default]; "));
 
+    // A holder whose name is longer than the kernel keeps is named in full.
+    const std::string holder = folder + "/a-holder-with-a-long-name";
+    ASSERT_EQ(::symlink("/bin/sleep", holder.c_str()), 0);
     QProcess other;
     other.start(QStringLiteral("sh"),
-                {QStringLiteral("-c"), QStringLiteral("exec sleep 30 <\"$0\""),
-                 QString::fromStdString(free)});
+                {QStringLiteral("-c"), QStringLiteral("exec \"$1\" 30 <\"$0\""),
+                 QString::fromStdString(free), QString::fromStdString(holder)});
     ASSERT_TRUE(other.waitForStarted());
     const std::string heldByOther =
-        com2 + "held by sleep (pid " + std::to_string(other.processId()) + ")";
+        com2 + "held by a-holder-with-a-long-name (pid " + std::to_string(other.processId()) + ")";
     EXPECT_TRUE(QTest::qWaitFor([&] { return ListedPorts()[1] == heldByOther; }, 5000))
         << ListedPorts()[1];
     other.kill();
