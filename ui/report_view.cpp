@@ -27,10 +27,11 @@ namespace {
 // As far from the edges as a plain text view keeps its text.
 constexpr int Margin = 4;
 constexpr std::size_t CheckpointLines = 1024;
-// About 30 flushes a second at most. While lines come faster than a view can show them (more
-// than a page a frame), nobody reads them as they pass, and ten frames a second show as much.
-constexpr qint64 FrameMs = 33;
-constexpr qint64 OutranFrameMs = 100;
+// Ten frames a second at most: a report line is read, not watched move, and a tenth of a second
+// is still at once to the eye. Each frame costs the GUI thread and the display far more than the
+// lines it shows (a wake-up, the paint and the flush to the display), so lines that come in turn
+// on several lines now share a frame instead of taking one each.
+constexpr qint64 FrameMs = 100;
 
 // Report bytes as the view draws them: control characters take their cell as a blank, so that
 // every byte stays one character wide.
@@ -106,7 +107,7 @@ private:
 };
 
 // The views' one frame clock: every view with new lines takes them in on the same tick, at most
-// about 30 times a second, so that the window paints them and sends them to the display once a
+// ten times a second, so that the window paints them and sends them to the display once a
 // frame, not once for each view. The first change after a tick asks for the next one, with one
 // posted event for all the views: each event wakes the GUI thread, and the lines of a frame may
 // come on eight threads. Lives on the GUI thread for the program's run.
@@ -143,11 +144,9 @@ protected:
         timer_.stop();
         // Cleared before the views are looked at: news from here on asks for another frame.
         requested_ = false;
-        bool outran = false;
         for (std::size_t i = 0; i < views_.size(); ++i)
             if (views_[i]->HasNewLines())
-                outran = views_[i]->FlushLines() || outran;
-        outran_ = outran;
+                views_[i]->FlushLines();
     }
 
 private:
@@ -159,13 +158,11 @@ private:
     // on several lines are then painted and sent to the display together.
     void Start() {
         if (!timer_.isActive())
-            timer_.start(static_cast<int>(outran_ ? OutranFrameMs : FrameMs), Qt::PreciseTimer,
-                         this);
+            timer_.start(static_cast<int>(FrameMs), Qt::PreciseTimer, this);
     }
 
     std::vector<TReportView*> views_;
     std::atomic<bool> requested_{false};
-    bool outran_ = false; // a view moved on by more than a page in the last frame
     QBasicTimer timer_;
 };
 
@@ -232,17 +229,17 @@ void TReportView::LinesChanged() {
         ViewFrames::Instance().Request();
 }
 
-bool TReportView::FlushLines() {
+void TReportView::FlushLines() {
     notified_ = false;
     const qint64 oldTop = TopRow();
     const qint64 oldRows = rowCount_;
     if (TakeLines()) {
         ShowRows(rowCount_);
         viewport()->update();
-        return false;
+        return;
     }
     if (rowCount_ == oldRows)
-        return false;
+        return;
     ShowRows(rowCount_);
     // The rows already shown move up on screen; only those that were empty are painted.
     const qint64 moved = TopRow() - oldTop;
@@ -250,10 +247,9 @@ bool TReportView::FlushLines() {
         viewport()->scroll(0, -static_cast<int>(moved) * rowHeight_, RowsArea());
     } else if (moved != 0) {
         viewport()->update();
-        return moved >= VisibleRows();
+        return;
     }
     UpdateRowsFrom(oldRows);
-    return false;
 }
 
 QRect TReportView::RowsArea() const {

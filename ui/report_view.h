@@ -12,7 +12,7 @@
 // paints only the rows it shows, so that millions of lines, or a line of megabytes, cost no more
 // than a screenful. The font is monospaced and each byte is one character, so a row is a slice of
 // a line found by arithmetic. The store may be filled on another thread; all views hear of it
-// through one event a frame and take in what was added at most about 30 times a second: a flood
+// through one event a frame and take in what was added at most ten times a second: a flood
 // is counted and painted once, not once a line. Taking lines in moves the rows on screen and
 // paints only the rows that are new.
 class TReportView : public QAbstractScrollArea, private ReportStoreListener {
@@ -33,9 +33,8 @@ public:
     // The lines held, one per text line, including those not yet taken into the view.
     QString Text() const;
     int LineCount() const;
-    // Takes in the lines added since the last time and scrolls to the end. True when more than
-    // a page of new rows came since the last time.
-    bool FlushLines();
+    // Takes in the lines added since the last time and scrolls to the end.
+    void FlushLines();
     // From a change of the store until the view takes the lines in.
     bool HasNewLines() const { return notified_; }
     void SetBackground(const QColor& colour);
