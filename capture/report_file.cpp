@@ -15,23 +15,25 @@
 namespace {
 
 // After a write failed part-way, takes the partial line back out so that the next report line
-// does not run on from it. Only our own bytes go: if the file is no longer exactly what we left
-// (another writer appended meanwhile), it is left alone.
-void RemovePartialLine(int fd, off_t start, std::size_t written) {
+// does not run on from it. Only our own bytes go: if the file no longer ends where they do
+// (another writer appended meanwhile), it is left alone. An append leaves the file's offset at
+// the end of what it wrote, so that is asked only on a failure: an append that works costs no
+// call for it.
+void RemovePartialLine(int fd, std::size_t written) {
     struct stat st {};
-    if (start < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
+    if (end < static_cast<off_t>(written) || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return;
-    if (st.st_size == start + static_cast<off_t>(written))
-        (void)::ftruncate(fd, start);
+    if (st.st_size == end)
+        (void)::ftruncate(fd, end - static_cast<off_t>(written));
 }
 
 // Writes all of data at the file's end. Returns 0 or the errno of the failure.
 int AppendAll(int fd, const std::string& data) {
-    const off_t start = ::lseek(fd, 0, SEEK_END);
     std::size_t done = 0;
     const int error = WriteAll(fd, data, &done);
     if (error != 0 && done > 0)
-        RemovePartialLine(fd, start, done);
+        RemovePartialLine(fd, done);
     return error;
 }
 
