@@ -15,12 +15,16 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QSocketNotifier>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QThread>
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -108,9 +112,12 @@ private:
 
 // The views' one frame clock: every view with new lines takes them in on the same tick, at most
 // ten times a second, so that the window paints them and sends them to the display once a
-// frame, not once for each view. The first change after a tick asks for the next one, with one
-// posted event for all the views: each event wakes the GUI thread, and the lines of a frame may
-// come on eight threads. Lives on the GUI thread for the program's run.
+// frame, not once for each view. The first change after a tick sets the clock for the next one,
+// a frame's time later, for all the views; the lines of a frame may come on eight threads. The
+// clock is a timer descriptor that the thread of the change sets itself: the GUI thread then
+// wakes once a frame, when it is due, instead of once to hear of the change and again to paint.
+// Where none can be had, a posted event sets a timer of the GUI thread. Lives on the GUI thread
+// for the program's run.
 class ViewFrames : public QObject {
 public:
     static ViewFrames& Instance() {
@@ -125,6 +132,12 @@ public:
     void Request() {
         if (requested_.exchange(true))
             return;
+        if (clock_ >= 0) {
+            itimerspec due{};
+            due.it_value.tv_nsec = FrameMs * 1'000'000;
+            if (::timerfd_settime(clock_, 0, &due, nullptr) == 0)
+                return;
+        }
         if (QThread::currentThread() == thread())
             Start();
         else
@@ -142,14 +155,20 @@ protected:
         if (event->timerId() != timer_.timerId())
             return QObject::timerEvent(event);
         timer_.stop();
-        // Cleared before the views are looked at: news from here on asks for another frame.
-        requested_ = false;
-        for (std::size_t i = 0; i < views_.size(); ++i)
-            if (views_[i]->HasNewLines())
-                views_[i]->FlushLines();
+        Frame();
     }
 
 private:
+    ViewFrames() : clock_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
+        if (clock_ < 0)
+            return;
+        auto* due = new QSocketNotifier(static_cast<qintptr>(clock_), QSocketNotifier::Read, this);
+        connect(due, &QSocketNotifier::activated, this, [this] {
+            std::uint64_t expirations = 0;
+            if (::read(clock_, &expirations, sizeof expirations) == sizeof expirations)
+                Frame();
+        });
+    }
     static QEvent::Type FrameRequestEvent() {
         static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
         return type;
@@ -160,9 +179,17 @@ private:
         if (!timer_.isActive())
             timer_.start(static_cast<int>(FrameMs), Qt::PreciseTimer, this);
     }
+    void Frame() {
+        // Cleared before the views are looked at: news from here on asks for another frame.
+        requested_ = false;
+        for (std::size_t i = 0; i < views_.size(); ++i)
+            if (views_[i]->HasNewLines())
+                views_[i]->FlushLines();
+    }
 
     std::vector<TReportView*> views_;
     std::atomic<bool> requested_{false};
+    const int clock_; // a timer descriptor, or -1
     QBasicTimer timer_;
 };
 
