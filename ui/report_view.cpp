@@ -134,7 +134,8 @@ public:
             return;
         if (clock_ >= 0) {
             itimerspec due{};
-            due.it_value.tv_nsec = FrameMs * 1'000'000;
+            due.it_value.tv_sec = FrameMs / 1000;
+            due.it_value.tv_nsec = FrameMs % 1000 * 1'000'000;
             if (::timerfd_settime(clock_, 0, &due, nullptr) == 0)
                 return;
         }
