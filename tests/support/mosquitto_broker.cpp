@@ -55,12 +55,22 @@ pid_t Spawn(const std::vector<std::string>& arguments, const std::string& output
     ::_exit(127);
 }
 
+// A client that lost its broker goes on reconnecting and may never act on SIGTERM: after a few
+// seconds it is killed, so that no test waits for it for ever.
 void End(pid_t& pid, int signal) {
     if (pid <= 0)
         return;
     ::kill(pid, signal);
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     pid = -1;
 }
 
