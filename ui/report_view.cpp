@@ -34,7 +34,7 @@ constexpr std::size_t CheckpointLines = 1024;
 // Ten frames a second at most: a report line is read, not watched move, and a tenth of a second
 // is still at once to the eye. Each frame costs the GUI thread and the display far more than the
 // lines it shows (a wake-up, the paint and the flush to the display), so lines that come in turn
-// on several lines now share a frame instead of taking one each.
+// on several lines share a frame instead of taking one each.
 constexpr qint64 FrameMs = 100;
 
 // Report bytes as the view draws them: control characters take their cell as a blank, so that

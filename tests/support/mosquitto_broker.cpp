@@ -55,8 +55,8 @@ pid_t Spawn(const std::vector<std::string>& arguments, const std::string& output
     ::_exit(127);
 }
 
-// A client that lost its broker goes on reconnecting and may never act on SIGTERM: after a few
-// seconds it is killed, so that no test waits for it for ever.
+// A broker or client that does not act on SIGTERM is killed after a few seconds, so that no test
+// waits for it for ever.
 void End(pid_t& pid, int signal) {
     if (pid <= 0)
         return;
