@@ -11,6 +11,7 @@
 #include <iomanip>
 #include <map>
 #include <sstream>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -51,11 +52,24 @@ std::string ProcessName(const std::string& pidText) {
     std::getline(comm, name);
     if (name.size() < KeptByTheKernel)
         return name;
+    // The cut name is made whole from the program file, or from the name it was started by: a
+    // program started under another name (tolvane execs tolvane-headless) keeps its own argv[0].
+    const auto whole = [&name](std::string path) {
+        path = path.substr(path.rfind('/') + 1);
+        return path.size() > name.size() && path.starts_with(name);
+    };
+    std::string program(PATH_MAX, '\0');
+    const ssize_t length =
+        ::readlink(("/proc/" + pidText + "/exe").c_str(), program.data(), program.size());
+    program.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    if (constexpr std::string_view Deleted = " (deleted)"; program.ends_with(Deleted))
+        program.resize(program.size() - Deleted.size()); // replaced by an upgrade since its start
+    if (whole(program))
+        return program.substr(program.rfind('/') + 1);
     std::ifstream cmdline("/proc/" + pidText + "/cmdline");
     std::string started;
     std::getline(cmdline, started, '\0');
-    started = started.substr(started.rfind('/') + 1);
-    return started.size() > name.size() && started.starts_with(name) ? started : name;
+    return whole(started) ? started.substr(started.rfind('/') + 1) : name;
 }
 
 bool AllDigits(const char* text) {
