@@ -26,6 +26,8 @@ fi
 if [ "$set" = all ]; then
   packages+=(
     clang-format
+    # the stacks of a test binary that hangs (tests/support/test_main.cpp)
+    gdb
     libgtest-dev libgmock-dev libbenchmark-dev
     x11-apps imagemagick
     # the broker that the forwarding tests start on 127.0.0.1
