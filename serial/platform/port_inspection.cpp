@@ -54,9 +54,9 @@ std::string ProcessName(const std::string& pidText) {
         return name;
     // The cut name is made whole from the program file, or from the name it was started by: a
     // program started under another name (tolvane execs tolvane-headless) keeps its own argv[0].
-    const auto whole = [&name](std::string path) {
-        path = path.substr(path.rfind('/') + 1);
-        return path.size() > name.size() && path.starts_with(name);
+    const auto baseName = [](const std::string& path) { return path.substr(path.rfind('/') + 1); };
+    const auto completes = [&name](const std::string& candidate) {
+        return candidate.size() > name.size() && candidate.starts_with(name);
     };
     std::string program(PATH_MAX, '\0');
     const ssize_t length =
@@ -64,12 +64,13 @@ std::string ProcessName(const std::string& pidText) {
     program.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
     if (constexpr std::string_view Deleted = " (deleted)"; program.ends_with(Deleted))
         program.resize(program.size() - Deleted.size()); // replaced by an upgrade since its start
-    if (whole(program))
-        return program.substr(program.rfind('/') + 1);
+    if (const std::string file = baseName(program); completes(file))
+        return file;
     std::ifstream cmdline("/proc/" + pidText + "/cmdline");
     std::string started;
     std::getline(cmdline, started, '\0');
-    return whole(started) ? started.substr(started.rfind('/') + 1) : name;
+    const std::string start = baseName(started);
+    return completes(start) ? start : name;
 }
 
 bool AllDigits(const char* text) {
