@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <map>
@@ -54,23 +55,21 @@ std::string ProcessName(const std::string& pidText) {
         return name;
     // The cut name is made whole from the program file, or from the name it was started by: a
     // program started under another name (tolvane execs tolvane-headless) keeps its own argv[0].
-    const auto baseName = [](const std::string& path) { return path.substr(path.rfind('/') + 1); };
     const auto completes = [&name](const std::string& candidate) {
         return candidate.size() > name.size() && candidate.starts_with(name);
     };
-    std::string program(PATH_MAX, '\0');
-    const ssize_t length =
-        ::readlink(("/proc/" + pidText + "/exe").c_str(), program.data(), program.size());
-    program.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
-    if (constexpr std::string_view Deleted = " (deleted)"; program.ends_with(Deleted))
-        program.resize(program.size() - Deleted.size()); // replaced by an upgrade since its start
-    if (const std::string file = baseName(program); completes(file))
+    std::error_code unreadable; // another user's process
+    std::string file =
+        std::filesystem::read_symlink("/proc/" + pidText + "/exe", unreadable).filename().string();
+    if (constexpr std::string_view Deleted = " (deleted)"; file.ends_with(Deleted))
+        file.resize(file.size() - Deleted.size()); // replaced by an upgrade since its start
+    if (completes(file))
         return file;
     std::ifstream cmdline("/proc/" + pidText + "/cmdline");
     std::string started;
     std::getline(cmdline, started, '\0');
-    const std::string start = baseName(started);
-    return completes(start) ? start : name;
+    started = std::filesystem::path(started).filename().string();
+    return completes(started) ? started : name;
 }
 
 bool AllDigits(const char* text) {
