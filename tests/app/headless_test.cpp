@@ -199,11 +199,18 @@ TEST_F(HeadlessTest, SighupTakesTheNewBaudRateOfTheFileAndLosesNothing) {
 TEST_F(HeadlessTest, WhatThePortsReceivedBeforeTheStopIsWrittenAndALineArrivingMayEnd) {
     WriteSettings(3);
     StartHeadless();
+    // Both lines capture before the stop, so that the stop finds both ports wholly set up.
     Play(com1_, 1, 1, 1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return FileText(ReportFile(1)) == expected_[0]; }, 20000));
+    Play(com2_, 2, 1, 1);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return FileText(ReportFile(1)) == expected_[0] &&
+                   FileText(ReportFile(2)) == expected_[1];
+        },
+        20000));
     Send(SIGSTOP);
     Play(com1_, 1, 2, 60);
-    Play(com2_, 2, 1, 60);
+    Play(com2_, 2, 2, 60);
     ASSERT_TRUE(com2_.Write("LINE 2 LOT 61"));
     Send(SIGTERM);
     Send(SIGCONT);
