@@ -3,6 +3,7 @@
 #include "capture/in_out_error.h"
 #include "capture/report_file.h"
 #include "capture/stamps.h"
+#include "runtime/after_pass.h"
 #include "runtime/exceptions.h"
 #include "runtime/file_error.h"
 #include "runtime/message_box.h"
@@ -83,6 +84,11 @@ struct ReportWriter::Shared {
     bool running = true;
     bool idle = false;  // the writer waits: a new line must wake it, else it finds the line itself
     bool hurry = false; // someone waits for the lines: no lingering
+    // A port's comm thread appends the waiting lines after its pass, or is about to: the writer
+    // leaves them to it and waits.
+    bool writing = false;
+    Clock::time_point lastWrite{};
+    Clock::time_point retryAt = Clock::time_point::max();
     ReportWriterStatus status;
     std::function<void()> changed;
     ReportWriter::SpoolNames spoolNames;
@@ -411,25 +417,60 @@ bool WriteWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
     return changed;
 }
 
+// One try of what waits, by the writer's thread or a comm thread, and what follows from it. The
+// lock is released around the appends and the news.
+void TryWaiting(ReportWriter::Shared& s, std::unique_lock<std::mutex>& lock) {
+    const std::uint64_t upTo = s.submitted;
+    const bool changed = WriteWaiting(s, lock);
+    s.lastWrite = Clock::now();
+    s.retryAt =
+        s.AnyFailing() ? s.lastWrite + ReportWriter::RetryInterval : Clock::time_point::max();
+    // Lines handed over during the appends were written with the rest when nothing waits:
+    // counting only those before would leave WaitUntilTried waiting out its patience.
+    s.triedUpTo = std::max(s.triedUpTo, s.files.empty() ? s.submitted : upTo);
+    s.tried.notify_all();
+    if (changed && s.changed) {
+        const std::function<void()> notify = s.changed;
+        lock.unlock();
+        notify();
+        lock.lock();
+    }
+}
+
+// The comm thread's append after its pass. A file that fails or a stop leaves the rest to the
+// writer's thread.
+void WriteHere(ReportWriter::Shared& s) {
+    std::unique_lock lock(s.mutex);
+    TryWaiting(s, lock);
+    s.writing = false;
+    const bool more = !s.files.empty() || s.stop;
+    lock.unlock();
+    if (more)
+        s.wake.notify_one();
+}
+
 } // namespace
 
 void ReportWriter::Run(std::shared_ptr<Shared> shared) {
     pthread_setname_np(pthread_self(), "report writer");
     Shared& s = *shared;
     std::unique_lock lock(s.mutex);
-    Clock::time_point retryAt = Clock::time_point::max();
-    Clock::time_point lastWrite{};
     std::uint64_t lastBatch = 0; // lines the last write took
     for (;;) {
+        // Lines that a comm thread appends come before any later ones, at the end too.
+        if (s.writing) {
+            s.wake.wait(lock);
+            continue;
+        }
         const bool due = !s.files.empty() &&
-                         (s.triedUpTo != s.submitted || s.retryNow || Clock::now() >= retryAt);
+                         (s.triedUpTo != s.submitted || s.retryNow || Clock::now() >= s.retryAt);
         if (!due) {
             if (s.stop)
                 break;
             // A writer that took several lines at its last write is busy: it waits out its pause
             // without being woken for each new line, which it would only wait for anyway.
-            if (lastBatch > 1 && Clock::now() < lastWrite + Linger) {
-                s.wake.wait_until(lock, lastWrite + Linger,
+            if (lastBatch > 1 && Clock::now() < s.lastWrite + Linger) {
+                s.wake.wait_until(lock, s.lastWrite + Linger,
                                   [&] { return s.stop || s.hurry || s.bytes >= BatchBytes; });
                 lastBatch = 0;
                 continue;
@@ -438,14 +479,14 @@ void ReportWriter::Run(std::shared_ptr<Shared> shared) {
             if (s.files.empty())
                 s.wake.wait(lock);
             else
-                s.wake.wait_until(lock, retryAt);
+                s.wake.wait_until(lock, s.retryAt);
             s.idle = false;
             continue;
         }
         // A line that keeps its writer busy gets its lines written a few at a time: waking the
         // writer for every line of a line sending hundreds a second costs more than the write.
         // A line that sends now and then is written at once.
-        const Clock::time_point lingerUntil = lastWrite + Linger;
+        const Clock::time_point lingerUntil = s.lastWrite + Linger;
         if (!s.stop && !s.retryNow && !s.hurry && !s.AnyFailing() && s.bytes < BatchBytes &&
             Clock::now() < lingerUntil) {
             s.wake.wait_until(lock, lingerUntil, [&] {
@@ -455,21 +496,8 @@ void ReportWriter::Run(std::shared_ptr<Shared> shared) {
         }
         s.hurry = false;
         s.retryNow = false;
-        const std::uint64_t upTo = s.submitted;
-        lastBatch = upTo - s.triedUpTo;
-        const bool changed = WriteWaiting(s, lock);
-        lastWrite = Clock::now();
-        retryAt = s.AnyFailing() ? Clock::now() + RetryInterval : Clock::time_point::max();
-        // Lines handed over during the appends were written with the rest when nothing waits:
-        // counting only those before would leave WaitUntilTried waiting out its patience.
-        s.triedUpTo = std::max(s.triedUpTo, s.files.empty() ? s.submitted : upTo);
-        s.tried.notify_all();
-        if (changed && s.changed) {
-            const std::function<void()> notify = s.changed;
-            lock.unlock();
-            notify();
-            lock.lock();
-        }
+        lastBatch = s.submitted - s.triedUpTo;
+        TryWaiting(s, lock);
     }
     s.running = false;
     s.tried.notify_all();
@@ -491,6 +519,7 @@ bool ReportWriter::Submit(std::string file, std::string text) {
     std::function<void()> notify;
     bool accepted = false;
     bool wake = false;
+    bool here = false;
     {
         std::lock_guard lock(s.mutex);
         if (s.stop)
@@ -501,6 +530,7 @@ bool ReportWriter::Submit(std::string file, std::string text) {
             if (s.status.Lost == s.status.LostAtFailure + 1)
                 notify = s.changed;
         } else {
+            const bool quiet = s.files.empty();
             s.bytes += size;
             FileQueue* queue = nullptr;
             for (FileQueue& existing : s.files)
@@ -513,10 +543,21 @@ bool ReportWriter::Submit(std::string file, std::string text) {
             queue->Lines.push_back(std::move(text));
             ++s.submitted;
             accepted = true;
-            // A writer that lingers is woken once a whole batch waits.
-            wake = s.idle || (s.bytes >= BatchBytes && s.bytes - size < BatchBytes);
+            if (s.writing) {
+                // The append under way takes this line too, or leaves it to the writer.
+            } else if (quiet && s.idle && AfterPass::Collecting() &&
+                       Clock::now() >= s.lastWrite + Linger) {
+                // A line that sends now and then is written by the comm thread that brought it,
+                // once its pass is over: waking the writer would cost another thread switch.
+                s.writing = here = true;
+            } else {
+                // A writer that lingers is woken once a whole batch waits.
+                wake = s.idle || (s.bytes >= BatchBytes && s.bytes - size < BatchBytes);
+            }
         }
     }
+    if (here)
+        AfterPass::Add([shared = shared_] { WriteHere(*shared); });
     // Woken with the lock held, the writer would at once wait for it again.
     if (wake)
         s.wake.notify_one();

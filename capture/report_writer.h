@@ -1,6 +1,8 @@
 #pragma once
-// One production line's report lines on their way to the report files: written on a thread of
-// the line's own, in the order they completed, each opened, appended and closed. A report line
+// One production line's report lines on their way to the report files: written in the order they
+// completed, each opened, appended and closed. A line that sends now and then has its report
+// lines written by the port's comm thread once its pass is over; the rest, and every retry, on a
+// thread of the line's own. A report line
 // whose append fails is held with every later one and written first as soon as its file can be
 // written again, tried at every new report line and every 2 s. A file that stalls holds up only
 // its own line; handing a report line over never waits for a disk.

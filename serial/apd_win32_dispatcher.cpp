@@ -6,7 +6,14 @@
 
 #include <new>
 
-TApdWin32Dispatcher::TApdWin32Dispatcher(TApdCustomComPort* owner) : TApdBaseDispatcher(owner) {}
+TApdWin32Dispatcher::TApdWin32Dispatcher(TApdCustomComPort* owner)
+    : TApdBaseDispatcher(owner), commStall_([this] {
+          // The comm thread's report file stalls: the dispatch thread reads the port meanwhile.
+          if (commAway_) {
+              rescue_ = true;
+              WakeDispatch();
+          }
+      }) {}
 
 TApdWin32Dispatcher::~TApdWin32Dispatcher() {
     CloseForDestroy();

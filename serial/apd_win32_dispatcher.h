@@ -4,13 +4,16 @@
 // each one to the dispatch thread, which runs the dispatch passes and delivers their events; the
 // output thread writes queued output to the device.
 
+#include "runtime/stall_watch.h"
 #include "serial/apd_base_dispatcher.h"
 #include "serial/platform/comm_api.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class TApdWin32Dispatcher;
 
@@ -34,14 +37,25 @@ public:
     // Waits for the body's last instructions; only after the reference was cleared.
     void Join();
 
+    // Gives up a thread that is away from the port, writing report files after its pass: it
+    // touches nothing of its dispatcher again, and ends by deleting its object, whose std::thread
+    // is detached. False when it is not away.
+    bool GiveUp();
+
 protected:
     virtual void Execute() = 0;
+    // Runs the work that the pass left for afterwards, away from the port; false when the thread
+    // was given up meanwhile, and must end at once.
+    bool RunAway(std::vector<std::function<void()>>& work);
     TApdWin32Dispatcher& Dispatcher;
 
 private:
     void Run();
 
+    enum class Place { AtPort, AwayFromPort, GivenUp };
     const DispatcherThreadKind kind_;
+    std::mutex awayLock_;
+    Place away_ = Place::AtPort; // awayLock_
     std::thread thread_;
 };
 
@@ -113,6 +127,7 @@ public:
     OVERLAPPED ReadOverlapped; // ReceiveLock
 
 private:
+    friend class TApdDispatcherThread;
     friend class TComThread;
     friend class TDispThread;
     friend class TOutThread;
@@ -136,7 +151,14 @@ private:
     // Joins the thread objects whose bodies have ended; never the calling thread's own.
     void JoinEndedThreads();
 
+    // Stops a comm thread that is away, and has been for too long, from holding up a stop.
+    void GiveUpStalledCommThread();
+
     std::recursive_mutex passLock_;
+    // While the comm thread writes a report file that stalls, the dispatch thread reads the port.
+    std::atomic<bool> commAway_{false};
+    std::atomic<bool> rescue_{false};
+    StallWatch commStall_;
     std::atomic<HANDLE> handle_{INVALID_HANDLE_VALUE};
     std::atomic<DWORD> lastError_{ERROR_SUCCESS};
     std::unique_ptr<Signal> readSignal_; // ReceiveLock

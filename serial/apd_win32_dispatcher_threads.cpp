@@ -2,6 +2,7 @@
 // the output path they drive.
 #include "serial/apd_win32_dispatcher.h"
 
+#include "runtime/after_pass.h"
 #include "runtime/message_box.h"
 #include "serial/platform/message_window.h"
 #include "serial/platform/signal.h"
@@ -27,6 +28,8 @@ constexpr int DispatchPeriodMs = 50;
 constexpr auto RoomPollInterval = std::chrono::milliseconds(20);
 constexpr auto FailedWaitPause = std::chrono::milliseconds(10);
 constexpr auto StopPollInterval = std::chrono::microseconds(200);
+// How long a stop waits for a comm thread that writes a report file before it gives it up.
+constexpr auto AwayPatience = std::chrono::seconds(2);
 
 // The dispatcher whose worker thread this is; null on any other thread.
 thread_local const TApdWin32Dispatcher* WorkerOf = nullptr;
@@ -73,6 +76,42 @@ void TApdDispatcherThread::Join() {
         thread_.join();
 }
 
+bool TApdDispatcherThread::GiveUp() {
+    std::lock_guard lock(awayLock_);
+    if (away_ != Place::AwayFromPort)
+        return false;
+    away_ = Place::GivenUp;
+    thread_.detach();
+    return true;
+}
+
+bool TApdDispatcherThread::RunAway(std::vector<std::function<void()>>& work) {
+    auto& d = Dispatcher;
+    {
+        std::lock_guard lock(awayLock_);
+        away_ = Place::AwayFromPort;
+    }
+    d.commAway_ = true;
+    d.commStall_.Begin();
+    for (std::function<void()>& item : work) {
+        try {
+            item();
+        } catch (...) {
+        }
+    }
+    {
+        // Given up meanwhile, this thread's dispatcher may be gone.
+        std::lock_guard lock(awayLock_);
+        if (away_ == Place::GivenUp)
+            return false;
+        away_ = Place::AtPort;
+    }
+    d.commStall_.End();
+    d.commAway_ = false;
+    d.rescue_ = false;
+    return true;
+}
+
 void TApdDispatcherThread::Run() {
     WorkerOf = &Dispatcher;
     // Named for top -H and the benchmarks' split of the time by thread.
@@ -82,6 +121,15 @@ void TApdDispatcherThread::Run() {
     pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
     try {
         Execute();
+        bool givenUp = false;
+        {
+            std::lock_guard lock(awayLock_);
+            givenUp = away_ == Place::GivenUp;
+        }
+        if (givenUp) {
+            delete this; // nobody else holds it any more
+            return;
+        }
     } catch (const std::exception& error) {
         ReportThreadException(error.what());
     } catch (...) {
@@ -157,8 +205,16 @@ void TComThread::Execute() {
             return;
         }
         // The pass runs here, where the event arrived: handing it to the dispatch thread and
-        // waiting for it to finish cost two thread switches for every report line.
-        d.RunPasses();
+        // waiting for it to finish cost two thread switches for every report line. The report
+        // lines it completed are written after it, with the pass's lock free for the dispatch
+        // thread to read the port should a file stall.
+        {
+            AfterPass after;
+            d.RunPasses();
+            std::vector<std::function<void()>> work = after.Take();
+            if (!work.empty() && !RunAway(work))
+                return;
+        }
         if (d.StopRequested() || d.ClosePending()) {
             d.WakeDispatch(); // it ends, and a close asked for in a handler is finished there
             d.Acknowledge();
@@ -256,7 +312,7 @@ void TApdWin32Dispatcher::StopThreads() {
         if (ThreadRunning(DispatcherThreadKind::Comm)) {
             SetCommMask(handle_, 0);
             waits.AckSignal->Reset();
-            WaitForThreadEnd(ThreadReference(DispatcherThreadKind::Comm));
+            GiveUpStalledCommThread();
         }
         // Wakes the dispatch thread, which may be waiting for the next comm event.
         waits.CommEventSignal->Set();
@@ -268,6 +324,24 @@ void TApdWin32Dispatcher::StopThreads() {
     // lock above for that; the caller gets the threads all finished, unless it is one of them.
     if (WorkerOf != this)
         WaitPumping([this] { return !ThreadsActive(); });
+}
+
+void TApdWin32Dispatcher::GiveUpStalledCommThread() {
+    std::atomic<TApdDispatcherThread*>& reference = ThreadReference(DispatcherThreadKind::Comm);
+    // A write that never ends (a share whose server went away) must not keep the port open: the
+    // thread keeps its report lines, which their writer still counts as unwritten.
+    WaitPumping([&] {
+        if (reference.load() == nullptr)
+            return true;
+        if (!commAway_ || commStall_.Running() < AwayPatience || !comObject_->GiveUp())
+            return false;
+        (void)comObject_.release(); // the thread's own now
+        commStall_.End();
+        commAway_ = false;
+        rescue_ = false;
+        ThreadFinished(DispatcherThreadKind::Comm);
+        return true;
+    });
 }
 
 void TApdWin32Dispatcher::WaitForThreadEnd(const std::atomic<TApdDispatcherThread*>& reference) {
@@ -284,8 +358,9 @@ void TApdWin32Dispatcher::JoinEndedThreads() {
 bool TApdWin32Dispatcher::NeedsPeriodicPass() {
     // Bytes a pass could not hand over (the handlers' thread was busy) are scanned again. A full
     // ring needs no pass of ours: the comm thread watches for room, and the bytes waiting in the
-    // driver then raise a comm event.
-    return HasUnscanned() || TriggersArmed();
+    // driver then raise a comm event. While the comm thread's report file stalls, nobody else
+    // reads the port.
+    return HasUnscanned() || TriggersArmed() || (rescue_ && commAway_);
 }
 
 // --- the output path ----------------------------------------------------------------------------

@@ -313,9 +313,11 @@ TEST_F(EndToEndCaptureTest, ReportFileWhoseWritesStallHoldsUpNoOtherLineAndLoses
     std::mutex mutex;
     std::condition_variable released;
     bool release = false;
+    std::atomic<bool> stalling = false;
     const std::string stalled = ReportFile(1);
     ReportAppender previous = SetReportAppender([&](const std::string& f, const std::string& t) {
         if (f == stalled) {
+            stalling = true;
             std::unique_lock lock(mutex);
             released.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
         }
@@ -323,9 +325,14 @@ TEST_F(EndToEndCaptureTest, ReportFileWhoseWritesStallHoldsUpNoOtherLineAndLoses
     });
     const std::vector<int> all{1, 2, 3, 4, 5, 6, 7, 8};
     const std::vector<int> others{2, 3, 4, 5, 6, 7, 8};
-    Play(all, 1, 50);
+    Play(all, 1, 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stalling.load(); }, 20000));
+    Play(all, 2, 50);
     ExpectFilesComplete(others);
     EXPECT_EQ(FileText(stalled), "");
+    // The stalled line's port is still read: its lines come in while its file waits.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Main().LineWindows[0]->LineCount() == 50; }, 20000))
+        << Main().LineWindows[0]->LineCount();
     {
         std::lock_guard lock(mutex);
         release = true;
@@ -334,6 +341,56 @@ TEST_F(EndToEndCaptureTest, ReportFileWhoseWritesStallHoldsUpNoOtherLineAndLoses
     ExpectFilesComplete(all);
     SetReportAppender(std::move(previous));
     EXPECT_TRUE(boxes.Boxes.empty());
+}
+
+TEST_F(EndToEndCaptureTest, ExitWhileAReportFileWriteNeverEndsSavesItsLinesAndEnds) {
+    StartUp(EightLinesOn);
+    StartAllLines();
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool release = false;
+    int stalling = 0; // appends of line 1 under way
+    const std::string stalled = ReportFile(1);
+    ReportAppender previous = SetReportAppender([&](const std::string& f, const std::string& t) {
+        if (f == stalled) {
+            std::unique_lock lock(mutex);
+            ++stalling;
+            changed.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
+            AppendReportLine(f, t);
+            --stalling;
+            changed.notify_all();
+            return;
+        }
+        AppendReportLine(f, t);
+    });
+    Play({1, 2}, 1, 3);
+    ExpectFilesComplete({2});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Main().LineWindows[0]->LineCount() == 3; }, 20000));
+
+    testing::internal::CaptureStderr();
+    forms.reset();
+    const std::string said = testing::internal::GetCapturedStderr();
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(stalling, 1) << "the end waited for the write";
+    }
+    EXPECT_EQ(FileText(settings.Folder() + "line1.txt.unsaved"), expected_[0]);
+    EXPECT_NE(said.find("Line 1: 3 report lines could not be written to " + stalled),
+              std::string::npos)
+        << said;
+
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    changed.notify_all();
+    // The write that never ended ends after all, and is the last use of this test's appender.
+    std::unique_lock lock(mutex);
+    EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] {
+        return stalling == 0 && FileText(stalled) == expected_[0];
+    }));
+    lock.unlock();
+    SetReportAppender(std::move(previous));
 }
 
 TEST_F(EndToEndCaptureTest, LinesStillHeldAtExitGoToAnUnsavedFileBesideTheSettings) {

@@ -1,0 +1,36 @@
+#include "runtime/after_pass.h"
+
+namespace {
+
+thread_local std::vector<std::function<void()>>* collecting = nullptr;
+
+} // namespace
+
+AfterPass::AfterPass() : outer_(collecting) {
+    collecting = &work_;
+}
+
+AfterPass::~AfterPass() {
+    if (collecting == &work_)
+        collecting = outer_;
+    for (std::function<void()>& work : work_) {
+        try {
+            work();
+        } catch (...) {
+        }
+    }
+}
+
+std::vector<std::function<void()>> AfterPass::Take() {
+    if (collecting == &work_)
+        collecting = outer_;
+    return std::exchange(work_, {});
+}
+
+bool AfterPass::Collecting() {
+    return collecting != nullptr;
+}
+
+void AfterPass::Add(std::function<void()> work) {
+    collecting->push_back(std::move(work));
+}
