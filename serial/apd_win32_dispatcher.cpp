@@ -49,6 +49,8 @@ int TApdWin32Dispatcher::PurgeQueue(QueueSide side) {
 DWORD TApdWin32Dispatcher::PollComError(COMSTAT& status) {
     DWORD errors = 0;
     if (!ClearCommError(handle_, &errors, &status)) {
+        if (GetLastError() == ERROR_DEVICE_NOT_CONNECTED)
+            NoteDeviceLost();
         // A failed poll reports nothing queued, so no read is made for stale counts.
         errors = 0;
         status = COMSTAT{};

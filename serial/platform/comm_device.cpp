@@ -551,6 +551,17 @@ DWORD CommDevice::ClearError(DWORD& errors, COMSTAT* status) {
     if (ioctl(fd_, FIONREAD, &queued) != 0)
         return DeviceError(errno);
     status->cbInQue = static_cast<DWORD>(queued);
+    // Nothing left to read from a device that hung up: it is gone, as a removed device fails this
+    // call. The comm thread hears of it in its wait; this tells the dispatch thread, which reads
+    // the port while the comm thread is away writing a report file that stalls.
+    if (queued == 0) {
+        pollfd device{fd_, POLLIN, 0};
+        if (poll(&device, 1, 0) == 1 && (device.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            std::lock_guard lock(mutex_);
+            gone_ = true;
+            return ERROR_DEVICE_NOT_CONNECTED;
+        }
+    }
     // A line that only reports never writes: once its output queue was seen empty, it is not
     // asked again, a system call less for every pass, until something is written.
     std::uint64_t writes = 0;

@@ -393,6 +393,46 @@ TEST_F(EndToEndCaptureTest, ExitWhileAReportFileWriteNeverEndsSavesItsLinesAndEn
     SetReportAppender(std::move(previous));
 }
 
+TEST_F(EndToEndCaptureTest, DeviceLostWhileItsReportFileStallsIsClosedAtOnce) {
+    StartUp(EightLinesOn);
+    StartLine(1, ReportFile(1));
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool release = false;
+    int stalling = 0;
+    ReportAppender previous = SetReportAppender([&](const std::string& f, const std::string& t) {
+        std::unique_lock lock(mutex);
+        ++stalling;
+        changed.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
+        AppendReportLine(f, t);
+        --stalling;
+        changed.notify_all();
+    });
+    Play({1}, 1, 1);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            std::lock_guard lock(mutex);
+            return stalling == 1;
+        },
+        20000));
+
+    lines.Com(1).Close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Line(1).PortStatus == PortState::Waiting; }, 10000));
+    EXPECT_FALSE(Serial().ComPorts[0]->Open()) << "a dead device is not kept open";
+
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    changed.notify_all();
+    std::unique_lock lock(mutex);
+    EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] {
+        return stalling == 0 && FileText(ReportFile(1)) == expected_[0];
+    }));
+    lock.unlock();
+    SetReportAppender(std::move(previous));
+}
+
 TEST_F(EndToEndCaptureTest, LinesStillHeldAtExitGoToAnUnsavedFileBesideTheSettings) {
     StartUp(EightLinesOn);
     const std::string file = settings.UnwritablePath("line2.txt");
