@@ -58,6 +58,55 @@ double ProcessCpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
+// Appends to one report file hang until released, as on a share whose server went quiet; the
+// others go through. It ends once no append hangs. A write that the program gave up goes on with
+// its file's other lines after that, through this appender: a test waits for the file to be
+// complete before it ends.
+class StalledAppends {
+public:
+    explicit StalledAppends(std::string file) : file_(std::move(file)) {
+        previous_ = SetReportAppender([this](const std::string& f, const std::string& t) {
+            if (f != file_)
+                return AppendReportLine(f, t);
+            std::unique_lock lock(mutex_);
+            ++hung_;
+            changed_.wait_for(lock, std::chrono::seconds(30), [&] { return released_; });
+            AppendReportLine(f, t);
+            --hung_;
+            changed_.notify_all();
+        });
+    }
+    ~StalledAppends() {
+        Release();
+        std::unique_lock lock(mutex_);
+        EXPECT_TRUE(changed_.wait_for(lock, std::chrono::seconds(20), [&] { return hung_ == 0; }));
+        lock.unlock();
+        SetReportAppender(std::move(previous_));
+    }
+    StalledAppends(const StalledAppends&) = delete;
+    StalledAppends& operator=(const StalledAppends&) = delete;
+
+    int Hung() {
+        std::lock_guard lock(mutex_);
+        return hung_;
+    }
+    void Release() {
+        {
+            std::lock_guard lock(mutex_);
+            released_ = true;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    const std::string file_;
+    ReportAppender previous_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool released_ = false;
+    int hung_ = 0;
+};
+
 } // namespace
 
 class EndToEndCaptureTest : public FormsTest {
@@ -309,60 +358,26 @@ TEST_F(EndToEndCaptureTest, ReportFileThatFailsThenRecoversGetsEveryLineInOrderA
 TEST_F(EndToEndCaptureTest, ReportFileWhoseWritesStallHoldsUpNoOtherLineAndLosesNothing) {
     StartUp(EightLinesOn);
     StartAllLines();
-    // Line 1's writes hang until released, as on a share whose server went quiet.
-    std::mutex mutex;
-    std::condition_variable released;
-    bool release = false;
-    std::atomic<bool> stalling = false;
-    const std::string stalled = ReportFile(1);
-    ReportAppender previous = SetReportAppender([&](const std::string& f, const std::string& t) {
-        if (f == stalled) {
-            stalling = true;
-            std::unique_lock lock(mutex);
-            released.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
-        }
-        AppendReportLine(f, t);
-    });
+    StalledAppends stalled(ReportFile(1));
     const std::vector<int> all{1, 2, 3, 4, 5, 6, 7, 8};
     const std::vector<int> others{2, 3, 4, 5, 6, 7, 8};
     Play(all, 1, 1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return stalling.load(); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stalled.Hung() == 1; }, 20000));
     Play(all, 2, 50);
     ExpectFilesComplete(others);
-    EXPECT_EQ(FileText(stalled), "");
+    EXPECT_EQ(FileText(ReportFile(1)), "");
     // The stalled line's port is still read: its lines come in while its file waits.
     EXPECT_TRUE(QTest::qWaitFor([&] { return Main().LineWindows[0]->LineCount() == 50; }, 20000))
         << Main().LineWindows[0]->LineCount();
-    {
-        std::lock_guard lock(mutex);
-        release = true;
-    }
-    released.notify_all();
+    stalled.Release();
     ExpectFilesComplete(all);
-    SetReportAppender(std::move(previous));
     EXPECT_TRUE(boxes.Boxes.empty());
 }
 
 TEST_F(EndToEndCaptureTest, ExitWhileAReportFileWriteNeverEndsSavesItsLinesAndEnds) {
     StartUp(EightLinesOn);
     StartAllLines();
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool release = false;
-    int stalling = 0; // appends of line 1 under way
-    const std::string stalled = ReportFile(1);
-    ReportAppender previous = SetReportAppender([&](const std::string& f, const std::string& t) {
-        if (f == stalled) {
-            std::unique_lock lock(mutex);
-            ++stalling;
-            changed.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
-            AppendReportLine(f, t);
-            --stalling;
-            changed.notify_all();
-            return;
-        }
-        AppendReportLine(f, t);
-    });
+    StalledAppends stalled(ReportFile(1));
     Play({1, 2}, 1, 3);
     ExpectFilesComplete({2});
     ASSERT_TRUE(QTest::qWaitFor([&] { return Main().LineWindows[0]->LineCount() == 3; }, 20000));
@@ -370,67 +385,27 @@ TEST_F(EndToEndCaptureTest, ExitWhileAReportFileWriteNeverEndsSavesItsLinesAndEn
     testing::internal::CaptureStderr();
     forms.reset();
     const std::string said = testing::internal::GetCapturedStderr();
-    {
-        std::lock_guard lock(mutex);
-        EXPECT_EQ(stalling, 1) << "the end waited for the write";
-    }
+    EXPECT_EQ(stalled.Hung(), 1) << "the end waited for the write";
     EXPECT_EQ(FileText(settings.Folder() + "line1.txt.unsaved"), expected_[0]);
-    EXPECT_NE(said.find("Line 1: 3 report lines could not be written to " + stalled),
+    EXPECT_NE(said.find("Line 1: 3 report lines could not be written to " + ReportFile(1)),
               std::string::npos)
         << said;
-
-    {
-        std::lock_guard lock(mutex);
-        release = true;
-    }
-    changed.notify_all();
-    // The write that never ended ends after all, and is the last use of this test's appender.
-    std::unique_lock lock(mutex);
-    EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] {
-        return stalling == 0 && FileText(stalled) == expected_[0];
-    }));
-    lock.unlock();
-    SetReportAppender(std::move(previous));
+    stalled.Release();
+    ExpectFilesComplete({1});
 }
 
 TEST_F(EndToEndCaptureTest, DeviceLostWhileItsReportFileStallsIsClosedAtOnce) {
     StartUp(EightLinesOn);
     StartLine(1, ReportFile(1));
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool release = false;
-    int stalling = 0;
-    ReportAppender previous = SetReportAppender([&](const std::string& f, const std::string& t) {
-        std::unique_lock lock(mutex);
-        ++stalling;
-        changed.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
-        AppendReportLine(f, t);
-        --stalling;
-        changed.notify_all();
-    });
+    StalledAppends stalled(ReportFile(1));
     Play({1}, 1, 1);
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            std::lock_guard lock(mutex);
-            return stalling == 1;
-        },
-        20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stalled.Hung() == 1; }, 20000));
 
     lines.Com(1).Close();
     EXPECT_TRUE(QTest::qWaitFor([&] { return Line(1).PortStatus == PortState::Waiting; }, 10000));
     EXPECT_FALSE(Serial().ComPorts[0]->Open()) << "a dead device is not kept open";
-
-    {
-        std::lock_guard lock(mutex);
-        release = true;
-    }
-    changed.notify_all();
-    std::unique_lock lock(mutex);
-    EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] {
-        return stalling == 0 && FileText(ReportFile(1)) == expected_[0];
-    }));
-    lock.unlock();
-    SetReportAppender(std::move(previous));
+    stalled.Release();
+    ExpectFilesComplete({1});
 }
 
 TEST_F(EndToEndCaptureTest, LinesStillHeldAtExitGoToAnUnsavedFileBesideTheSettings) {
