@@ -6,13 +6,12 @@ thread_local std::vector<std::function<void()>>* collecting = nullptr;
 
 } // namespace
 
-AfterPass::AfterPass() : outer_(collecting) {
+AfterPass::AfterPass() {
     collecting = &work_;
 }
 
 AfterPass::~AfterPass() {
-    if (collecting == &work_)
-        collecting = outer_;
+    collecting = nullptr;
     for (std::function<void()>& work : work_) {
         try {
             work();
@@ -22,8 +21,7 @@ AfterPass::~AfterPass() {
 }
 
 std::vector<std::function<void()>> AfterPass::Take() {
-    if (collecting == &work_)
-        collecting = outer_;
+    collecting = nullptr;
     return std::exchange(work_, {});
 }
 

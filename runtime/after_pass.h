@@ -9,7 +9,7 @@
 
 class AfterPass {
 public:
-    // Collects on this thread until Take or the end of the scope.
+    // Collects on this thread until Take or the end of the scope; one at a time on a thread.
     AfterPass();
     // Work still collected runs here, so that none is left undone when a pass ends by an exception.
     ~AfterPass();
@@ -24,6 +24,5 @@ public:
     static void Add(std::function<void()> work);
 
 private:
-    std::vector<std::function<void()>>* outer_;
     std::vector<std::function<void()>> work_;
 };

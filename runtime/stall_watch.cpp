@@ -103,7 +103,7 @@ StallWatch::StallWatch(std::function<void()> onStall) : slot_(new Slot) {
 }
 
 StallWatch::~StallWatch() {
-    Close();
+    Watch::Instance().Remove(slot_);
     delete slot_;
 }
 
@@ -122,9 +122,4 @@ void StallWatch::End() {
 std::chrono::nanoseconds StallWatch::Running() const {
     const std::int64_t since = slot_->Since.load();
     return std::chrono::nanoseconds(since == 0 ? 0 : Now() - since);
-}
-
-void StallWatch::Close() {
-    slot_->Since.store(0);
-    Watch::Instance().Remove(slot_);
 }

@@ -14,7 +14,7 @@ public:
     static constexpr std::chrono::milliseconds Limit{500};
 
     // onStall runs on the watch's thread, once for each piece of work that outlasts Limit, and
-    // never after Close or the destructor have returned. It must not block.
+    // never after the destructor has returned. It must not block.
     explicit StallWatch(std::function<void()> onStall);
     ~StallWatch();
     StallWatch(const StallWatch&) = delete;
@@ -25,8 +25,6 @@ public:
     void End();
     // How long the work under way has run; zero while none is.
     std::chrono::nanoseconds Running() const;
-    // No more onStall from here on.
-    void Close();
 
     struct Slot {
         std::atomic<std::int64_t> Since{0}; // steady clock, ns; 0 while no work runs
