@@ -41,6 +41,39 @@ QString TimeSeparator(const QLocale& locale) {
     return separator;
 }
 
+// The second and the local offset at it, packed in one word so that every thread reads both at
+// once without a lock: the second in the high bits, the offset (at most a day either way) in
+// the low ones. Zero: none yet.
+constexpr int OffsetBits = 18;
+constexpr qint64 OffsetBias = qint64{1} << (OffsetBits - 1);
+std::atomic<quint64> zoneReading{0};
+std::atomic_flag zoneReadingTaken;
+
+// The local clock's offset from UTC at the instant, in seconds. The thread that first finds
+// the second new reads the zone; any other that finds it new meanwhile goes on with the last
+// second's offset rather than wait, as a reading within that second would have.
+int LocalOffsetAt(qint64 msecs) {
+    const qint64 second = msecs / 1000 - (msecs % 1000 < 0 ? 1 : 0);
+    const quint64 last = zoneReading.load(std::memory_order_acquire);
+    const auto offsetOf = [](quint64 reading) {
+        return static_cast<int>(static_cast<qint64>(reading & ((quint64{1} << OffsetBits) - 1)) -
+                                OffsetBias);
+    };
+    if (second < 0 || second >= (qint64{1} << (63 - OffsetBits)))
+        return QDateTime::fromMSecsSinceEpoch(msecs).offsetFromUtc();
+    if (last != 0 && static_cast<qint64>(last >> OffsetBits) == second)
+        return offsetOf(last);
+    if (last != 0 && zoneReadingTaken.test_and_set(std::memory_order_acquire))
+        return offsetOf(last);
+    const int offset = QDateTime::fromMSecsSinceEpoch(msecs).offsetFromUtc();
+    zoneReading.store((static_cast<quint64>(second) << OffsetBits) |
+                          static_cast<quint64>(offset + OffsetBias),
+                      std::memory_order_release);
+    if (last != 0)
+        zoneReadingTaken.clear(std::memory_order_release);
+    return offset;
+}
+
 } // namespace
 
 void SetClock(std::function<QDateTime()> clock) {
@@ -60,19 +93,20 @@ QDateTime CurrentDateTime() {
         if (clock)
             return (*clock)();
     }
-    // Each local reading looks at the time zone afresh (a file stat); one a second keeps zone
-    // and daylight-saving changes in view at a fraction of the cost. The reading is kept as the
-    // same wall time at its fixed offset: turning a local time into an instant (the line's last
-    // report, the forwarded time) would look at the zone again, for every line. Within the
-    // second the milliseconds still move on: the forwarded time carries them.
+    // Each local reading looks at the time zone afresh (file stats under the C library's zone
+    // lock). The local offset is read once a second for the whole program, not once a second
+    // on each port's thread: lines that end together on eight ports would otherwise queue on
+    // that lock at every new second. The reading is kept as the same wall time at its fixed
+    // offset: turning a local time into an instant (the line's last report, the forwarded time)
+    // would look at the zone again, for every line. The milliseconds still move on: the
+    // forwarded time carries them.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = now / 1000 - (now % 1000 < 0 ? 1 : 0);
     thread_local qint64 cachedSecond = std::numeric_limits<qint64>::min();
     thread_local qint64 cachedAt = 0;
     thread_local QDateTime cached;
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const qint64 second = now / 1000 - (now % 1000 < 0 ? 1 : 0);
     if (second != cachedSecond) {
-        const QDateTime local = QDateTime::fromMSecsSinceEpoch(now);
-        cached = local.toOffsetFromUtc(local.offsetFromUtc());
+        cached = QDateTime::fromMSecsSinceEpoch(now, Qt::OffsetFromUTC, LocalOffsetAt(now));
         cachedSecond = second;
         cachedAt = now;
     }
