@@ -3,6 +3,8 @@
 #include <QLocale>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <thread>
+#include <utility>
 
 namespace {
 
@@ -51,6 +53,32 @@ TEST_F(StampsTest, TheLocalClockReadsTheCurrentMillisecondInLocalTime) {
         if (i == 2)
             QThread::msleep(150); // most likely within the same second
     }
+}
+
+// The zone is read once a second for the whole program: a change of it (or of daylight saving)
+// must still reach every thread's stamps within about a second.
+TEST_F(StampsTest, AChangeOfTimeZoneReachesEveryThreadWithinASecond) {
+    const bool hadZone = qEnvironmentVariableIsSet("TZ");
+    const QByteArray zoneWas = qgetenv("TZ");
+    const auto nextSecond = [] {
+        const qint64 second = QDateTime::currentMSecsSinceEpoch() / 1000;
+        while (QDateTime::currentMSecsSinceEpoch() / 1000 == second)
+            QThread::msleep(10);
+    };
+    // POSIX zone texts: no zone files needed.
+    for (const auto& [zone, offset] : {std::pair{"UTC0", 0}, std::pair{"IST-5:30", 19800}}) {
+        (void)CurrentDateTime(); // the reading of this second is taken before the change
+        qputenv("TZ", zone);
+        nextSecond();
+        EXPECT_EQ(CurrentDateTime().offsetFromUtc(), offset) << zone;
+        int onAnotherThread = -1;
+        std::thread([&] { onAnotherThread = CurrentDateTime().offsetFromUtc(); }).join();
+        EXPECT_EQ(onAnotherThread, offset) << zone;
+    }
+    if (hadZone)
+        qputenv("TZ", zoneWas);
+    else
+        qunsetenv("TZ");
 }
 
 TEST_F(StampsTest, TimeSeparatorFollowsTheLocale) {
