@@ -49,11 +49,16 @@ constexpr qint64 OffsetBias = qint64{1} << (OffsetBits - 1);
 std::atomic<quint64> zoneReading{0};
 std::atomic_flag zoneReadingTaken;
 
+// The second that the instant falls in, rounded down also before 1970.
+qint64 SecondOf(qint64 msecs) {
+    return msecs / 1000 - (msecs % 1000 < 0 ? 1 : 0);
+}
+
 // The local clock's offset from UTC at the instant, in seconds. The thread that first finds
 // the second new reads the zone; any other that finds it new meanwhile goes on with the last
 // second's offset rather than wait, as a reading within that second would have.
 int LocalOffsetAt(qint64 msecs) {
-    const qint64 second = msecs / 1000 - (msecs % 1000 < 0 ? 1 : 0);
+    const qint64 second = SecondOf(msecs);
     const quint64 last = zoneReading.load(std::memory_order_acquire);
     const auto offsetOf = [](quint64 reading) {
         return static_cast<int>(static_cast<qint64>(reading & ((quint64{1} << OffsetBits) - 1)) -
@@ -101,7 +106,7 @@ QDateTime CurrentDateTime() {
     // would look at the zone again, for every line. The milliseconds still move on: the
     // forwarded time carries them.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const qint64 second = now / 1000 - (now % 1000 < 0 ? 1 : 0);
+    const qint64 second = SecondOf(now);
     thread_local qint64 cachedSecond = std::numeric_limits<qint64>::min();
     thread_local qint64 cachedAt = 0;
     thread_local QDateTime cached;
