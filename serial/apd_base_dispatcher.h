@@ -140,6 +140,12 @@ public:
     // Called under ControlLock after PriorityBoost or Rs485Mode changed: the device subclass
     // maps ThreadPriorityLevel onto its threads. Does nothing here.
     virtual void ApplyThreadPriorities() {}
+    // The line's error bits alone, as PollComError reports them, without the driver's queue
+    // counts: the receive pass reads before it asks what is queued.
+    virtual DWORD PollLineErrors() {
+        COMSTAT status{};
+        return PollComError(status);
+    }
 
     // --- open and close ----------------------------------------------------------------------
     int OpenComm(const std::string& name, DWORD baud, int parity, int dataBits, int stopBits,
@@ -225,8 +231,9 @@ public:
     DWORD ModemStatus() { return line_.Lock()->ModemStatus; }
     DWORD LineErrors() { return line_.Lock()->LineErrors; }
     void RefreshModemStatusChanges();
-    // Adds the device's error bits to LineErrors; returns the driver's receive count.
-    DWORD RefreshLineErrors();
+    // Adds the device's error bits to LineErrors; returns the driver's receive count, or 0 when
+    // it was not asked for.
+    DWORD RefreshLineErrors(bool countQueued = true);
     int TakeLineError();
     bool TakeLineBreak();
     int SetHardwareFlow(DWORD full, DWORD resume, DWORD options);

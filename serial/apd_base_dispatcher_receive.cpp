@@ -17,33 +17,37 @@ bool TApdBaseDispatcher::FillReceiveBuffer() {
         return false;
     if (ring->Full())
         return true;
-    const DWORD pending = RefreshLineErrors();
-    if (pending == 0)
-        return false;
-    const DWORD want = std::min(ring->Room(), pending);
-    if (want == 0)
-        return true;
 
-    // The first read asks for the whole free stretch up to the ring's end: the device read
-    // returns at once with what is there. Only when it filled that stretch is the rest read
-    // into the ring's start.
+    // A read asks for the whole free stretch up to the ring's end: the device read returns at
+    // once with what is there. Only when it filled that stretch is the rest read into the
+    // ring's start.
     auto read = [&](DWORD count) {
         BYTE* at = ring->WriteWindow().Bytes;
-        int got = ReadBlock(at, count);
-        if (got < 0) {
-            // A failed read brings nothing; counting its error code as bytes would put garbage
-            // into the stream.
+        const int got = ReadBlock(at, count);
+        // A failed read brings nothing; counting its error code as bytes would put garbage into
+        // the stream.
+        if (got < 0)
             NoteReadError(-1);
-            got = 0;
-        }
-        const DWORD n = std::min(static_cast<DWORD>(got), count);
-        LogEvent(ltDispatch, lsReadCom, n, at, n);
+        const DWORD n = got < 0 ? 0 : std::min(static_cast<DWORD>(got), count);
+        // A read that found nothing, made before asking whether anything was there, is no event.
+        if (n > 0 || got < 0)
+            LogEvent(ltDispatch, lsReadCom, n, at, n);
         ring->Commit(n);
         return n;
     };
+    // The read comes before the ask for the driver's count, which costs a system call on every
+    // pass: only a read that found nothing asks it, and so tells a quiet device from one that
+    // has gone, as the ask reports a device that hung up.
+    RefreshLineErrors(false);
     const DWORD first = ring->WriteWindow().Count;
-    if (read(first) == first && first < want)
-        read(want - first);
+    DWORD got = read(first);
+    if (got == 0) {
+        if (RefreshLineErrors() == 0)
+            return false;
+        got = read(first);
+    }
+    if (got == first && !ring->Full())
+        read(ring->WriteWindow().Count);
     return true;
 }
 

@@ -30,13 +30,16 @@ void TApdBaseDispatcher::RefreshModemStatusChanges() {
     LogEvent(ltStatus, lsModemStatus, modem & 0xFF);
 }
 
-DWORD TApdBaseDispatcher::RefreshLineErrors() {
+DWORD TApdBaseDispatcher::RefreshLineErrors(bool countQueued) {
     DWORD errors = 0;
     DWORD pending = 0;
     {
         std::lock_guard lock(OutputLock);
-        errors = PollComError(ComStatus);
-        pending = ComStatus.cbInQue;
+        if (countQueued) {
+            errors = PollComError(ComStatus);
+            pending = ComStatus.cbInQue;
+        } else
+            errors = PollLineErrors();
     }
     auto line = line_.Lock();
     line->LineErrors |= errors & 0x1F;

@@ -59,6 +59,15 @@ DWORD TApdWin32Dispatcher::PollComError(COMSTAT& status) {
     return errors;
 }
 
+DWORD TApdWin32Dispatcher::PollLineErrors() {
+    DWORD errors = 0;
+    if (ClearCommError(handle_, &errors, nullptr))
+        return errors;
+    if (GetLastError() == ERROR_DEVICE_NOT_CONNECTED)
+        NoteDeviceLost();
+    return 0;
+}
+
 void TApdWin32Dispatcher::NoteReadError(int) {}
 
 int TApdWin32Dispatcher::ReadComState(DCB& dcb) {

@@ -111,6 +111,7 @@ public:
     int CloseDeviceHandle() override;                                                       // 14
     int YieldSlice() override;                                                              // 15
     DWORD ReadModemStatus() override;
+    DWORD PollLineErrors() override;
     DWORD LastDeviceError() override;
 
     // Writes what the output buffer holds, one contiguous run per write; a wrapped buffer is
