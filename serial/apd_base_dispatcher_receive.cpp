@@ -37,15 +37,16 @@ bool TApdBaseDispatcher::FillReceiveBuffer() {
     };
     // The read comes before the ask for the driver's count, which costs a system call on every
     // pass: only a read that found nothing asks it, and so tells a quiet device from one that
-    // has gone, as the ask reports a device that hung up.
-    RefreshLineErrors(false);
+    // has gone, as the ask reports a device that hung up. Either way the line's errors are
+    // taken once.
     const DWORD first = ring->WriteWindow().Count;
     DWORD got = read(first);
-    if (got == 0) {
-        if (RefreshLineErrors() == 0)
-            return false;
+    if (got > 0)
+        RefreshLineErrors(false);
+    else if (RefreshLineErrors() == 0)
+        return false;
+    else
         got = read(first);
-    }
     if (got == first && !ring->Full())
         read(ring->WriteWindow().Count);
     return true;

@@ -47,24 +47,24 @@ int TApdWin32Dispatcher::PurgeQueue(QueueSide side) {
 }
 
 DWORD TApdWin32Dispatcher::PollComError(COMSTAT& status) {
-    DWORD errors = 0;
-    if (!ClearCommError(handle_, &errors, &status)) {
-        if (GetLastError() == ERROR_DEVICE_NOT_CONNECTED)
-            NoteDeviceLost();
-        // A failed poll reports nothing queued, so no read is made for stale counts.
-        errors = 0;
-        status = COMSTAT{};
-    }
+    const DWORD errors = ClearDeviceErrors(&status);
     status.cbOutQue = OutputUsed();
     return errors;
 }
 
 DWORD TApdWin32Dispatcher::PollLineErrors() {
+    return ClearDeviceErrors(nullptr);
+}
+
+DWORD TApdWin32Dispatcher::ClearDeviceErrors(COMSTAT* status) {
     DWORD errors = 0;
-    if (ClearCommError(handle_, &errors, nullptr))
+    if (ClearCommError(handle_, &errors, status))
         return errors;
     if (GetLastError() == ERROR_DEVICE_NOT_CONNECTED)
         NoteDeviceLost();
+    // A failed poll reports nothing queued, so no read is made for stale counts.
+    if (status)
+        *status = COMSTAT{};
     return 0;
 }
 

@@ -133,6 +133,9 @@ private:
     friend class TDispThread;
     friend class TOutThread;
 
+    // The device's error bits, and its queue counts when status is given; a device that is gone
+    // is noted as lost.
+    DWORD ClearDeviceErrors(COMSTAT* status);
     // Output bytes written: the tail moves on, an emptied buffer starts again at 0.
     void AdvanceOutput(DWORD count);
     // What the worker threads' bodies do with the signals.
