@@ -13,6 +13,7 @@
 #include "ui/form_set.h"
 #include "ui/handler_guard.h"
 #include "ui/line_form.h"
+#include "ui/line_trouble_label.h"
 #include "ui/plant_broker_form.h"
 #include "ui/port_devices_form.h"
 #include "ui/report_files_form.h"
@@ -53,6 +54,14 @@ constexpr LinePanelDesign LinePanels[LineCount] = {
     {{16, 522, 484, 159}, {20, 67, 25, 25}}, {{520, 522, 484, 159}, {20, 67, 25, 25}},
 };
 constexpr QRect LineWindowPlace(64, 23, 405, 121);
+// The strip between the view and the group's bottom edge.
+constexpr QRect LineTroublePlace(64, 144, 405, 13);
+
+QFont TroubleFont() {
+    QFont font = DesignFont(false);
+    font.setPixelSize(11);
+    return font;
+}
 constexpr QSize ClientSize(1016, 694);
 // The button's image is 16 pixels square on a 25-pixel-high button, and grows with it.
 constexpr int ImageSize = 16;
@@ -290,6 +299,12 @@ void TMainForm::CreateLinePanel(int line) {
     view->installEventFilter(this);
     view->viewport()->installEventFilter(this);
     LineWindows[i] = view;
+
+    auto* trouble = new TLineTroubleLabel(group);
+    trouble->setObjectName(QStringLiteral("Line%1Trouble").arg(n));
+    trouble->setGeometry(LineTroublePlace);
+    trouble->setFont(TroubleFont());
+    LineTroubles[i] = trouble;
 
     auto* saveDialog = new TSaveDialog(this);
     saveDialog->setObjectName(QStringLiteral("SaveDialog%1").arg(n));
@@ -593,9 +608,25 @@ void TMainForm::RefreshLineLook(int line) {
             hint += QChar('\n') + LineNoiseText(production.Noise);
     }
     // Held report lines are written whether the line is on or off, started or stopped.
-    if (const std::string news = ReportFileHint(reports); !news.empty())
-        hint += QChar('\n') + AnsiToQString(news);
+    const std::string fileNews = ReportFileHint(reports);
+    if (!fileNews.empty())
+        hint += QChar('\n') + AnsiToQString(fileNews);
     LineGroups[i]->setToolTip(hint);
+
+    // In sight beneath the view: what puts report lines at risk first, then a silence.
+    QString trouble;
+    QColor colour = LineCaptionColour(LineState::FileFailing);
+    if (!fileNews.empty())
+        trouble = AnsiToQString(fileNews.substr(0, fileNews.find('\n')));
+    else if (state != LineState::Off && production.PortStatus == PortState::Waiting)
+        trouble = QString::fromStdString(production.PortNews);
+    else if (state != LineState::Off && production.Silent) {
+        trouble = QString::fromStdString(SilenceNews(production));
+        colour = LineCaptionColour(LineState::Silent);
+    }
+    if (!trouble.isEmpty())
+        trouble[0] = trouble[0].toUpper();
+    LineTroubles[i]->SetTrouble(trouble, colour);
 }
 
 void TMainForm::FollowReportFile(int line, const ReportWriterStatus& status) {

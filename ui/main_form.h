@@ -18,6 +18,7 @@ class QGroupBox;
 class QMenu;
 class QTimer;
 class QToolButton;
+class TLineTroubleLabel;
 class TReportView;
 class TSaveDialog;
 
@@ -34,6 +35,8 @@ public:
     std::array<QGroupBox*, LineCount> LineGroups{};
     std::array<QToolButton*, LineCount> StartLineBtns{};
     std::array<TReportView*, LineCount> LineWindows{};
+    // Beneath each view: what is wrong with the line, while something is.
+    std::array<TLineTroubleLabel*, LineCount> LineTroubles{};
     std::array<TSaveDialog*, LineCount> SaveDialogs{};
     QFrame* Bevel1 = nullptr;
     QTimer* StartupTimer = nullptr;

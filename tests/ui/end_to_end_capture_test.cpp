@@ -11,6 +11,7 @@
 #include "tests/capture/restricted_writes.h"
 #include "tests/ui/forms_fixture.h"
 #include "ui/line_form.h"
+#include "ui/line_trouble_label.h"
 #include "ui/report_view.h"
 #include "ui/stamping_form.h"
 
@@ -582,6 +583,11 @@ TEST_F(EndToEndCaptureTest, UnpluggedAdapterIsClosedShownAndCapturesAgainWhenPlu
     EXPECT_TRUE(hint.contains(QString::fromStdString("COM 3 (" + adapter + ") lost at ")) &&
                 hint.contains(QStringLiteral(", waiting for it\n")))
         << hint.toStdString();
+    const TLineTroubleLabel& trouble = *Main().LineTroubles[0];
+    EXPECT_FALSE(trouble.isHidden());
+    EXPECT_TRUE(
+        trouble.Trouble().startsWith(QString::fromStdString("COM 3 (" + adapter + ") lost at ")))
+        << trouble.Trouble().toStdString();
 
     // A fresh terminal cooks what it receives until it is opened raw: the adapter sends once
     // the port is open again, as a real one would only then be receiving.
@@ -596,6 +602,7 @@ TEST_F(EndToEndCaptureTest, UnpluggedAdapterIsClosedShownAndCapturesAgainWhenPlu
     EXPECT_EQ(Main().LineGroups[0]->toolTip(),
               QStringLiteral("Double click to change line label\nReporting to ") +
                   QString::fromStdString(ReportFile(1)));
+    EXPECT_TRUE(trouble.isHidden()) << trouble.Trouble().toStdString();
     EXPECT_TRUE(boxes.Boxes.empty());
     ClearPortDevice(3);
 }
@@ -844,6 +851,12 @@ TEST_F(EndToEndCaptureTest, LineWhoseFolderIsMissingShowsItUntilTheHeldLinesAreW
     EXPECT_TRUE(QTest::qWaitFor([&] { return Main().LineGroups[0]->toolTip() == failing; }, 10000))
         << Main().LineGroups[0]->toolTip().toStdString();
     EXPECT_EQ(Main().LineGroups[0]->palette().color(QPalette::WindowText), QColor(139, 0, 0));
+    // In sight on the panel too, without a hover.
+    const TLineTroubleLabel& trouble = *Main().LineTroubles[0];
+    EXPECT_FALSE(trouble.isHidden());
+    EXPECT_EQ(trouble.Trouble().toStdString(),
+              "The report file " + file + " cannot be written since 15:04:09 (Invalid filename; " +
+                  "the folder " + folder + " is not there): 20 report lines held");
 
     // Stopped, it says what it still holds; the held lines are written all the same.
     Main().StartLineBtns[0]->click();
@@ -863,6 +876,7 @@ TEST_F(EndToEndCaptureTest, LineWhoseFolderIsMissingShowsItUntilTheHeldLinesAreW
         10000))
         << Main().LineGroups[0]->toolTip().toStdString();
     EXPECT_EQ(Main().LineGroups[0]->palette().color(QPalette::WindowText), QColor(Qt::black));
+    EXPECT_TRUE(trouble.isHidden()) << trouble.Trouble().toStdString();
     EXPECT_EQ(boxes.Boxes.size(), 2u);
 }
 

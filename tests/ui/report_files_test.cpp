@@ -3,6 +3,7 @@
 
 #include "settings/settings_groups.h"
 #include "tests/ui/forms_fixture.h"
+#include "ui/line_trouble_label.h"
 #include "ui/report_files_form.h"
 
 #include <QCheckBox>
@@ -139,10 +140,12 @@ TEST_F(ReportFilesTest, SilentLineTurnsOrangeWithItsHintUntilItsNextReportLine) 
     EXPECT_EQ(Hint(1), QStringLiteral("Double click to change line label\n"
                                       "no report since 14:02:11") +
                            reporting);
+    EXPECT_EQ(Main().LineTroubles[0]->Trouble(), QStringLiteral("No report since 14:02:11"));
 
     ASSERT_TRUE(lines.Com(1).Write("LOT 2\r\n"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return CaptionColourShown(1) == QColor(Qt::black); }, 5000));
     EXPECT_EQ(Hint(1), QStringLiteral("Double click to change line label") + reporting);
+    EXPECT_TRUE(Main().LineTroubles[0]->isHidden());
     EXPECT_TRUE(boxes.Boxes.empty());
 }
 
