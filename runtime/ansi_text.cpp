@@ -26,6 +26,38 @@ QString AnsiToQString(std::string_view bytes) {
     return out;
 }
 
+QString MessageToQString(std::string_view bytes) {
+    QString out;
+    out.reserve(static_cast<qsizetype>(bytes.size()));
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        // Sequences of 2 to 4 bytes, without overlong forms, surrogates or code points past
+        // U+10FFFF.
+        const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                                   : lead >= 0xE0 && lead <= 0xEF ? 3
+                                   : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                                  : 1;
+        char32_t code = length == 2 ? lead & 0x1Fu : length == 3 ? lead & 0x0Fu : lead & 0x07u;
+        bool wellFormed = length > 1 && i + length <= bytes.size();
+        for (std::size_t k = 1; wellFormed && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(bytes[i + k]);
+            wellFormed = (next & 0xC0u) == 0x80u;
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        const char32_t least = length == 3 ? 0x800 : length == 4 ? 0x10000 : 0x80;
+        if (wellFormed && code >= least && code <= 0x10FFFF &&
+            !(code >= 0xD800 && code <= 0xDFFF)) {
+            out.append(QString::fromUcs4(&code, 1));
+            i += length;
+        } else {
+            out.append(QChar(ToUnicode(lead)));
+            ++i;
+        }
+    }
+    return out;
+}
+
 std::string QStringToAnsi(const QString& text) {
     std::string out;
     out.reserve(static_cast<size_t>(text.size()));

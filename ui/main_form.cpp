@@ -596,7 +596,7 @@ void TMainForm::RefreshLineLook(int line) {
     QString hint = GroupHint;
     if (state != LineState::Off) {
         if (production.PortStatus == PortState::Waiting)
-            hint += QChar('\n') + QString::fromStdString(production.PortNews);
+            hint += QChar('\n') + MessageToQString(production.PortNews);
         if (production.Silent)
             hint += QChar('\n') + QString::fromStdString(SilenceNews(production));
         // Where the line's report lines go, unless its failure already names that file.
@@ -610,16 +610,16 @@ void TMainForm::RefreshLineLook(int line) {
     // Held report lines are written whether the line is on or off, started or stopped.
     const std::string fileNews = ReportFileHint(reports);
     if (!fileNews.empty())
-        hint += QChar('\n') + AnsiToQString(fileNews);
+        hint += QChar('\n') + MessageToQString(fileNews);
     LineGroups[i]->setToolTip(hint);
 
     // In sight beneath the view: what puts report lines at risk first, then a silence.
     QString trouble;
     QColor colour = LineCaptionColour(LineState::FileFailing);
     if (!fileNews.empty())
-        trouble = AnsiToQString(fileNews.substr(0, fileNews.find('\n')));
+        trouble = MessageToQString(fileNews.substr(0, fileNews.find('\n')));
     else if (state != LineState::Off && production.PortStatus == PortState::Waiting)
-        trouble = QString::fromStdString(production.PortNews);
+        trouble = MessageToQString(production.PortNews);
     else if (state != LineState::Off && production.Silent) {
         trouble = QString::fromStdString(SilenceNews(production));
         colour = LineCaptionColour(LineState::Silent);

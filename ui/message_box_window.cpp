@@ -14,7 +14,7 @@ namespace {
 constexpr int BoxDeafMs = 750;
 
 QString DisplayText(const std::string& text) {
-    QString shown = AnsiToQString(text);
+    QString shown = MessageToQString(text);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     shown.replace(QChar('\r'), QChar('\n'));
     return shown;

@@ -837,7 +837,8 @@ TEST_F(EndToEndCaptureTest, ResumeWithADeviceMissingCapturesWhileNobodyClosesThe
 
 TEST_F(EndToEndCaptureTest, LineWhoseFolderIsMissingShowsItUntilTheHeldLinesAreWritten) {
     StartUp(EightLinesOn);
-    const std::string folder = settings.Folder() + "reports";
+    // Named as the system names files, in UTF-8; the panel shows it as it is.
+    const std::string folder = settings.Folder() + "Prüfung Süd";
     const std::string file = folder + "/line1.txt";
     StartLine(1, file);
     Play({1}, 1, 20);
