@@ -1,5 +1,7 @@
 #include "runtime/system_log.h"
 
+#include "runtime/ansi_text.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -33,7 +35,7 @@ std::string OnOneLine(const std::string& text) {
         else if (i == 0 || (text[i - 1] != '\r' && text[i - 1] != '\n'))
             line += ' ';
     }
-    return line;
+    return MessageToQString(line).toUtf8().toStdString();
 }
 
 void SystemLog(LogLevel level, const std::string& text) {

@@ -1,7 +1,7 @@
 #pragma once
 // What happened while nobody watched, for the system log (ident "tolvane"), so that
 // `journalctl -t tolvane` tells the night: error boxes, ports lost and back, lines started,
-// stopped and resumed. Text is 8-bit as the program holds it, on one line (OnOneLine).
+// stopped and resumed. Text goes out on one line, in UTF-8 (OnOneLine).
 
 #include <string>
 
@@ -10,6 +10,8 @@ enum class LogLevel { Error, Warning, Notice };
 void SystemLog(LogLevel level, const std::string& text);
 
 // A box's text as one line: each run of CR and LF (a box's paragraph break) becomes one space.
+// Read as a message is (MessageToQString) and given in UTF-8, as the journal and terminals take
+// it: a caption's 8-bit byte would make the journal keep the whole entry as binary data.
 std::string OnOneLine(const std::string& text);
 
 // For a program without windows: every entry also goes to standard error as "tolvane: text", so

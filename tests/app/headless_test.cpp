@@ -429,20 +429,22 @@ TEST_F(HeadlessTest, SaysOnStandardErrorWhatALineWaitsForAndWhenItIsBack) {
     const std::string device = Folder() + "com2";           // plugged in later
     const std::string file1 = Folder() + "later/line1.txt"; // its folder made later
     WriteSettings(3, device, file1);
+    // A label of the 8-bit settings file comes out in UTF-8, as the journal takes it.
+    EditSettings("[Capture]", "[LineLabels]\r\nLine1=M\xFChle\r\n[Capture]");
     StartHeadless(false);
     EXPECT_TRUE(Says("Line 2: COM 2 (" + device + ") missing since")) << said_;
     EXPECT_TRUE(Says("COM 2 does not exist. Nothing is at " + device +
                      ". Plug it in, or name another device as COM2= under [PortDevices]"))
         << said_;
     Play(com1_, 1, 1, 2);
-    EXPECT_TRUE(Says("Line 1: the report file " + file1 + " cannot be written")) << said_;
+    EXPECT_TRUE(Says("M\xC3\xBChle: the report file " + file1 + " cannot be written")) << said_;
 
     ASSERT_EQ(::symlink(com2_.SlavePath().c_str(), device.c_str()), 0);
     ASSERT_TRUE(QDir().mkdir(QString::fromStdString(Folder() + "later")));
     EXPECT_TRUE(Says("Line 2: COM 2 (" + device + ") is back")) << said_;
     Play(com2_, 2, 1, 2);
     Play(com1_, 1, 3, 3);
-    EXPECT_TRUE(Says("Line 1: the report file " + file1 + " can be written again")) << said_;
+    EXPECT_TRUE(Says("M\xC3\xBChle: the report file " + file1 + " can be written again")) << said_;
     WaitUntilTaken();
     EXPECT_EQ(EndWith(SIGTERM), 0) << said_;
     EXPECT_EQ(FileText(file1), expected_[0]);
