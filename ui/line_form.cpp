@@ -3,6 +3,7 @@
 #include "capture/production_line.h"
 #include "runtime/ansi_text.h"
 #include "ui/design_fonts.h"
+#include "ui/line_trouble_label.h"
 #include "ui/report_view.h"
 
 #include <QGroupBox>
@@ -18,6 +19,11 @@ TLineForm::TLineForm(ProductionLines& lines, int line, std::shared_ptr<ReportSto
     LineWindow = new TReportView(LineGroup, true, std::move(reports));
     LineWindow->setObjectName(QStringLiteral("LineWindow"));
     LineWindow->setGeometry(24, 23, 937, 594);
+
+    LineTrouble = new TLineTroubleLabel(LineGroup);
+    LineTrouble->setObjectName(QStringLiteral("LineTrouble"));
+    LineTrouble->setGeometry(24, 619, 937, 16);
+    LineTrouble->setFont(DesignFont(false));
 
     connect(&lines, &ProductionLines::CaptionChanged, this, [this, &lines, line](int changed) {
         if (changed == line)

@@ -7,6 +7,7 @@
 class ProductionLines;
 class QGroupBox;
 class ReportStore;
+class TLineTroubleLabel;
 class TReportView;
 
 // A line's expanded view: a large window with the same report lines as the line's small view,
@@ -20,4 +21,6 @@ public:
 
     QGroupBox* LineGroup = nullptr;
     TReportView* LineWindow = nullptr;
+    // What is wrong with the line, as its panel in the main window says it.
+    TLineTroubleLabel* LineTrouble = nullptr;
 };

@@ -627,6 +627,9 @@ void TMainForm::RefreshLineLook(int line) {
     if (!trouble.isEmpty())
         trouble[0] = trouble[0].toUpper();
     LineTroubles[i]->SetTrouble(trouble, colour);
+    // The expanded view may be what the operator left open.
+    if (TLineForm* expanded = forms_.LineForms[i])
+        expanded->LineTrouble->SetTrouble(trouble, colour);
 }
 
 void TMainForm::FollowReportFile(int line, const ReportWriterStatus& status) {

@@ -588,6 +588,7 @@ TEST_F(EndToEndCaptureTest, UnpluggedAdapterIsClosedShownAndCapturesAgainWhenPlu
     EXPECT_TRUE(
         trouble.Trouble().startsWith(QString::fromStdString("COM 3 (" + adapter + ") lost at ")))
         << trouble.Trouble().toStdString();
+    EXPECT_EQ(forms->LineForms[0]->LineTrouble->Trouble(), trouble.Trouble()) << "expanded";
 
     // A fresh terminal cooks what it receives until it is opened raw: the adapter sends once
     // the port is open again, as a real one would only then be receiving.
@@ -603,6 +604,7 @@ TEST_F(EndToEndCaptureTest, UnpluggedAdapterIsClosedShownAndCapturesAgainWhenPlu
               QStringLiteral("Double click to change line label\nReporting to ") +
                   QString::fromStdString(ReportFile(1)));
     EXPECT_TRUE(trouble.isHidden()) << trouble.Trouble().toStdString();
+    EXPECT_TRUE(forms->LineForms[0]->LineTrouble->isHidden());
     EXPECT_TRUE(boxes.Boxes.empty());
     ClearPortDevice(3);
 }
