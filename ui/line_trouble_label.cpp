@@ -19,7 +19,6 @@ void TLineTroubleLabel::SetTrouble(const QString& text, const QColor& colour) {
 void TLineTroubleLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setPen(colour_);
-    painter.setFont(font());
     painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                      fontMetrics().elidedText(text_, Qt::ElideMiddle, width()));
 }

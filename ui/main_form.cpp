@@ -593,12 +593,20 @@ void TMainForm::RefreshLineLook(int line) {
     const LineState state = LineStateOf(lines_, line);
     SetCaptionColour(LineGroups[i], LineCaptionColour(state));
     const ReportWriterStatus reports = lines_.Line(line).Writer().Status();
+    // Each news once, for the hint and for the line beneath the view.
+    const bool waiting = state != LineState::Off && production.PortStatus == PortState::Waiting;
+    const bool silent = state != LineState::Off && production.Silent;
+    const QString portNews = waiting ? MessageToQString(production.PortNews) : QString();
+    const QString silence = silent ? QString::fromStdString(SilenceNews(production)) : QString();
+    // Held report lines are written whether the line is on or off, started or stopped.
+    const QString fileNews = MessageToQString(ReportFileHint(reports));
+
     QString hint = GroupHint;
+    if (waiting)
+        hint += QChar('\n') + portNews;
+    if (silent)
+        hint += QChar('\n') + silence;
     if (state != LineState::Off) {
-        if (production.PortStatus == PortState::Waiting)
-            hint += QChar('\n') + MessageToQString(production.PortNews);
-        if (production.Silent)
-            hint += QChar('\n') + QString::fromStdString(SilenceNews(production));
         // Where the line's report lines go, unless its failure already names that file.
         const std::string file = FileWrittenNow(production);
         if (production.Started && !file.empty() &&
@@ -607,23 +615,16 @@ void TMainForm::RefreshLineLook(int line) {
         if (production.Noise.Any())
             hint += QChar('\n') + LineNoiseText(production.Noise);
     }
-    // Held report lines are written whether the line is on or off, started or stopped.
-    const std::string fileNews = ReportFileHint(reports);
-    if (!fileNews.empty())
-        hint += QChar('\n') + MessageToQString(fileNews);
+    if (!fileNews.isEmpty())
+        hint += QChar('\n') + fileNews;
     LineGroups[i]->setToolTip(hint);
 
     // In sight beneath the view: what puts report lines at risk first, then a silence.
-    QString trouble;
-    QColor colour = LineCaptionColour(LineState::FileFailing);
-    if (!fileNews.empty())
-        trouble = MessageToQString(fileNews.substr(0, fileNews.find('\n')));
-    else if (state != LineState::Off && production.PortStatus == PortState::Waiting)
-        trouble = MessageToQString(production.PortNews);
-    else if (state != LineState::Off && production.Silent) {
-        trouble = QString::fromStdString(SilenceNews(production));
-        colour = LineCaptionColour(LineState::Silent);
-    }
+    QString trouble = !fileNews.isEmpty() ? fileNews.section(QChar('\n'), 0, 0)
+                      : waiting           ? portNews
+                                          : silence;
+    const QColor colour = LineCaptionColour(
+        fileNews.isEmpty() && !waiting ? LineState::Silent : LineState::FileFailing);
     if (!trouble.isEmpty())
         trouble[0] = trouble[0].toUpper();
     LineTroubles[i]->SetTrouble(trouble, colour);
